@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The whole test suite from a fresh checkout: installs what is missing,
+# configures, builds and runs every test; CTest starts and stops the test MariaDB.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+build=${OMBRIX_BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build"
+ctest --test-dir "$build" --output-on-failure "$@"
