@@ -1,0 +1,109 @@
+#include "KTVersion.h"
+
+#include "KT.h"
+
+#include <QStringList>
+
+namespace {
+
+// The three numeric parts of a release; missing or non-numeric parts count 0.
+QList<int> versionParts(const QString& version)
+{
+    const QStringList parts = version.split(QLatin1Char('.'));
+    QList<int> numbers;
+    for (int i = 0; i < 3; ++i)
+        numbers << (i < parts.size() ? parts.at(i).toInt(nullptr, 10) : 0);
+    return numbers;
+}
+
+}
+
+KTVersion::KTVersion(QObject* parent)
+    : QObject(parent)
+{
+}
+
+QString KTVersion::ombrixServerVersion() { return QStringLiteral("01.31.00"); }
+QString KTVersion::ombrixServerVersionSimplified() { return simplifiedVersion(ombrixServerVersion()); }
+QString KTVersion::ombrixClientVersion() { return QStringLiteral("02.08.01"); }
+QString KTVersion::ombrixClientVersionSimplified() { return simplifiedVersion(ombrixClientVersion()); }
+QString KTVersion::ombrixServerAlias() { return QStringLiteral("VARD - The Beggining"); }
+QString KTVersion::ombrixServerPassword() { return QStringLiteral("qvm482tel59"); }
+QString KTVersion::dbUserName() { return QStringLiteral("OmbrixAdm"); }
+
+QString KTVersion::operatingSystem()
+{
+    return QString::number(OMBRIX_BUILD_PLATFORM);
+}
+
+QString KTVersion::operatingSystemLiteral()
+{
+    return operatingSystemLiteral(operatingSystem().toInt());
+}
+
+QString KTVersion::operatingSystemLiteral(int os)
+{
+    switch (os) {
+    case KT::Linux32: return QStringLiteral("Linux32");
+    case KT::Linux64: return QStringLiteral("Linux64");
+    case KT::Windows32: return QStringLiteral("Windows32");
+    case KT::Windows64: return QStringLiteral("Windows64");
+    default: return QString();
+    }
+}
+
+// The upgrade host belongs to the deployment, not to the code: an installation
+// (or a test) points the server elsewhere through OMBRIX_UPGRADE_HOST.
+QString KTVersion::upgradeHost()
+{
+    const QString host = qEnvironmentVariable("OMBRIX_UPGRADE_HOST");
+    return host.isEmpty() ? QStringLiteral("actualizaciones.ombrix.com") : host;
+}
+
+QString KTVersion::upgradeDatabaseDriver() { return QStringLiteral("QMYSQL"); }
+QString KTVersion::upgradeDatabaseName() { return QStringLiteral("OmbrixLicenseDB"); }
+QString KTVersion::upgradeDatabaseUser() { return QStringLiteral("root"); }
+QString KTVersion::upgradeDatabasePassword() { return QStringLiteral("kd517zq_#*!_314"); }
+int KTVersion::upgradeDatabasePort() { return 3306; }
+
+QString KTVersion::simplifiedVersion(const QString& version)
+{
+    const QList<int> parts = versionParts(version);
+    return QStringLiteral("%1.%2.%3").arg(parts.at(0)).arg(parts.at(1)).arg(parts.at(2));
+}
+
+bool KTVersion::lessThan(const QString& version1, const QString& version2)
+{
+    auto key = [](const QString& version) {
+        const QList<int> parts = versionParts(version);
+        // Unsigned arithmetic wraps like the signed key would, without undefined behaviour.
+        return qint32(quint32(parts.at(0)) * 10000u + quint32(parts.at(1)) * 100u + quint32(parts.at(2)));
+    };
+    return key(version1) < key(version2);
+}
+
+QString KTVersion::file2Object(const QString& fileName, int os)
+{
+    switch (os) {
+    case KT::NoOperatingSystem:
+    case KT::Linux32:
+    case KT::Linux64:
+        if (!fileName.contains(QLatin1String(".so")))
+            return fileName;
+        return fileName.section(QLatin1Char('.'), 0, 0).mid(3);
+    case KT::Windows32:
+    case KT::Windows64: {
+        QString name = fileName;
+        if (name.endsWith(QLatin1String(".exe")))
+            return name.chopped(4);
+        if (name.endsWith(QLatin1String(".dll"))) {
+            name.chop(4);
+            while (!name.isEmpty() && name.back().isDigit() && name.back().unicode() < 128)
+                name.chop(1);
+        }
+        return name;
+    }
+    default:
+        return fileName;
+    }
+}

@@ -1,0 +1,37 @@
+#ifndef KTVERSION_H
+#define KTVERSION_H
+
+#include <QObject>
+#include <QString>
+
+// The build's identity: release numbers, platform, account names, the remote
+// upgrade database, and the release and file-name algorithms everyone shares.
+class KTVersion : public QObject
+{
+    Q_OBJECT
+public:
+    explicit KTVersion(QObject* parent = nullptr);
+
+    static QString ombrixServerVersion();
+    static QString ombrixServerVersionSimplified();
+    static QString ombrixClientVersion();
+    static QString ombrixClientVersionSimplified();
+    static QString ombrixServerAlias();
+    static QString ombrixServerPassword();
+    static QString dbUserName();
+    static QString operatingSystem();
+    static QString operatingSystemLiteral();
+    static QString operatingSystemLiteral(int os);
+    static QString upgradeHost();
+    static QString upgradeDatabaseDriver();
+    static QString upgradeDatabaseName();
+    static QString upgradeDatabaseUser();
+    static QString upgradeDatabasePassword();
+    static int upgradeDatabasePort();
+
+    static QString simplifiedVersion(const QString& version);
+    static bool lessThan(const QString& version1, const QString& version2);
+    static QString file2Object(const QString& fileName, int os);
+};
+
+#endif
