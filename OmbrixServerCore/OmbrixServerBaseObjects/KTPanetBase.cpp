@@ -1,0 +1,6 @@
+#include "KTPanetBase.h"
+
+KTPanetBase::KTPanetBase(QWidget* parent)
+    : QWidget(parent)
+{
+}
