@@ -3,8 +3,12 @@
 
 #include "KTDatabaseMapInterface.h"
 
+#include <QMutex>
+
 // Base of the SQL dialect plug-ins. The plug-in's root object is the one map
-// instance of the process; it keeps a copy of the table definition map.
+// instance of the process, shared by the parsers of every connection thread;
+// it keeps a copy of the table definition map, which those threads set and
+// read concurrently, so the copy is guarded.
 class KTDatabaseMap : public QObject, public KTDatabaseMapInterface
 {
     Q_OBJECT
@@ -54,7 +58,13 @@ Q_SIGNALS:
     void eventMessage(const QString& message, int type, const QString& source);
 
 protected:
+    // A copy of the map last set, safe to call from any thread.
+    QMap<QString, KTDbTable*> dbDefinitionMap() const;
+
     QMap<QString, KTDbTable*> _dbDefinitionMap;
+
+private:
+    mutable QMutex _dbDefinitionMapMutex;
 };
 
 #endif
