@@ -1,0 +1,798 @@
+#include "KTDatabaseController.h"
+
+#include "KTDatabaseParser.h"
+#include "KTTableRecordDataModel.h"
+
+#include <KT.h>
+#include <KTDbTable.h>
+#include <KTMainWindow.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QIcon>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QStandardItemModel>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+const QString connectionSource = QStringLiteral("KTDatabaseController::establishConnection()");
+
+} // namespace
+
+KTDatabaseController::KTDatabaseController(QObject* parent)
+    : QObject(parent)
+{
+}
+
+KTDatabaseController::~KTDatabaseController()
+{
+    forgetDefinitions();
+}
+
+bool KTDatabaseController::establishConnection(const QString& connectionName, const QString& driver,
+                                               const QString& host, const QString& dbName,
+                                               const QString& userName, const QString& password, int port,
+                                               const QString& dbMapDirectoryName, const QString& connectOptions)
+{
+    forgetDefinitions();
+    _dbParameters = QStringList{connectionName, driver, host, dbName, userName, password,
+                                QString::number(port), dbMapDirectoryName, connectOptions};
+
+    prepareConnection(connectionName, driver);
+    _dbConnection.setHostName(host);
+    _dbConnection.setUserName(userName);
+    _dbConnection.setPassword(password);
+    _dbConnection.setPort(port);
+    _dbConnection.setConnectOptions(connectOptions);
+    // Decimals come back as their exact text ("12.50"), never as a rounded double.
+    _dbConnection.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    _dbConnection.setDatabaseName(QString());
+    if (!_dbConnection.open()) {
+        connectionFailed(tr("Error al establecer conexión inicial con BD : %1\n   Mensaje : %2  %3"), dbName);
+        return false;
+    }
+    _connectionStatus = true;
+    setStatus(true);
+    _lastConnectionError.clear();
+    createParser(driver, dbMapDirectoryName);
+
+    if (!customQuery(_mainParser->createDatabase(dbName)).isActive())
+        emit eventMessage(tr("Se produjo un error al crear BD : %1").arg(dbName), KT::ErrorMessage, connectionSource);
+
+    _dbConnection.close();
+    _dbConnection.setDatabaseName(dbName);
+    if (!_dbConnection.open()) {
+        connectionFailed(tr("Error al establecer conexión principal con BD : %1\n   Mensaje : %2  %3"), dbName);
+        return false;
+    }
+    emit eventMessage(tr("Se estableció conexión con BD : %1").arg(dbName), KT::SuccessMessage, connectionSource);
+    return _connectionStatus;
+}
+
+bool KTDatabaseController::establishConnection(const QStringList& params)
+{
+    return establishConnection(params.value(ConnectionName), params.value(Driver), params.value(Host),
+                               params.value(DatabaseName), params.value(UserName), params.value(Password),
+                               params.value(Port).toInt(), params.value(MapDirectory),
+                               params.value(ConnectOptions));
+}
+
+// Reuses a connection Qt already knows under this name, closed, so that a
+// reconnection never leaves a second handle to the same name behind.
+void KTDatabaseController::prepareConnection(const QString& connectionName, const QString& driver)
+{
+    if (QSqlDatabase::contains(connectionName)) {
+        _dbConnection = QSqlDatabase::database(connectionName, false);
+        _dbConnection.close();
+    } else {
+        _dbConnection = QSqlDatabase::addDatabase(driver, connectionName);
+    }
+}
+
+void KTDatabaseController::createParser(const QString& driver, const QString& dbMapDirectoryName)
+{
+    delete _mainParser;
+    _mainParser = new KTDatabaseParser(this);
+    connect(_mainParser, &KTDatabaseParser::eventMessage, this, &KTDatabaseController::eventMessage);
+    connect(_mainParser, &KTDatabaseParser::errorLoadingTable, this, &KTDatabaseController::errorLoadingTable);
+    if (driver == QLatin1String("QMYSQL"))
+        _mainParser->loadMapPlugins(dbMapDirectoryName, QStringLiteral("MySqlDialectMap"));
+}
+
+void KTDatabaseController::connectionFailed(const QString& messageFormat, const QString& dbName)
+{
+    const QSqlError error = _dbConnection.lastError();
+    _connectionStatus = false;
+    setStatus(false);
+    _lastConnectionError = error.driverText();
+    emit eventMessage(messageFormat.arg(dbName, error.driverText(), error.nativeErrorCode()), KT::ErrorMessage,
+                      connectionSource);
+}
+
+void KTDatabaseController::setStatus(bool status)
+{
+    _status = status;
+    emit dbStatusChanged(_status);
+}
+
+void KTDatabaseController::closeConnection(const QString& connectionName)
+{
+    _dbConnection.close();
+    // Qt removes a named connection cleanly only once no handle to it is left.
+    _dbConnection = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName);
+    _connectionStatus = false;
+}
+
+void KTDatabaseController::forgetDefinitions()
+{
+    if (_ownsDefinitions)
+        qDeleteAll(_dbDefinitionMap);
+    _dbDefinitionMap.clear();
+    _ownsDefinitions = false;
+}
+
+QStringList KTDatabaseController::dbParameters() const
+{
+    return _dbParameters;
+}
+
+bool KTDatabaseController::connectionStatus() const
+{
+    return _connectionStatus;
+}
+
+bool KTDatabaseController::allTablesLoaded() const
+{
+    return _allTablesLoaded;
+}
+
+bool KTDatabaseController::allTablesCreated() const
+{
+    return _allTablesCreated;
+}
+
+bool KTDatabaseController::allDataLoaded() const
+{
+    return _allDataLoaded;
+}
+
+QString KTDatabaseController::lastConnectionError() const
+{
+    return _lastConnectionError;
+}
+
+const QMap<QString, KTDbTable*> KTDatabaseController::dbDefinitionMap() const
+{
+    return _dbDefinitionMap;
+}
+
+QStandardItemModel* KTDatabaseController::tableRecordDataModel() const
+{
+    return _tableRecordDataModel;
+}
+
+void KTDatabaseController::setDbDefinitionMap(QMap<QString, KTDbTable*> dbDefinitionMap)
+{
+    if (dbDefinitionMap != _dbDefinitionMap)
+        forgetDefinitions();
+    _dbDefinitionMap = dbDefinitionMap;
+    if (_mainParser)
+        _mainParser->setDbDefinitionMap(dbDefinitionMap);
+}
+
+bool KTDatabaseController::beginTransaction()
+{
+    return _dbConnection.transaction();
+}
+
+bool KTDatabaseController::commit()
+{
+    return _dbConnection.commit();
+}
+
+bool KTDatabaseController::rollback()
+{
+    return _dbConnection.rollback();
+}
+
+QSqlQuery KTDatabaseController::lock(const QStringList& tables, const QStringList& aliases,
+                                     const QStringList& modes)
+{
+    return execute(_mainParser ? _mainParser->lock(tables, aliases, modes) : QString());
+}
+
+QSqlQuery KTDatabaseController::unlock()
+{
+    return execute(_mainParser ? _mainParser->unlock() : QString());
+}
+
+QSqlQuery KTDatabaseController::customQuery(const QString& query)
+{
+    return execute(query);
+}
+
+QSqlQuery KTDatabaseController::select(const QString& tableName, const QStringList& fields,
+                                       const QString& whereCondition, const QString& groupBy,
+                                       const QString& orderBy, const QString& limit)
+{
+    if (!_mainParser)
+        return execute(QString());
+    return execute(_mainParser->select(tableName, fields, whereCondition, groupBy, orderBy, limit));
+}
+
+QSqlQuery KTDatabaseController::selectResolveKeys(const QString& tableName, const QStringList& fields,
+                                                  const QString& whereCondition, const QString& groupBy,
+                                                  const QString& orderBy, const QString& limit)
+{
+    if (!_mainParser)
+        return execute(QString());
+    return execute(_mainParser->selectResolveKeys(tableName, fields, whereCondition, groupBy, orderBy, limit));
+}
+
+QSqlQuery KTDatabaseController::selectMulti(const QStringList& tableNames, const QStringList& fields,
+                                            const QString& whereCondition, const QString& groupBy,
+                                            const QString& orderBy, const QString& limit)
+{
+    if (!_mainParser)
+        return execute(QString());
+    return execute(_mainParser->selectMulti(tableNames, fields, whereCondition, groupBy, orderBy, limit));
+}
+
+QSqlQuery KTDatabaseController::insertRecords(const QString& tableName, const QList<QStringList>& values,
+                                              QList<int> modifiers, const QStringList& fields)
+{
+    QSqlQuery query = execute(_mainParser ? _mainParser->insertRecords(tableName, values, fields) : QString());
+    passOnModifiers(tableName, modifiers);
+    return query;
+}
+
+QSqlQuery KTDatabaseController::updateRecords(const QString& tableName, const QStringList& values,
+                                              const QStringList& fields, const QString& whereCondition,
+                                              QList<int> modifiers)
+{
+    QSqlQuery query = execute(
+        _mainParser ? _mainParser->updateRecords(tableName, values, fields, whereCondition) : QString());
+    passOnModifiers(tableName, modifiers);
+    return query;
+}
+
+QSqlQuery KTDatabaseController::deleteRecords(const QString& tableName, QList<int> modifiers,
+                                              const QString& whereCondition)
+{
+    QSqlQuery query = execute(_mainParser ? _mainParser->deleteRecords(tableName, whereCondition) : QString());
+    passOnModifiers(tableName, modifiers);
+    return query;
+}
+
+QString KTDatabaseController::concat(const QStringList& keys)
+{
+    return _mainParser ? _mainParser->concat(keys) : QString();
+}
+
+QString KTDatabaseController::in(const QStringList& keys)
+{
+    return _mainParser ? _mainParser->in(keys) : QString();
+}
+
+QString KTDatabaseController::nullValue()
+{
+    return _mainParser ? _mainParser->nullValue() : QString();
+}
+
+QString KTDatabaseController::lastInsertID()
+{
+    if (!_mainParser)
+        return QString();
+    return _mainParser->select(QString(), {_mainParser->lastInsertID()}, QString(), QString(), QString(), QString());
+}
+
+QString KTDatabaseController::quoted(const QString& text) const
+{
+    QSqlField field(QString(), QMetaType(QMetaType::QString));
+    field.setValue(text.isNull() ? QStringLiteral("") : text);
+    if (const QSqlDriver* driver = _dbConnection.driver(); driver && _dbConnection.isValid())
+        return driver->formatValue(field);
+    // Without a driver, the escaping MySQL reads with its default SQL mode.
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}
+
+QSqlQuery KTDatabaseController::execute(const QString& sql)
+{
+    QSqlQuery query(_dbConnection);
+    query.exec(sql);
+    return query;
+}
+
+// The caller's counters are passed on whether or not the statement ran;
+// callers that must not count a failed statement pass an empty list.
+void KTDatabaseController::passOnModifiers(const QString& tableName, const QList<int>& modifiers)
+{
+    if (modifiers.isEmpty())
+        return;
+    if (_tableRecordDataModel)
+        updateTableRecordDataModel(tableName, modifiers);
+    else
+        emit updateTableRecordDataModelRequested(tableName, modifiers);
+}
+
+// ---------------------------------------------------------------------------
+// Table definitions, table creation and data files
+
+bool KTDatabaseController::connectionMissing(const char* operation)
+{
+    if (_connectionStatus)
+        return false;
+    emit eventMessage(tr("No existe conexión a ninguna base de datos"), KT::ErrorMessage,
+                      QStringLiteral("KTDatabaseController::%1()").arg(QLatin1String(operation)));
+    return true;
+}
+
+bool KTDatabaseController::loadTablesFromFiles(const QString& dirName)
+{
+    if (connectionMissing("loadTablesFromFiles"))
+        return false;
+    if (!_ownsDefinitions)
+        _dbDefinitionMap.clear();
+    _ownsDefinitions = true;
+    _allTablesLoaded = true;
+    execLoadTablesFromFiles(dirName);
+
+    const QString location = QStringLiteral("KTDatabaseController::loadTablesFromFiles()");
+    if (!_allTablesLoaded) {
+        emit eventMessage(tr("No se pudo cargar una o mas tablas. El sistema no funcionará correctamente hasta "
+                             "que se corrija el error"), KT::ErrorMessage, location);
+        setStatus(false);
+        return false;
+    }
+    linkForeignTables();
+    emit eventMessage(tr("Todas las tablas se cargaron exitosamente"), KT::SuccessMessage, location);
+    _mainParser->setDbDefinitionMap(_dbDefinitionMap);
+    setStatus(true);
+    return true;
+}
+
+void KTDatabaseController::execLoadTablesFromFiles(const QString& dirName)
+{
+    const QDir dir(dirName);
+    if (dirName.isEmpty() || !dir.exists()) {
+        emit eventMessage(tr("No existe directorio : '%1'").arg(dirName), KT::ErrorMessage,
+                          QStringLiteral("KTDatabaseController::loadTablesFromFiles()"));
+        return;
+    }
+    for (const QString& subdirectory : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                                                     QDir::Unsorted))
+        execLoadTablesFromFiles(dirName + QLatin1Char('/') + subdirectory);
+    for (const QString& fileName : dir.entryList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted))
+        if (fileName.endsWith(QLatin1String(".otd")))
+            loadTableFile(dirName, fileName);
+}
+
+void KTDatabaseController::loadTableFile(const QString& dirName, const QString& fileName)
+{
+    QFile file(dirName + QLatin1Char('/') + fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        emit eventMessage(tr("No se pudo abrir archivo de tabla : '%1'").arg(file.fileName()), KT::ErrorMessage,
+                          QStringLiteral("KTDatabaseController::loadTablesFromFiles()"));
+        return;
+    }
+    const QString tableName = QString(fileName).remove(QStringLiteral(".otd"));
+    const QString text = QTextStream(&file).readAll();
+    emit statusMessage(tr("Cargando tabla : %1").arg(tableName));
+    KTDbTable* table = _mainParser->parseTable(tableName, text);
+    if (!table)
+        _allTablesLoaded = false;
+    // A later file of the same name replaces the earlier definition.
+    delete _dbDefinitionMap.value(tableName);
+    _dbDefinitionMap.insert(tableName, table);
+}
+
+void KTDatabaseController::linkForeignTables()
+{
+    for (KTDbTable* table : std::as_const(_dbDefinitionMap))
+        for (_ForeignKey& key : table->_tableForeignKeys)
+            key.foreignTable = _dbDefinitionMap.value(key.foreignTableName);
+}
+
+void KTDatabaseController::createTables(bool)
+{
+    const QString location = QStringLiteral("KTDatabaseController::createTables()");
+    if (connectionMissing("createTables")) {
+        _allTablesCreated = false;
+        setStatus(false);
+        return;
+    }
+    if (!_allTablesLoaded) {
+        _allTablesCreated = false;
+        setStatus(false);
+        emit eventMessage(tr("Las definciones de tablas no se cargaron correctamente por lo que no se creará "
+                             "ninguna tabla"), KT::WarningMessage, location);
+        return;
+    }
+    _allTablesCreated = true;
+    customQuery(_mainParser->setEnabledForeignChecks(false));
+    for (auto it = _dbDefinitionMap.cbegin(); it != _dbDefinitionMap.cend(); ++it) {
+        emit statusMessage(tr("Creando tabla : %1").arg(it.key()));
+        const QSqlQuery query = customQuery(_mainParser->createTable(it.value()));
+        if (!query.isActive()) {
+            _allTablesCreated = false;
+            emit eventMessage(tr("No se pudo crear tabla : '%1'. Mensaje : '%2'")
+                                  .arg(it.key(), query.lastError().databaseText()), KT::ErrorMessage, location);
+        }
+    }
+    customQuery(_mainParser->setEnabledForeignChecks(true));
+    setStatus(_allTablesCreated);
+    if (_allTablesCreated)
+        emit eventMessage(tr("Todas las tablas se crearon exitosamente"), KT::SuccessMessage, location);
+    else
+        emit eventMessage(tr("No se pudo crear una o mas tablas. El sistema no funcionará correctamente hasta "
+                             "que se corrija el error"), KT::ErrorMessage, location);
+}
+
+void KTDatabaseController::createDataFromFiles(const QString& dataDirName, const QString& blobDirName, bool force)
+{
+    if (connectionMissing("createDataFromFiles"))
+        return;
+    _allDataLoaded = true;
+    execCreateDataFromFiles(dataDirName, blobDirName, force);
+    setStatus(_allDataLoaded);
+    const QString location = QStringLiteral("KTDatabaseController::createDataFromFiles()");
+    if (_allDataLoaded)
+        emit eventMessage(tr("Todos los datos de las tablas se cargaron exitosamente"), KT::SuccessMessage,
+                          location);
+    else
+        emit eventMessage(tr("No se pudo cargar datos de una o mas tablas. El sistema no funcionará correctamente "
+                             "hasta que se corrija el error"), KT::ErrorMessage, location);
+}
+
+void KTDatabaseController::execCreateDataFromFiles(const QString& dataDirName, const QString& blobDirName,
+                                                   bool force)
+{
+    const QDir dir(dataDirName);
+    if (dataDirName.isEmpty() || !dir.exists()) {
+        emit eventMessage(tr("No existe directorio : '%1'").arg(dataDirName), KT::ErrorMessage,
+                          QStringLiteral("KTDatabaseController::execCreateDataFromFiles()"));
+        return;
+    }
+    for (const QString& subdirectory : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                                                     QDir::Unsorted))
+        execCreateDataFromFiles(dataDirName + QLatin1Char('/') + subdirectory, blobDirName, force);
+
+    customQuery(_mainParser->setEnabledForeignChecks(false));
+    for (const QString& fileName : dir.entryList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted)) {
+        if (!fileName.endsWith(QLatin1String(".odd")))
+            continue;
+        QFile file(dataDirName + QLatin1Char('/') + fileName);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            emit eventMessage(tr("No se pudo abrir archivo de datos : '%1'").arg(file.fileName()),
+                              KT::ErrorMessage, QStringLiteral("KTDatabaseController::createDataFromFiles()"));
+            continue;
+        }
+        loadDataFile(file, blobDirName);
+    }
+    customQuery(_mainParser->setEnabledForeignChecks(true));
+}
+
+// Fills one empty table from its data file; a table holding rows is left alone.
+void KTDatabaseController::loadDataFile(QFile& file, const QString& blobDirName)
+{
+    const QString tableName = KTDatabaseParser::dataFileTableName(file);
+    QSqlQuery count = customQuery(_mainParser->recordCount(tableName));
+    const qint64 rows = count.next() ? count.value(0).toLongLong() : 0;
+    emit statusMessage(tr("Cargando datos en la tabla : %1").arg(tableName));
+    if (rows > 0)
+        return;
+
+    const KTDbTable* table = _dbDefinitionMap.value(tableName);
+    if (!table) {
+        emit eventMessage(tr("No existe definición de la tabla : '%1'. No se cargó el archivo de datos : '%2'")
+                              .arg(tableName, file.fileName()), KT::WarningMessage,
+                          QStringLiteral("KTDatabaseController::execCreateDataFromFiles()"));
+        return;
+    }
+    const QStringList fields = table->fields();
+    const auto blobField = std::find_if(fields.cbegin(), fields.cend(),
+                                        [](const QString& name) { return name.startsWith(QLatin1String("bin")); });
+    if (blobField != fields.cend()) {
+        insertBindingBlobs(file, int(blobField - fields.cbegin()), blobDirName);
+        return;
+    }
+    const QString statement = _mainParser->createDataFromFile(file);
+    if (statement.simplified().isEmpty())
+        return;
+    const QSqlQuery insert = customQuery(statement);
+    if (!insert.isActive())
+        dataInsertFailed(tableName, insert.lastError().databaseText());
+}
+
+// Rows go in in file order, so that generated keys follow the file as the
+// other data files that refer to them expect.
+void KTDatabaseController::insertBindingBlobs(QFile& file, int blobFieldIndex, const QString& blobDirName)
+{
+    const QString tableName = KTDatabaseParser::dataFileTableName(file);
+    const auto statements = _mainParser->createDataFromFileBindingBlobs(file, blobFieldIndex, blobDirName);
+    for (const QString& statement : statements.uniqueKeys()) {
+        QList<QMap<QString, QVariant> > rows = statements.values(statement);
+        std::reverse(rows.begin(), rows.end());
+        const int placeholders = int(statement.count(QLatin1Char(':')));
+        for (const QMap<QString, QVariant>& bindings : std::as_const(rows)) {
+            if (bindings.size() < placeholders) {
+                dataInsertFailed(tableName, tr("Falta el valor del archivo binario"));
+                continue;
+            }
+            QSqlQuery insert(_dbConnection);
+            bool done = insert.prepare(statement);
+            for (auto it = bindings.cbegin(); done && it != bindings.cend(); ++it)
+                insert.bindValue(it.key(), it.value());
+            done = done && insert.exec();
+            if (!done)
+                dataInsertFailed(tableName, insert.lastError().databaseText());
+        }
+    }
+}
+
+void KTDatabaseController::dataInsertFailed(const QString& tableName, const QString& error)
+{
+    _allDataLoaded = false;
+    emit eventMessage(tr("No se pudo insertar datos en la tabla : '%1'. Mensaje : '%2'").arg(tableName, error),
+                      KT::ErrorMessage, QStringLiteral("KTDatabaseController::execCreateDataFromFiles()"));
+}
+
+// ---------------------------------------------------------------------------
+// System tables, administrator and company
+
+namespace {
+
+const QString recordDataTable = QStringLiteral("dbaTableRecordData");
+const QStringList systemValues{"1", "0", "1", "2", "0", "1"};
+const QStringList statisticFields{
+    "fldEnabledRecords", "fldDisabledRecords", "fldAuthorizedRecords", "fldNotAuthorizedRecords",
+    "fldNormalUserAccessRecords", "fldAdminUserAccessRecords", "fldSuperUserAccessRecords",
+    "fldNormalUserVisibleRecords", "fldAdminUserVisibleRecords", "fldSuperUserVisibleRecords",
+    "fldTotalRecords", "fldInserts", "fldDeletes", "fldEdits"};
+
+QStringList numbers(std::initializer_list<qint64> values)
+{
+    QStringList texts;
+    for (qint64 value : values)
+        texts << QString::number(value);
+    return texts;
+}
+
+} // namespace
+
+qint64 KTDatabaseController::countRows(const QString& tableName, const QString& condition)
+{
+    QSqlQuery query = condition.isEmpty()
+        ? customQuery(_mainParser->recordCount(tableName))
+        : select(tableName, {_mainParser->count()}, condition, QString(), QString(), QString());
+    return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+// The statistics row of one table, as the statistics table stores it.
+QStringList KTDatabaseController::systemTableRow(const QString& tableName)
+{
+    const KTDbTable* table = _dbDefinitionMap.value(tableName);
+    const qint64 total = countRows(tableName, QString());
+    const qint64 disabled = countRows(tableName, QStringLiteral("sysEnabled = 0"));
+    const qint64 normalAccess = countRows(tableName, QStringLiteral("sysEditable = 2"));
+    const qint64 adminAccess = countRows(tableName, QStringLiteral("sysEditable = 1"));
+    const qint64 normalVisible = countRows(tableName, QStringLiteral("sysVisible = 2"));
+    const qint64 adminVisible = countRows(tableName, QStringLiteral("sysVisible = 1"));
+    const qint64 notAuthorized = countRows(tableName, QStringLiteral("sysAuthorized = 0"));
+
+    QStringList row{nullValue(), quoted(tableName), quoted(table ? table->_alias : QString()),
+                    quoted(table ? table->_version : QString())};
+    row << numbers({total - disabled, disabled, total - notAuthorized, notAuthorized, normalAccess, adminAccess,
+                    total - normalAccess - adminAccess, normalVisible, adminVisible,
+                    total - normalVisible - adminVisible, total, total, 0, 0});
+    row << quoted(table ? table->_description : QString()) << systemValues;
+    return row;
+}
+
+void KTDatabaseController::fillSystemTables()
+{
+    if (connectionMissing("fillSystemTables"))
+        return;
+    if (!deleteRecords(recordDataTable, {}, QString()).isActive())
+        emit eventMessage(tr("No se pudo borrar los registros de la tabla de sistema 'dbaTableRecordData'"),
+                          KT::WarningMessage, QStringLiteral("KTDatabaseController::createTables()"));
+    QList<QStringList> rows;
+    for (const QString& tableName : _dbDefinitionMap.keys())
+        if (tableName != recordDataTable && _dbDefinitionMap.value(tableName))
+            rows << systemTableRow(tableName);
+
+    const qint64 n = _dbDefinitionMap.size();
+    const KTDbTable* self = _dbDefinitionMap.value(recordDataTable);
+    QStringList own{nullValue(), quoted(recordDataTable), quoted(self ? self->_alias : QString()),
+                    quoted(self ? self->_version : QString())};
+    own << numbers({n, 0, n, 0, 0, 0, n, n, 0, 0, n, n, 0, 0});
+    own << quoted(self ? self->_description : QString()) << systemValues;
+    rows << own;
+
+    const QSqlQuery insert = insertRecords(recordDataTable, rows, {}, {});
+    setStatus(insert.isActive());
+    if (!insert.isActive())
+        emit eventMessage(tr("No se pudo generar información de sistema de una o mas tablas. Mensaje : %1")
+                              .arg(insert.lastError().databaseText()), KT::ErrorMessage,
+                          QStringLiteral("KTDatabaseController::fillSystemTables()"));
+}
+
+void KTDatabaseController::setAdminUser(const QString& login, const QString& password, const QString& version)
+{
+    _adminLogin = login;
+    _adminPassword = password;
+    if (login.isEmpty())
+        return;
+    const QString expiration = QDate::currentDate().addMonths(3).toString(QStringLiteral("yyyy-MM-dd"));
+    updateRecords("accUser", {"", quoted(login)}, {"", "fldLogin"}, "pkyUser = 2", {});
+    updateRecords("accUserIdentifier", {"", quoted(password), quoted(expiration)},
+                  {"", "fldKey", "fldExpirationDate"}, "codUser = 2 AND codType = 1", {});
+    updateRecords("accGroup", {"", quoted(login)}, {"", "fldName"}, "pkyGroup = 2", {});
+    updateRecords("agnCompany", {"", quoted(version)}, {"", "fldAlternativeKey"}, "pkyCompany = 1", {});
+}
+
+void KTDatabaseController::setCompany(const QString& name, const QString& NIT)
+{
+    QSqlQuery current = select("agnCompany", {"txtDescription"}, "pkyCompany = 2", QString(), QString(), QString());
+    const QString description = current.next() ? current.value(0).toString().simplified() : QString();
+    if (description.isEmpty())
+        updateRecords("agnCompany", {"", quoted(name), quoted(NIT), quoted(name)},
+                      {"", "fldName", "fldNIT", "txtDescription"}, "pkyCompany = 2", {});
+    else
+        updateRecords("agnCompany", {"", quoted(name), quoted(NIT)}, {"", "fldName", "fldNIT"}, "pkyCompany = 2",
+                      {});
+}
+
+// ---------------------------------------------------------------------------
+// Table record data model and custom tables
+
+void KTDatabaseController::loadTableRecordData()
+{
+    if (!_tableRecordDataModel)
+        _tableRecordDataModel = new KTTableRecordDataModel(this);
+    KTDbTable* table = _dbDefinitionMap.value(recordDataTable);
+    const QStringList aliases = table ? table->fieldAliases() : QStringList();
+    const QStringList toolTips = table ? table->toolTips() : QStringList();
+    _tableRecordDataModel->reset(aliases.mid(0, aliases.size() - 1), toolTips.mid(0, toolTips.size() - 1));
+
+    QSqlQuery query = select(recordDataTable, table ? table->fields() : QStringList(), QString(), QString(),
+                             QString(), QString());
+    if (!query.isActive()) {
+        setStatus(false);
+        emit eventMessage(tr("No se pudo cargar información de sistema. Mensaje : %1")
+                              .arg(query.lastError().databaseText()), KT::WarningMessage,
+                          QStringLiteral("KTDatabaseController::loadTableRecordData()"));
+        return;
+    }
+    while (query.next()) {
+        QStringList values;
+        for (int column = 0; column < KTTableRecordDataModel::ColumnCount; ++column)
+            values << query.value(column).toString();
+        _tableRecordDataModel->appendTableRow(values, query.value(KTTableRecordDataModel::ColumnCount).toString());
+        storeMainStatistics(_tableRecordDataModel->rowCount() - 1);
+    }
+    _tableRecordDataModel->appendTotalsRow();
+    setStatus(true);
+}
+
+void KTDatabaseController::storeMainStatistics(int row)
+{
+    if (KTMainWindow* window = KTMainWindow::mainWindowInstance())
+        window->setTableMainStats(_tableRecordDataModel->item(row, KTTableRecordDataModel::TableNameColumn)->text(),
+                                  _tableRecordDataModel->mainStatistics(row));
+}
+
+void KTDatabaseController::updateTableRecordDataModel(QString tableName, QList<int> modifiers)
+{
+    if (modifiers.size() != KTTableRecordDataModel::StatisticCount || !_tableRecordDataModel)
+        return;
+    const int row = _tableRecordDataModel->tableRow(tableName);
+    if (row < 0) {
+        emit eventMessage(tr("No se encontró la tabla : '%1'").arg(tableName), KT::BugMessage,
+                          QStringLiteral("KTDatabaseController::insertRecords()"));
+        return;
+    }
+    _tableRecordDataModel->applyModifiers(row, modifiers);
+    storeMainStatistics(row);
+    const QString key = _tableRecordDataModel->item(row, KTTableRecordDataModel::KeyColumn)->text();
+    updateRecords(recordDataTable, QStringList{key} + _tableRecordDataModel->statistics(row),
+                  QStringList{"pkyTableRecordData"} + statisticFields, "pkyTableRecordData = " + key, {});
+}
+
+namespace {
+
+// Foreign-key columns are named cod… when their label is shown and blb… when
+// they refer to a blob; the resolved select adds the label right after both.
+bool isResolvedKey(const QString& fieldName)
+{
+    return fieldName.startsWith(QLatin1String("cod")) || fieldName.startsWith(QLatin1String("blb"));
+}
+
+void applyCellFormat(QStandardItem* cell, int format)
+{
+    const auto style = [cell](const QColor& colour, bool bold, bool italic) {
+        cell->setForeground(colour);
+        QFont font = cell->font();
+        font.setBold(bold);
+        font.setItalic(italic);
+        cell->setFont(font);
+    };
+    switch (format) {
+    case 1: style(QColor(114, 152, 108), true, true); break;
+    case 2: style(QColor(114, 152, 108), false, true); break;
+    case 3: style(QColor(104, 72, 101), true, false); break;
+    case 4:
+        style(QColor(50, 55, 95), false, false);
+        cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+    case 5: style(QColor(104, 72, 101), false, true); break;
+    case 8:
+        style(QColor(200, 154, 113), true, false);
+        cell->setTextAlignment(Qt::AlignCenter);
+        break;
+    case 12: {
+        const QVariant key = cell->data(Qt::UserRole + 1);
+        cell->setText(QString());
+        cell->setIcon(QIcon(key.toBool() ? QStringLiteral(":/Images/imgTick.png")
+                                         : QStringLiteral(":/Images/imgNot.png")));
+        break;
+    }
+    default: break;
+    }
+}
+
+} // namespace
+
+QStandardItemModel* KTDatabaseController::loadCustomTable(const QString& tableName, QStringList fields,
+                                                          bool resolveForeignKeys, bool applyFormat)
+{
+    KTDbTable* table = _dbDefinitionMap.value(tableName);
+    if (table && fields.isEmpty())
+        fields = table->fields();
+    QSqlQuery query = resolveForeignKeys
+        ? selectResolveKeys(tableName, fields, QString(), QString(), QString(), QString())
+        : select(tableName, fields, QString(), QString(), QString(), QString());
+    if (!table || !query.isActive()) {
+        emit eventMessage(tr("No se pudo cargar tabla %1. Mensaje : %2").arg(tableName, query.lastError().databaseText()),
+                          KT::WarningMessage, QStringLiteral("KTDatabaseController::loadCustomTable()"));
+        return nullptr;
+    }
+
+    auto* model = new QStandardItemModel(0, int(fields.size()));
+    int column = 0;
+    for (const _TableField& field : table->_tableFields) {
+        if (!fields.contains(field.name))
+            continue;
+        auto* header = new QStandardItem(field.alias);
+        header->setToolTip(field.toolTip);
+        model->setHorizontalHeaderItem(column++, header);
+    }
+    while (query.next()) {
+        QList<QStandardItem*> cells;
+        int offset = 0;
+        for (int k = 0; k < fields.size(); ++k) {
+            auto* cell = new QStandardItem;
+            cell->setData(query.value(offset + k).toString(), Qt::UserRole + 1);
+            if (resolveForeignKeys && isResolvedKey(fields.at(k)))
+                ++offset;
+            cell->setText(query.value(offset + k).toString());
+            if (applyFormat) {
+                const _TableField* field = table->dbField(fields.at(k));
+                applyCellFormat(cell, field ? field->format.toInt() : 0);
+            }
+            cells << cell;
+        }
+        model->appendRow(cells);
+    }
+    return model;
+}

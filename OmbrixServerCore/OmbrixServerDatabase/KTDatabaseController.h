@@ -1,0 +1,138 @@
+#ifndef KTDATABASECONTROLLER_H
+#define KTDATABASECONTROLLER_H
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+class KTDatabaseParser;
+#include <KTDbTable.h>
+class KTTableRecordDataModel;
+class QFile;
+class QStandardItemModel;
+
+// The server's only door to the database. Each controller owns one named Qt
+// SQL connection and is used only by the thread that opened it; the SQL text
+// comes from the parser and its dialect map.
+class KTDatabaseController : public QObject
+{
+    Q_OBJECT
+public:
+    // Positions in the connection parameter list.
+    enum Parameter {
+        ConnectionName, Driver, Host, DatabaseName, UserName, Password, Port, MapDirectory, ConnectOptions,
+        ParameterCount
+    };
+
+    explicit KTDatabaseController(QObject* parent = nullptr);
+    ~KTDatabaseController() override;
+
+    bool establishConnection(const QString& connectionName, const QString& driver, const QString& host,
+                             const QString& dbName, const QString& userName, const QString& password, int port,
+                             const QString& dbMapDirectoryName, const QString& connectOptions);
+    bool establishConnection(const QStringList& params);
+    void closeConnection(const QString& connectionName);
+
+    QStringList dbParameters() const;
+    bool connectionStatus() const;
+    bool allTablesLoaded() const;
+    bool allTablesCreated() const;
+    bool allDataLoaded() const;
+    QString lastConnectionError() const;
+    const QMap<QString, KTDbTable*> dbDefinitionMap() const;
+    QStandardItemModel* tableRecordDataModel() const;
+
+    bool beginTransaction();
+    bool commit();
+    bool rollback();
+    QSqlQuery lock(const QStringList& tables, const QStringList& aliases, const QStringList& modes);
+    QSqlQuery unlock();
+
+    QSqlQuery customQuery(const QString& query);
+    QSqlQuery select(const QString& tableName, const QStringList& fields, const QString& whereCondition,
+                     const QString& groupBy, const QString& orderBy, const QString& limit);
+    QSqlQuery selectResolveKeys(const QString& tableName, const QStringList& fields,
+                                const QString& whereCondition, const QString& groupBy, const QString& orderBy,
+                                const QString& limit);
+    QSqlQuery selectMulti(const QStringList& tableNames, const QStringList& fields, const QString& whereCondition,
+                          const QString& groupBy, const QString& orderBy, const QString& limit);
+    QSqlQuery insertRecords(const QString& tableName, const QList<QStringList>& values, QList<int> modifiers,
+                            const QStringList& fields);
+    QSqlQuery updateRecords(const QString& tableName, const QStringList& values, const QStringList& fields,
+                            const QString& whereCondition, QList<int> modifiers);
+    QSqlQuery deleteRecords(const QString& tableName, QList<int> modifiers, const QString& whereCondition);
+
+    QString concat(const QStringList& keys);
+    QString in(const QStringList& keys);
+    QString nullValue();
+    QString lastInsertID();
+
+    void setAdminUser(const QString& login, const QString& password, const QString& version);
+    void setCompany(const QString& name, const QString& NIT);
+    // A new model of a table's rows (the caller owns it), or null.
+    QStandardItemModel* loadCustomTable(const QString& tableName, QStringList fields, bool resolveForeignKeys,
+                                        bool applyFormat);
+
+    // A text as a safe SQL string literal, quotes included, escaped the way the
+    // connected driver reads it back. For every value the server itself quotes.
+    QString quoted(const QString& text) const;
+
+public Q_SLOTS:
+    void createDataFromFiles(const QString& dataDirName, const QString& blobDirName, bool force);
+    void createTables(bool force);
+    void fillSystemTables();
+    void loadTableRecordData();
+    bool loadTablesFromFiles(const QString& dirName);
+    void setDbDefinitionMap(QMap<QString, KTDbTable*> dbDefinitionMap);
+    void updateTableRecordDataModel(QString tableName, QList<int> modifiers);
+
+Q_SIGNALS:
+    void dbStatusChanged(bool newstatus);
+    void errorLoadingTable(QString tableName);
+    void eventMessage(QString message, int status, QString objectLocation);
+    void statusMessage(QString message);
+    void updateTableRecordDataModelRequested(QString tableName, QList<int> modifiers);
+
+private:
+    void execLoadTablesFromFiles(const QString& dirName);
+    void loadTableFile(const QString& dirName, const QString& fileName);
+    void execCreateDataFromFiles(const QString& dataDirName, const QString& blobDirName, bool force);
+    void loadDataFile(QFile& file, const QString& blobDirName);
+    void insertBindingBlobs(QFile& file, int blobFieldIndex, const QString& blobDirName);
+    void dataInsertFailed(const QString& tableName, const QString& error);
+    void linkForeignTables();
+    bool connectionMissing(const char* operation);
+    qint64 countRows(const QString& tableName, const QString& condition);
+    QStringList systemTableRow(const QString& tableName);
+    void storeMainStatistics(int row);
+    void forgetDefinitions();
+    void prepareConnection(const QString& connectionName, const QString& driver);
+    void createParser(const QString& driver, const QString& dbMapDirectoryName);
+    void connectionFailed(const QString& messageFormat, const QString& dbName);
+    void setStatus(bool status);
+    QSqlQuery execute(const QString& sql);
+    void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
+
+    KTDatabaseParser* _mainParser = nullptr;
+    bool _allDataLoaded = true;
+    bool _allTablesCreated = true;
+    bool _allTablesLoaded = false;
+    bool _connectionStatus = false;
+    bool _status = false;
+    // True when the definitions were read by this controller, which then owns
+    // them; a map received from the main controller is only borrowed.
+    bool _ownsDefinitions = false;
+    QMap<QString, KTDbTable*> _dbDefinitionMap;
+    QSqlDatabase _dbConnection;
+    KTTableRecordDataModel* _tableRecordDataModel = nullptr;
+    QString _adminLogin;
+    QString _adminPassword;
+    QString _lastConnectionError;
+    QStringList _dbParameters;
+};
+
+#endif
