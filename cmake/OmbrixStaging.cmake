@@ -47,3 +47,12 @@ function(ombrix_add_plugin name folder)
     set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN/${back}")
     install(TARGETS ${name} LIBRARY DESTINATION "${folder}")
 endfunction()
+
+# The installation's table definitions, seed data and blobs, copied as they
+# stand into the application directory at every build.
+function(ombrix_stage_data folder)
+    add_custom_target(${folder} ALL
+        COMMAND ${CMAKE_COMMAND} -E copy_directory "${PROJECT_SOURCE_DIR}/${folder}" "${OMBRIX_APP_DIR}/${folder}"
+        COMMENT "Staging ${folder}")
+    install(DIRECTORY "${PROJECT_SOURCE_DIR}/${folder}/" DESTINATION "${folder}")
+endfunction()
