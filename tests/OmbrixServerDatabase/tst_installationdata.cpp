@@ -51,14 +51,9 @@ private Q_SLOTS:
     void initTestCase()
     {
         KT_REQUIRE_DATABASE();
-        QSqlDatabase admin = KTTestDatabase::open("admin");
-        QSqlQuery(admin).exec("DROP DATABASE IF EXISTS " + dbName);
-        admin.close();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
         _controller = new KTDatabaseController(this);
-        QVERIFY(_controller->establishConnection({"installation", "QMYSQL", KTTestDatabase::host(), dbName,
-                                                  KTTestDatabase::userName(), KTTestDatabase::password(),
-                                                  QString::number(KTTestDatabase::port()),
-                                                  appDir + "/OmbrixServerComponents/OmbrixDbMaps", ""}));
+        QVERIFY(_controller->establishConnection(KTTestDatabase::controllerParameters("installation", dbName)));
     }
 
     void cleanupTestCase()

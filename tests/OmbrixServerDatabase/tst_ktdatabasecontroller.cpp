@@ -1,4 +1,5 @@
 #include "KTTestDatabase.h"
+#include "KTTestEvents.h"
 
 #include <KTDatabaseController.h>
 #include <KTDbTable.h>
@@ -11,20 +12,10 @@
 namespace {
 
 const QString dbName = QStringLiteral("ombrix_test_controller");
-const QString mapsDir = qEnvironmentVariable("OMBRIX_APP_DIR") + QStringLiteral("/OmbrixServerComponents/OmbrixDbMaps");
 
 QStringList parameters(const QString& connectionName)
 {
-    return {connectionName, "QMYSQL", KTTestDatabase::host(), dbName, KTTestDatabase::userName(),
-            KTTestDatabase::password(), QString::number(KTTestDatabase::port()), mapsDir, QString()};
-}
-
-QStringList messagesOf(const QSignalSpy& spy)
-{
-    QStringList messages;
-    for (const QList<QVariant>& event : spy)
-        messages << event.at(0).toString();
-    return messages;
+    return KTTestDatabase::controllerParameters(connectionName, dbName);
 }
 
 QVariant firstValue(QSqlQuery query)
@@ -44,11 +35,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         KT_REQUIRE_DATABASE();
-        QSqlDatabase admin = KTTestDatabase::open("admin");
-        QVERIFY2(admin.isOpen(), qPrintable(admin.lastError().text()));
-        QSqlQuery drop(admin);
-        QVERIFY(drop.exec("DROP DATABASE IF EXISTS " + dbName));
-        admin.close();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
 
         _controller = new KTDatabaseController(this);
         QVERIFY(_controller->establishConnection(parameters("main")));
@@ -78,7 +65,7 @@ private Q_SLOTS:
         QCOMPARE(controller.dbParameters(), parameters("steps"));
         QCOMPARE(status.size(), 1);
         QCOMPARE(status.first().first().toBool(), true);
-        QCOMPARE(messagesOf(events), QStringList({"El mapa de BD : 'MySqlDialectMap' fue cargado exitosamente.",
+        QCOMPARE(eventTexts(events), QStringList({"El mapa de BD : 'MySqlDialectMap' fue cargado exitosamente.",
                                                   "Se estableció conexión con BD : " + dbName}));
         QCOMPARE(firstValue(controller.customQuery("SELECT DATABASE()")).toString(), dbName);
         controller.closeConnection("steps");
@@ -112,8 +99,8 @@ private Q_SLOTS:
         QCOMPARE(controller.dbParameters().value(7), QString());
         QCOMPARE(controller.dbParameters().value(8), QString());
         // No map: the database cannot be created, but the named one exists already.
-        QVERIFY(messagesOf(events).contains("No existe ningún mapa de BD cargado"));
-        QVERIFY(messagesOf(events).contains("Se produjo un error al crear BD : " + dbName));
+        QVERIFY(eventTexts(events).contains("No existe ningún mapa de BD cargado"));
+        QVERIFY(eventTexts(events).contains("Se produjo un error al crear BD : " + dbName));
         QVERIFY(!controller.select("accNote", {"pkyNote"}, "", "", "", "").isActive());
         controller.closeConnection("seven");
     }

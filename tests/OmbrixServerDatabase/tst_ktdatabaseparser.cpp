@@ -1,3 +1,5 @@
+#include "KTTestDatabase.h"
+
 #include <KTDatabaseParser.h>
 #include <KTDbTable.h>
 
@@ -12,7 +14,7 @@
 
 namespace {
 
-const QString mapsDir = qEnvironmentVariable("OMBRIX_APP_DIR") + QStringLiteral("/OmbrixServerComponents/OmbrixDbMaps");
+const QString mapsDir = KTTestDatabase::mapsDirectory();
 
 // A complete definition; the tests break it in one place or another.
 const QString validDefinition = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>

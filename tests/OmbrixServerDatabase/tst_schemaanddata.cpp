@@ -1,4 +1,5 @@
 #include "KTTestDatabase.h"
+#include "KTTestEvents.h"
 #include "KTTestDefinitions.h"
 
 #include <KTDatabaseController.h>
@@ -14,15 +15,6 @@
 namespace {
 
 const QString dbName = QStringLiteral("ombrix_test_schema");
-const QString mapsDir = qEnvironmentVariable("OMBRIX_APP_DIR") + QStringLiteral("/OmbrixServerComponents/OmbrixDbMaps");
-
-QStringList messagesOf(const QSignalSpy& spy)
-{
-    QStringList messages;
-    for (const QList<QVariant>& event : spy)
-        messages << event.at(0).toString();
-    return messages;
-}
 
 } // namespace
 
@@ -69,15 +61,11 @@ private Q_SLOTS:
 
     void init()
     {
-        QSqlDatabase admin = KTTestDatabase::open("admin");
-        QSqlQuery(admin).exec("DROP DATABASE IF EXISTS " + dbName);
-        admin.close();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
         _dir = std::make_unique<QTemporaryDir>();
         QDir().mkpath(blobsDir());
         _controller = std::make_unique<KTDatabaseController>();
-        QVERIFY(_controller->establishConnection({"schema", "QMYSQL", KTTestDatabase::host(), dbName,
-                                                  KTTestDatabase::userName(), KTTestDatabase::password(),
-                                                  QString::number(KTTestDatabase::port()), mapsDir, ""}));
+        QVERIFY(_controller->establishConnection(KTTestDatabase::controllerParameters("schema", dbName)));
     }
 
     void cleanup()
@@ -106,7 +94,7 @@ private Q_SLOTS:
         QCOMPARE(map.keys(), QStringList({"accGroup", "invCategory", "invProduct"}));
         QCOMPARE(map.value("invCategory")->_alias, QStringLiteral("Nueva"));
         QCOMPARE(map.value("invProduct")->_tableForeignKeys.first().foreignTable, map.value("invCategory"));
-        QCOMPARE(messagesOf(events), QStringList{"Todas las tablas se cargaron exitosamente"});
+        QCOMPARE(eventTexts(events), QStringList{"Todas las tablas se cargaron exitosamente"});
         QCOMPARE(status.last().first().toBool(), true);
         QVERIFY(_controller->allTablesLoaded());
     }
@@ -115,7 +103,7 @@ private Q_SLOTS:
     {
         QSignalSpy events(_controller.get(), &KTDatabaseController::eventMessage);
         QVERIFY(_controller->loadTablesFromFiles(_dir->filePath("nowhere")));
-        QCOMPARE(messagesOf(events), QStringList({"No existe directorio : '" + _dir->filePath("nowhere") + "'",
+        QCOMPARE(eventTexts(events), QStringList({"No existe directorio : '" + _dir->filePath("nowhere") + "'",
                                                   "Todas las tablas se cargaron exitosamente"}));
         QVERIFY(_controller->dbDefinitionMap().isEmpty());
     }
@@ -128,7 +116,7 @@ private Q_SLOTS:
         QSignalSpy failed(_controller.get(), &KTDatabaseController::errorLoadingTable);
         QVERIFY(!_controller->loadTablesFromFiles(tablesDir()));
         QCOMPARE(failed.size(), 1);
-        QVERIFY(messagesOf(events).contains(
+        QVERIFY(eventTexts(events).contains(
             "No se pudo cargar una o mas tablas. El sistema no funcionará correctamente hasta que se corrija el error"));
         QVERIFY(_controller->dbDefinitionMap().contains("invBroken"));
         QCOMPARE(_controller->dbDefinitionMap().value("invBroken"), nullptr);
@@ -145,9 +133,9 @@ private Q_SLOTS:
     {
         KTTestDefinitions::writeSchema(tablesDir(), dataDir());
         QSignalSpy events(_controller.get(), &KTDatabaseController::eventMessage);
-        QVERIFY2(buildSchema(), qPrintable(messagesOf(events).join('\n')));
-        QVERIFY(messagesOf(events).contains("Todas las tablas se crearon exitosamente"));
-        QVERIFY(messagesOf(events).contains("Todos los datos de las tablas se cargaron exitosamente"));
+        QVERIFY2(buildSchema(), qPrintable(eventTexts(events).join('\n')));
+        QVERIFY(eventTexts(events).contains("Todas las tablas se crearon exitosamente"));
+        QVERIFY(eventTexts(events).contains("Todos los datos de las tablas se cargaron exitosamente"));
         QCOMPARE(column("SELECT fldName FROM invProduct ORDER BY pkyProduct"),
                  QStringList({"Café molido", "Pan de molde", "Agua mineral"}));
         QCOMPARE(count("SELECT COUNT(*) FROM invProduct T0 JOIN invCategory T1 ON T0.codCategory = T1.pkyCategory"),
@@ -198,7 +186,7 @@ private Q_SLOTS:
 
         QSignalSpy events(_controller.get(), &KTDatabaseController::eventMessage);
         QVERIFY(!buildSchema());
-        const QStringList messages = messagesOf(events);
+        const QStringList messages = eventTexts(events);
         QVERIFY(messages.contains("No se pudo abrir archivo : '" + blobsDir() + "/missing.bin'"));
         QVERIFY(messages.filter("No se pudo insertar datos en la tabla : 'srvBlob'").size() == 1);
         QVERIFY(messages.contains("No se pudo cargar datos de una o mas tablas. El sistema no funcionará "
@@ -234,7 +222,7 @@ private Q_SLOTS:
         _controller->createTables(false);
         _controller->createDataFromFiles(dataDir(), blobsDir(), false);
         _controller->fillSystemTables();
-        QCOMPARE(messagesOf(events), QStringList(4, "No existe conexión a ninguna base de datos"));
+        QCOMPARE(eventTexts(events), QStringList(4, "No existe conexión a ninguna base de datos"));
         QVERIFY(!_controller->allTablesCreated());
     }
 

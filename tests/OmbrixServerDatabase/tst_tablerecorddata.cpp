@@ -14,7 +14,6 @@
 namespace {
 
 const QString dbName = QStringLiteral("ombrix_test_record_data");
-const QString mapsDir = qEnvironmentVariable("OMBRIX_APP_DIR") + QStringLiteral("/OmbrixServerComponents/OmbrixDbMaps");
 constexpr int TableColumn = 1;
 constexpr int InsertsColumn = 4 + 11;
 constexpr int DeletesColumn = 4 + 12;
@@ -67,14 +66,10 @@ private Q_SLOTS:
     void initTestCase()
     {
         KT_REQUIRE_DATABASE();
-        QSqlDatabase admin = KTTestDatabase::open("admin");
-        QSqlQuery(admin).exec("DROP DATABASE IF EXISTS " + dbName);
-        admin.close();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
         _window = std::make_unique<StatisticsWindow>();
         _controller = std::make_unique<KTDatabaseController>();
-        QVERIFY(_controller->establishConnection({"records", "QMYSQL", KTTestDatabase::host(), dbName,
-                                                  KTTestDatabase::userName(), KTTestDatabase::password(),
-                                                  QString::number(KTTestDatabase::port()), mapsDir, ""}));
+        QVERIFY(_controller->establishConnection(KTTestDatabase::controllerParameters("records", dbName)));
         KTTestDefinitions::writeSchema(_dir.filePath("Tables"), _dir.filePath("Data"));
         QVERIFY(_controller->loadTablesFromFiles(_dir.filePath("Tables")));
         _controller->createTables(false);

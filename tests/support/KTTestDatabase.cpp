@@ -36,3 +36,26 @@ bool KTTestDatabase::recreateDatabase(QSqlDatabase& db, const QString& dbName)
     return query.exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(dbName))
         && query.exec(QStringLiteral("CREATE DATABASE `%1` CHARACTER SET utf8mb4 COLLATE utf8mb4_bin").arg(dbName));
 }
+
+bool KTTestDatabase::dropDatabase(const QString& dbName)
+{
+    bool dropped = false;
+    {
+        QSqlDatabase db = open(QStringLiteral("drop-") + dbName);
+        dropped = QSqlQuery(db).exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(dbName));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("drop-") + dbName);
+    return dropped;
+}
+
+QString KTTestDatabase::mapsDirectory()
+{
+    return qEnvironmentVariable("OMBRIX_APP_DIR") + QStringLiteral("/OmbrixServerComponents/OmbrixDbMaps");
+}
+
+QStringList KTTestDatabase::controllerParameters(const QString& connectionName, const QString& dbName)
+{
+    return {connectionName, QStringLiteral("QMYSQL"), host(), dbName, userName(), password(),
+            QString::number(port()), mapsDirectory(), QString()};
+}
