@@ -1,0 +1,82 @@
+#include "KTConnectorThread.h"
+
+#include "KTFrame.h"
+#include "KTTcpSocket.h"
+
+KTConnectorThread::KTConnectorThread(qintptr socketDescriptor, int connectionID,
+                                     QMap<QString, KTDbTable*> dbDefinitionMap, const QStringList& dbParams,
+                                     const QStringList& unitParams, QObject* parent)
+    : QThread(parent)
+    , _connectionID(connectionID)
+    , _socketDescriptor(socketDescriptor)
+    , _dbDefinitionMap(dbDefinitionMap)
+    , _dbParams(dbParams)
+    , _unitParams(unitParams)
+    , _maxFrameSize(KTFrame::defaultMaxSize)
+{
+}
+
+int KTConnectorThread::connectionID() const
+{
+    return _connectionID;
+}
+
+void KTConnectorThread::setMaxFrameSize(qint64 bytes)
+{
+    _maxFrameSize = bytes;
+}
+
+void KTConnectorThread::closeConnection()
+{
+    emit closeRequest();
+}
+
+void KTConnectorThread::sendResponse(const QString& response, int compressionFactor, const QString& message, int role)
+{
+    emit sendResponseRequested(response, compressionFactor, message, role);
+}
+
+void KTConnectorThread::endConnection()
+{
+    closeConnection();
+    emit connectionEnded(_connectionID);
+    quit();
+}
+
+void KTConnectorThread::run()
+{
+    _socket = new KTTcpSocket(_dbParams, _unitParams);
+    _socket->setMaxFrameSize(_maxFrameSize);
+    if (!_socket->setSocketDescriptor(_socketDescriptor)) {
+        emit error(_socket->error());
+        delete _socket;
+        _socket = nullptr;
+        return;
+    }
+    // Connected before the database opens, so that a socket which closes
+    // itself for want of a database still ends its thread.
+    connectSocket();
+    _socket->setDbConnection(_connectionID, _dbDefinitionMap);
+    exec();
+    // The close request may still be queued when the loop ends: the database
+    // connection is closed here, on the thread that opened it.
+    _socket->closeConnection();
+    delete _socket;
+    _socket = nullptr;
+}
+
+void KTConnectorThread::connectSocket()
+{
+    connect(_socket, &KTTcpSocket::eventMessage, this, &KTConnectorThread::eventMessage);
+    connect(_socket, &QAbstractSocket::disconnected, this, &KTConnectorThread::endConnection);
+    connect(_socket, &KTTcpSocket::actionRequested, this, &KTConnectorThread::actionRequested);
+    connect(_socket, &KTTcpSocket::updateTableRecordDataModelRequested, this,
+            &KTConnectorThread::updateTableRecordDataModelRequested);
+    connect(this, &KTConnectorThread::sendResponseRequested, _socket,
+            qOverload<const QString&, int, const QString&, int>(&KTTcpSocket::writeData));
+    connect(_socket, &KTTcpSocket::broadcastActionRequest, this, &KTConnectorThread::broadcastActionRequest);
+    connect(_socket, &KTTcpSocket::setActiveComponent, this, &KTConnectorThread::setActiveComponent);
+    connect(this, &KTConnectorThread::closeRequest, _socket, &KTTcpSocket::closeConnection);
+    connect(_socket, &KTTcpSocket::scheduleRequested, this, &KTConnectorThread::scheduleRequested);
+    connect(_socket, &KTTcpSocket::updateTaskScheduler, this, &KTConnectorThread::updateTaskScheduler);
+}

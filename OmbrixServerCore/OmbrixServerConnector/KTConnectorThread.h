@@ -1,0 +1,65 @@
+#ifndef KTCONNECTORTHREAD_H
+#define KTCONNECTORTHREAD_H
+
+#include <KTDbTable.h>
+
+#include <QAbstractSocket>
+#include <QList>
+#include <QMap>
+#include <QStringList>
+#include <QThread>
+#include <QVariant>
+
+class KTTcpSocket;
+
+// One client connection's thread. The object lives in the main thread and is
+// the connector's handle; run() creates the protocol socket on the new
+// thread, so that everything one client does happens there, and the object
+// relays signals between socket and connector.
+class KTConnectorThread : public QThread
+{
+    Q_OBJECT
+public:
+    KTConnectorThread(qintptr socketDescriptor, int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap,
+                      const QStringList& dbParams, const QStringList& unitParams, QObject* parent = nullptr);
+
+    int connectionID() const;
+    // The connection's socket while run() is serving it; null before and after.
+    KTTcpSocket* socket() const { return _socket; }
+    void setMaxFrameSize(qint64 bytes);
+
+public Q_SLOTS:
+    void closeConnection();
+    void sendResponse(const QString& response, int compressionFactor, const QString& message, int role);
+    void endConnection();
+
+Q_SIGNALS:
+    void eventMessage(const QString& message, int type, const QString& objectLocation);
+    void actionRequested(int connectionID, QString user, QString date, QString time, QString ip, QString mac,
+                         int actionType, quint64 answerSize, QString message);
+    void updateTableRecordDataModelRequested(const QString tableName, QList<int> modifiers);
+    void broadcastActionRequest(QList<QStringList> responseList, QString broadcastUsers);
+    void setActiveComponent(int connectionID, QString componentName, bool active);
+    void scheduleRequested(QVariant schedule);
+    void updateTaskScheduler();
+    void sendResponseRequested(QString response, int compressionFactor, QString message, int role);
+    void closeRequest();
+    void connectionEnded(int connectionID);
+    void error(QAbstractSocket::SocketError socketError);
+
+protected:
+    void run() override;
+
+private:
+    void connectSocket();
+
+    KTTcpSocket* _socket = nullptr;
+    int _connectionID;
+    qintptr _socketDescriptor;
+    QMap<QString, KTDbTable*> _dbDefinitionMap;
+    QStringList _dbParams;
+    QStringList _unitParams;
+    qint64 _maxFrameSize;
+};
+
+#endif

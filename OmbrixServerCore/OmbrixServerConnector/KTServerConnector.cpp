@@ -1,0 +1,257 @@
+#include "KTServerConnector.h"
+
+#include "KTConnectorThread.h"
+#include "KTFrame.h"
+
+#include <KT.h>
+#include <KTDatabaseController.h>
+
+#include <QDateTime>
+#include <QFont>
+#include <QSqlQuery>
+#include <QTcpSocket>
+
+namespace {
+
+const QColor idColour(104, 72, 101);
+const QColor textColour(50, 55, 95);
+const QColor actionColour(200, 154, 113);
+const QList<int> logModifiers{1, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0};
+
+QStandardItem* cell(const QString& text, const QColor& colour, bool bold = false, bool italic = false)
+{
+    auto* item = new QStandardItem(text);
+    item->setForeground(colour);
+    QFont font = item->font();
+    font.setBold(bold);
+    font.setItalic(italic);
+    item->setFont(font);
+    return item;
+}
+
+QString actionText(int actionType)
+{
+    switch (actionType) {
+    case 0: return KTServerConnector::tr("Negociando Conexión");
+    case 1: return KTServerConnector::tr("Actualizando Ombrix Client");
+    case 2: return KTServerConnector::tr("Autenticación");
+    case 3: return KTServerConnector::tr("Solicitud de acción");
+    default: return QString();
+    }
+}
+
+} // namespace
+
+KTServerConnector::KTServerConnector(QObject* parent)
+    : QTcpServer(parent)
+    , _connectionInfoModel(new QStandardItemModel(0, 5, this))
+    , _maxFrameSize(KTFrame::defaultMaxSize)
+{
+    _connectionInfoModel->setHorizontalHeaderLabels(
+        {tr("ID Conexión"), tr("Usuario"), tr("Fecha de Conexión"), tr("Dirección IP"), tr("Última acción")});
+}
+
+KTServerConnector::~KTServerConnector()
+{
+    for (KTConnectorThread* thread : std::as_const(_connectionTable)) {
+        thread->closeConnection();
+        thread->quit();
+        thread->wait();
+    }
+}
+
+QList<int> KTServerConnector::connectionIDs() const
+{
+    return _connectionTable.keys();
+}
+
+QStringList KTServerConnector::loggedUsers() const
+{
+    return _loggedUsers;
+}
+
+QMap<int, QStringList> KTServerConnector::activeComponents() const
+{
+    return _activeComponents;
+}
+
+void KTServerConnector::incomingConnection(qintptr socketDescriptor)
+{
+    if (_connectionTable.contains(_nextConnectionID)) {
+        emit eventMessage(tr("ID de conexión : %1, ya existe").arg(_nextConnectionID), KT::BugMessage,
+                          QStringLiteral("KTServerConnector::incomingConnection()"));
+        // The descriptor is ours now; leaving it open would leak it.
+        QTcpSocket refused;
+        if (refused.setSocketDescriptor(socketDescriptor))
+            refused.abort();
+        return;
+    }
+    const int connectionID = _nextConnectionID++;
+    auto* thread = new KTConnectorThread(socketDescriptor, connectionID, _dbDefinitionMap, _dbParams, _unitParams,
+                                         this);
+    thread->setMaxFrameSize(_maxFrameSize);
+    _connectionTable.insert(connectionID, thread);
+    connectThread(thread);
+    thread->start();
+    appendConnectionRow(connectionID);
+}
+
+void KTServerConnector::connectThread(KTConnectorThread* thread)
+{
+    connect(thread, &QThread::finished, this, &KTServerConnector::removeThread);
+    connect(thread, &KTConnectorThread::connectionEnded, this, &KTServerConnector::removeConnection);
+    connect(thread, &KTConnectorThread::eventMessage, this, &KTServerConnector::eventMessage);
+    connect(thread, &KTConnectorThread::actionRequested, this, &KTServerConnector::updateConnectionInfo);
+    connect(thread, &KTConnectorThread::updateTableRecordDataModelRequested, this,
+            &KTServerConnector::updateTableRecordDataModelRequested);
+    connect(thread, &KTConnectorThread::broadcastActionRequest, this, &KTServerConnector::broadcastAction);
+    connect(thread, &KTConnectorThread::setActiveComponent, this, &KTServerConnector::setActiveComponent);
+    connect(thread, &KTConnectorThread::scheduleRequested, this, &KTServerConnector::scheduleRequested);
+    connect(thread, &KTConnectorThread::updateTaskScheduler, this, &KTServerConnector::updateTaskScheduler);
+}
+
+void KTServerConnector::appendConnectionRow(int connectionID)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    _connectionInfoModel->appendRow(
+        {cell(QString::number(connectionID), idColour, true), cell(QStringLiteral("?"), idColour, true),
+         cell(now.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" , ") + now.toString(QStringLiteral("hh:mm:ss")),
+              textColour),
+         cell(QStringLiteral(" --- "), textColour), cell(tr("Conexion Entrante ..."), actionColour, false, true)});
+}
+
+int KTServerConnector::modelRow(int connectionID) const
+{
+    const QList<QStandardItem*> items =
+        _connectionInfoModel->findItems(QString::number(connectionID), Qt::MatchExactly, IdColumn);
+    return items.isEmpty() ? -1 : items.first()->row();
+}
+
+void KTServerConnector::updateConnectionInfo(int connectionID, QString user, QString date, QString time, QString ip,
+                                             QString mac, int actionType, quint64 answerSize, QString message)
+{
+    const int row = modelRow(connectionID);
+    if (row < 0)
+        return;
+    _connectionInfoModel->item(row, UserColumn)->setText(user);
+    QStandardItem* address = _connectionInfoModel->item(row, AddressColumn);
+    address->setText(ip.section(QLatin1Char(','), 0, 0));
+    address->setToolTip(tr("MAC : %1\nIP6 : %2").arg(mac, ip.section(QLatin1Char(','), 1, 1)));
+    if (actionType == 2)
+        registerUser(connectionID, user);
+    QStandardItem* lastAction = _connectionInfoModel->item(row, LastActionColumn);
+    lastAction->setText(QStringLiteral("%1 %2   %3").arg(date, time, actionText(actionType)));
+    lastAction->setToolTip(tr("Respuesta (%1 bytes) -  %2").arg(answerSize).arg(message));
+}
+
+void KTServerConnector::registerUser(int connectionID, QString userLogin)
+{
+    if (userLogin == QLatin1String("?"))
+        return;
+    // A connection that logs in again gives up its earlier login first, so
+    // that it is neither counted twice nor mistaken for "elsewhere".
+    if (_userConnector.contains(connectionID))
+        _loggedUsers.removeOne(_userConnector.take(connectionID));
+    if (_loggedUsers.contains(userLogin)) {
+        const int previous = _userConnector.key(userLogin);
+        if (KTConnectorThread* thread = _connectionTable.value(previous)) {
+            thread->closeConnection();
+            emit eventMessage(tr("Usuario : '%1' estaba conectado desde otra ubicación. ID de conexión anterior: %2. "
+                                 "ID de conexión nueva: %3").arg(userLogin).arg(previous).arg(connectionID),
+                              KT::InformationMessage, QStringLiteral("KTServerConnector::registerUser()"));
+        }
+    }
+    _loggedUsers << userLogin;
+    _activeComponents.insert(connectionID, QStringList());
+    _userConnector.insert(connectionID, userLogin);
+}
+
+void KTServerConnector::setActiveComponent(int connectionID, QString componentName, bool active)
+{
+    QStringList& components = _activeComponents[connectionID];
+    if (!active)
+        components.removeOne(componentName);
+    else if (!components.contains(componentName))
+        components << componentName;
+}
+
+void KTServerConnector::sendResponse(int connectionID, QString response, int compressionFactor, QString message,
+                                     int role)
+{
+    if (KTConnectorThread* thread = _connectionTable.value(connectionID))
+        thread->sendResponse(response, compressionFactor, message, role);
+}
+
+void KTServerConnector::broadcastAction(QList<QStringList> responseList, QString broadcastUsers)
+{
+    const QStringList users = broadcastUsers.split(QLatin1Char(','));
+    for (const QStringList& entry : responseList) {
+        if (entry.value(4).toInt() == 0) {
+            sendResponse(entry.value(0).toInt(), entry.value(2), -1, entry.value(3), 3);
+            continue;
+        }
+        for (auto it = _activeComponents.cbegin(); it != _activeComponents.cend(); ++it)
+            if (broadcastUsers.isEmpty() || users.contains(_userConnector.value(it.key())))
+                sendResponse(it.key(), entry.value(2), -1, entry.value(3), 3);
+    }
+}
+
+void KTServerConnector::removeConnection(int connectionID)
+{
+    const QString location = QStringLiteral("KTServerConnector::removeConnection()");
+    const QString user = _userConnector.value(connectionID);
+    const QList<QStandardItem*> rows =
+        _connectionInfoModel->findItems(QString::number(connectionID), Qt::MatchExactly, IdColumn);
+    if (rows.isEmpty()) {
+        emit eventMessage(tr("No existe ID de conexión : '%1'").arg(connectionID), KT::BugMessage, location);
+        return;
+    }
+    if (rows.size() > 1)
+        emit eventMessage(tr("Múltiples conexiones con el mismo ID : '%1'").arg(connectionID), KT::BugMessage,
+                          location);
+    _connectionInfoModel->removeRow(rows.first()->row());
+    _activeComponents.remove(connectionID);
+    if (!_userConnector.contains(connectionID) || !_loggedUsers.contains(user)) {
+        emit eventMessage(tr("Se desconectó conexión con ID : '%1'").arg(connectionID), KT::InformationMessage,
+                          location);
+        return;
+    }
+    _loggedUsers.removeOne(user);
+    _userConnector.remove(connectionID);
+    emit eventMessage(tr("Usuario : '%1' desconectado. ID de conexión : %2").arg(user).arg(connectionID),
+                      KT::InformationMessage, location);
+    writeLogout(user);
+}
+
+void KTServerConnector::writeLogout(const QString& user)
+{
+    if (!_dbController)
+        return;
+    QSqlQuery key = _dbController->selectMulti({QStringLiteral("accUser T1")}, {QStringLiteral("T1.pkyUser")},
+                                               QStringLiteral("T1.fldLogin = %1").arg(_dbController->quoted(user)),
+                                               QString(), QString(), QString());
+    // A login without a user row is still logged, with a null key rather than broken SQL.
+    const QString userKey = key.next() ? key.value(0).toString() : QStringLiteral("NULL");
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString quote = QStringLiteral("'%1'");
+    _dbController->insertRecords(QStringLiteral("dbaUserLog"),
+                                 {{QStringLiteral("NULL"), userKey, "1", "209001", "2", "0",
+                                   quote.arg(now.toString(QStringLiteral("yyyy-MM-dd"))),
+                                   quote.arg(now.toString(QStringLiteral("hhmmss"))), "1", "0", "1", "2", "0", "1"}},
+                                 logModifiers, {});
+}
+
+void KTServerConnector::removeThread()
+{
+    auto* thread = qobject_cast<KTConnectorThread*>(sender());
+    if (!thread)
+        return;
+    _connectionTable.remove(thread->connectionID());
+    thread->deleteLater();
+}
+
+void KTServerConnector::updateData(KTDatabaseController* controller)
+{
+    _dbController = controller;
+    _dbDefinitionMap = controller ? controller->dbDefinitionMap() : QMap<QString, KTDbTable*>();
+}

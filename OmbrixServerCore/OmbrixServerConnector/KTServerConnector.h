@@ -1,0 +1,80 @@
+#ifndef KTSERVERCONNECTOR_H
+#define KTSERVERCONNECTOR_H
+
+#include <KTDbTable.h>
+
+#include <QList>
+#include <QMap>
+#include <QStandardItemModel>
+#include <QStringList>
+#include <QTcpServer>
+#include <QVariant>
+
+class KTConnectorThread;
+class KTDatabaseController;
+
+// The listening side of the protocol, in the main thread: gives every
+// accepted socket a connection ID and a thread of its own, keeps the
+// registry of connections and logged-in users with its monitor model, routes
+// replies and broadcasts to connection threads and logs logouts.
+class KTServerConnector : public QTcpServer
+{
+    Q_OBJECT
+public:
+    enum Column { IdColumn, UserColumn, DateColumn, AddressColumn, LastActionColumn };
+
+    explicit KTServerConnector(QObject* parent = nullptr);
+    ~KTServerConnector() override;
+
+    QStandardItemModel* model() const { return _connectionInfoModel; }
+    void setDbParams(const QStringList& dbParams) { _dbParams = dbParams; }
+    void setUnitParams(const QStringList& unitParams) { _unitParams = unitParams; }
+    // Largest frame a client may announce; larger ones close the connection.
+    void setMaxFrameSize(qint64 bytes) { _maxFrameSize = bytes; }
+
+    QList<int> connectionIDs() const;
+    QStringList loggedUsers() const;
+    QMap<int, QStringList> activeComponents() const;
+
+public Q_SLOTS:
+    void updateConnectionInfo(int connectionID, QString user, QString date, QString time, QString ip, QString mac,
+                              int actionType, quint64 answerSize, QString message);
+    void removeConnection(int connectionID);
+    void removeThread();
+    void broadcastAction(QList<QStringList> responseList, QString broadcastUsers);
+    void setActiveComponent(int connectionID, QString componentName, bool active);
+    void updateData(KTDatabaseController* controller);
+    void sendResponse(int connectionID, QString response, int compressionFactor, QString message, int role);
+    void registerUser(int connectionID, QString userLogin);
+
+Q_SIGNALS:
+    void eventMessage(QString message, int type, QString objectLocation);
+    void actionRequested(int connectionID, QString user, QString date, QString time, QString ip, QString mac,
+                         int actionType, quint64 answerSize, QString message);
+    void updateTableRecordDataModelRequested(QString tableName, QList<int> modifiers);
+    void scheduleRequested(QVariant schedule);
+    void updateTaskScheduler();
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    void connectThread(KTConnectorThread* thread);
+    void appendConnectionRow(int connectionID);
+    int modelRow(int connectionID) const;
+    void writeLogout(const QString& user);
+
+    KTDatabaseController* _dbController = nullptr;
+    QMap<QString, KTDbTable*> _dbDefinitionMap;
+    QMap<int, QStringList> _activeComponents;
+    int _nextConnectionID = 1;
+    QMap<int, KTConnectorThread*> _connectionTable;
+    QMap<int, QString> _userConnector;
+    QStandardItemModel* _connectionInfoModel;
+    QStringList _dbParams;
+    QStringList _loggedUsers;
+    QStringList _unitParams;
+    qint64 _maxFrameSize;
+};
+
+#endif

@@ -1,0 +1,86 @@
+#ifndef KTTCPSOCKET_H
+#define KTTCPSOCKET_H
+
+#include <KTDbTable.h>
+
+#include <QDomDocument>
+#include <QList>
+#include <QMap>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QVariant>
+
+class KTAuthcomBase;
+class KTDatabaseController;
+class KTSercomBase;
+
+// The server end of one client connection, living on that connection's own
+// thread: reads and writes frames, keeps the state of the conversation and
+// dispatches every received document by its root element. It owns the
+// connection's database controller and component instances.
+class KTTcpSocket : public QTcpSocket
+{
+    Q_OBJECT
+public:
+    KTTcpSocket(const QStringList& dbParams, const QStringList& unitParams, QObject* parent = nullptr);
+    ~KTTcpSocket() override;
+
+    void setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap);
+    void setMaxFrameSize(qint64 bytes);
+    void parseXML(const QString& text);
+
+public Q_SLOTS:
+    void closeConnection();
+    void readData();
+    void writeData(const QString& data, int compressionFactor, const QString& messageToPanel, int role);
+
+Q_SIGNALS:
+    void eventMessage(const QString& message, int type, const QString& objectLocation);
+    void actionRequested(int connectionID, QString user, QString date, QString time, QString ip, QString mac,
+                         int actionType, quint64 answerSize, QString message);
+    void updateTableRecordDataModelRequested(const QString tableName, QList<int> modifiers);
+    void setActiveComponent(int connectionID, QString componentName, bool active);
+    void broadcastActionRequest(QList<QStringList> responseList, QString broadcastUsers);
+    void scheduleRequested(QVariant schedule);
+    void updateTaskScheduler();
+    void setDbController(KTDatabaseController* controller);
+
+protected:
+    using QTcpSocket::readData;
+    using QTcpSocket::writeData;
+
+private:
+    enum ActionType { NegotiationAction = 0, UpdateAction = 1, AuthenticationAction = 2, RequestAction = 3 };
+
+    void dispatch(const QDomElement& root);
+    void processObjectStatus(const QDomElement& root);
+    void processKeepAlive();
+    void processAuthenticate(const QDomElement& root);
+    void processSchedule(const QDomElement& root);
+    void refuse(const QString& root, const QString& message, int role);
+    static QMap<QString, QString> parameters(const QDomElement& root);
+
+    KTDatabaseController* _dbController = nullptr;
+    bool _connectionNegotiated = false;
+    bool _connectionAuthenticated = false;
+    // Until negotiation sets it, replies go out at zlib's default level.
+    int _compressionFactor = -1;
+    int _connectionID = 0;
+    qint64 _blockSize = 0;
+    qint64 _maxFrameSize;
+    QMap<QString, KTAuthcomBase*> _authcomMap;
+    QMap<QString, KTSercomBase*> _sercomMap;
+    QString _clientIP;
+    QString _clientMAC;
+    QString _companyName;
+    QString _connectivityPassword;
+    QString _user = QStringLiteral("?");
+    QString _userCod;
+    QString _group;
+    int _userType = 0;
+    QStringList _dbParams;
+    QStringList _systemObjects;
+    QStringList _systemObjectsClient;
+};
+
+#endif

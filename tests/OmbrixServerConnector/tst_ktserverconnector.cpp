@@ -1,0 +1,387 @@
+#include "KTRawFrames.h"
+#include "KTTestDatabase.h"
+#include "KTTestEvents.h"
+
+#include <KTConnectorThread.h>
+#include <KTDatabaseController.h>
+#include <KTServerConnector.h>
+#include <KTTcpSocket.h>
+
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString dbName = QStringLiteral("ombrix_test_connector");
+const QString appDir = qEnvironmentVariable("OMBRIX_APP_DIR");
+
+// A client speaking the wire format by hand.
+struct RawClient {
+    std::unique_ptr<QTcpSocket> socket = std::make_unique<QTcpSocket>();
+    QByteArray buffer;
+    QStringList received;
+
+    bool connectTo(quint16 port)
+    {
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+        return socket->waitForConnected(5000);
+    }
+    void send(const QByteArray& bytes)
+    {
+        socket->write(bytes);
+        socket->flush();
+    }
+    void sendText(const QString& xml) { send(KTRawFrames::frame(xml)); }
+    // Collects what has arrived so far; call from QTRY loops.
+    int replies()
+    {
+        buffer += socket->readAll();
+        received += KTRawFrames::takeTexts(buffer);
+        return int(received.size());
+    }
+    bool connected() const { return socket->state() == QAbstractSocket::ConnectedState; }
+};
+
+// The texts of the events of one type: connections also report their database.
+QStringList eventsOfType(const QSignalSpy& spy, int type)
+{
+    QStringList texts;
+    for (const QList<QVariant>& event : spy)
+        if (event.at(1).toInt() == type)
+            texts << event.at(0).toString();
+    return texts;
+}
+
+QString refusalOf(const QString& xml)
+{
+    QDomDocument document;
+    document.setContent(xml);
+    const QDomElement root = document.documentElement();
+    return root.tagName() + "|" + root.firstChildElement("Status").text() + "|"
+        + root.firstChildElement("Message").text();
+}
+
+} // namespace
+
+class tst_KTServerConnector : public QObject
+{
+    Q_OBJECT
+
+    KTDatabaseController* _controller = nullptr;
+    std::unique_ptr<KTServerConnector> _connector;
+    std::unique_ptr<QSignalSpy> _events;
+
+    QStringList dbParams() const
+    {
+        return KTTestDatabase::controllerParameters(QString(), dbName).mid(1, 7);
+    }
+
+    std::unique_ptr<RawClient> client()
+    {
+        auto raw = std::make_unique<RawClient>();
+        if (!raw->connectTo(_connector->serverPort()))
+            return nullptr;
+        return raw;
+    }
+
+    // Waits until the connector has a thread serving every accepted client.
+    bool waitForConnections(int count)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 10000) {
+            if (_connector->connectionIDs().size() == count && _connector->model()->rowCount() == count)
+                return true;
+            QTest::qWait(10);
+        }
+        return false;
+    }
+
+    bool waitForEmptyRegistry() { return waitForConnections(0); }
+
+    qint64 logoutRows()
+    {
+        QSqlQuery query = _controller->customQuery("SELECT COUNT(*) FROM dbaUserLog WHERE codComponentAction = 2");
+        return query.next() ? query.value(0).toLongLong() : -1;
+    }
+
+    int serverThreads()
+    {
+        QSqlQuery query = _controller->customQuery("SHOW STATUS LIKE 'Threads_connected'");
+        return query.next() ? query.value(1).toInt() : -1;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        KT_REQUIRE_DATABASE();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
+        _controller = new KTDatabaseController(this);
+        QVERIFY(_controller->establishConnection(KTTestDatabase::controllerParameters("main", dbName)));
+        QVERIFY(_controller->loadTablesFromFiles(appDir + "/OmbrixDbData/Tables"));
+        _controller->createTables(false);
+        _controller->createDataFromFiles(appDir + "/OmbrixDbData/Data", appDir + "/OmbrixDbData/Blobs", false);
+        QVERIFY(_controller->allDataLoaded());
+    }
+
+    void init()
+    {
+        _connector = std::make_unique<KTServerConnector>();
+        _connector->setDbParams(dbParams());
+        _connector->setUnitParams({"Empresa", "clave", "PasswordAuthcom", "ComponentA,ComponentB"});
+        _connector->setMaxFrameSize(1 << 20);
+        _connector->updateData(_controller);
+        _events = std::make_unique<QSignalSpy>(_connector.get(), &KTServerConnector::eventMessage);
+        QVERIFY(_connector->listen(QHostAddress::LocalHost, 0));
+    }
+
+    void cleanup()
+    {
+        _connector.reset();
+    }
+
+    void firstConnectionIsOneWithAnUnknownUser()
+    {
+        auto raw = client();
+        QVERIFY(raw);
+        QVERIFY(waitForConnections(1));
+        QCOMPARE(_connector->connectionIDs(), QList<int>{1});
+        QStandardItemModel* model = _connector->model();
+        QCOMPARE(model->columnCount(), 5);
+        QCOMPARE(model->horizontalHeaderItem(4)->text(), QStringLiteral("Última acción"));
+        QCOMPARE(model->item(0, 0)->text(), QStringLiteral("1"));
+        QCOMPARE(model->item(0, 1)->text(), QStringLiteral("?"));
+        QCOMPARE(model->item(0, 3)->text(), QStringLiteral(" --- "));
+        QCOMPARE(model->item(0, 4)->text(), QStringLiteral("Conexion Entrante ..."));
+        QCOMPARE(model->item(0, 4)->foreground().color(), QColor(200, 154, 113));
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d , \\d\\d:\\d\\d:\\d\\d$").match(model->item(0, 2)->text()).hasMatch());
+
+        auto second = client();
+        QVERIFY(waitForConnections(2));
+        QCOMPARE(_connector->connectionIDs(), QList<int>({1, 2}));
+    }
+
+    void framesInOneSegmentAndByteByByte()
+    {
+        auto raw = client();
+        QVERIFY(waitForConnections(1));
+        raw->send(KTRawFrames::frame("<Hello/>") + KTRawFrames::frame("<Hola/>"));
+        QTRY_COMPARE(eventsOfType(*_events, 0).size(), 2);
+        QCOMPARE(eventsOfType(*_events, 0), QStringList(2, "XML recibido por la conexión : '1' no contiene protocolo OMX"));
+
+        const QByteArray dribble = KTRawFrames::frame("<Bonjour/>");
+        for (char byte : dribble) {
+            raw->send(QByteArray(1, byte));
+            QTest::qWait(1);
+        }
+        QTRY_COMPARE(eventsOfType(*_events, 0).size(), 3);
+        QTest::qWait(100);
+        QCOMPARE(eventsOfType(*_events, 0).size(), 3);
+        QCOMPARE(raw->replies(), 0);
+        QVERIFY(raw->connected());
+    }
+
+    void stateRules()
+    {
+        auto keepAlive = client();
+        QVERIFY(waitForConnections(1));
+        keepAlive->sendText("<KeepAlive/>");
+        keepAlive->sendText("<ObjectStatus Active=\"1\" ObjectName=\"Clientes\"/>");
+        QTRY_COMPARE(_connector->activeComponents().value(1), QStringList{"Clientes"});
+        QCOMPARE(keepAlive->replies(), 0);
+        QVERIFY(keepAlive->connected());
+
+        for (const QString& root : QStringList{"Authenticate", "Schedule"}) {
+            auto early = client();
+            early->sendText("<" + root + "><IdentifierType>PasswordAuthcom</IdentifierType></" + root + ">");
+            QTRY_COMPARE(early->replies(), 1);
+            QCOMPARE(refusalOf(early->received.first()), root + "|0|Conexión no fue negociada exitosamente.");
+            QVERIFY(early->received.first().startsWith("<?xml"));
+            QTRY_VERIFY(!early->connected());
+        }
+        for (const QString& root : QStringList{"ActionRequest", "LockRequest"}) {
+            auto early = client();
+            early->sendText("<" + root + "/>");
+            QTRY_COMPARE(early->replies(), 1);
+            QCOMPARE(refusalOf(early->received.first()), "ActionRequest|0|Conexión no fue autenticada exitosamente.");
+            QTRY_VERIFY(!early->connected());
+        }
+        QVERIFY(keepAlive->connected());
+    }
+
+    void badInputDropsTheConnection_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("malformed xml") << KTRawFrames::frame("<ActionRequest><Action></ActionRequest>");
+        QTest::newRow("empty text") << KTRawFrames::frame(QString());
+        QTest::newRow("not zlib") << KTRawFrames::frameOfBlock(KTRawFrames::bigEndian32(8) + "12345678");
+        QTest::newRow("oversized header") << KTRawFrames::bigEndian64(quint64(1) << 40);
+        QTest::newRow("just above the limit") << KTRawFrames::bigEndian64((1 << 20) + 1) + QByteArray(64, 'x');
+        QTest::newRow("expands beyond the limit") << KTRawFrames::frame(QString(2 << 20, QLatin1Char(' ')), 9);
+        QString laughs = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">";
+        for (int i = 1; i <= 9; ++i)
+            laughs += QStringLiteral("<!ENTITY lol%1 \"%2\">").arg(i).arg(QStringLiteral("&lol%1;").arg(i == 1 ? QString() : QString::number(i - 1)).repeated(10));
+        laughs += "]><KeepAlive>&lol9;</KeepAlive>";
+        QTest::newRow("billion laughs") << KTRawFrames::frame(laughs);
+        QString deep;
+        for (int i = 0; i < 5000; ++i)
+            deep += "<Action>";
+        QTest::newRow("deep nesting") << KTRawFrames::frame("<ActionRequest>" + deep);
+    }
+
+    void badInputDropsTheConnection()
+    {
+        QFETCH(QByteArray, bytes);
+        auto raw = client();
+        QVERIFY(waitForConnections(1));
+        raw->send(bytes);
+        QVERIFY(waitForEmptyRegistry());
+        QTRY_VERIFY(!raw->connected());
+        QCOMPARE(eventsOfType(*_events, 0).size(), 1);
+        QCOMPARE(raw->replies(), 0);
+    }
+
+    void aConnectionThatNeverLoggedInWritesNoLog()
+    {
+        const qint64 before = logoutRows();
+        {
+            auto raw = client();
+            QVERIFY(waitForConnections(1));
+        }
+        QVERIFY(waitForEmptyRegistry());
+        QTRY_VERIFY(eventTexts(*_events).contains("Se desconectó conexión con ID : '1'"));
+        QCOMPARE(logoutRows(), before);
+    }
+
+    void aLoggedInUserLeavesALogoutRecord()
+    {
+        const qint64 before = logoutRows();
+        auto raw = client();
+        QVERIFY(waitForConnections(1));
+        _connector->registerUser(1, "admin");
+        QCOMPARE(_connector->loggedUsers(), QStringList{"admin"});
+        raw.reset();
+        QVERIFY(waitForEmptyRegistry());
+        QVERIFY(eventTexts(*_events).contains("Usuario : 'admin' desconectado. ID de conexión : 1"));
+        QCOMPARE(logoutRows(), before + 1);
+        QSqlQuery row = _controller->customQuery("SELECT codUser, codObjectType, parComponent FROM dbaUserLog "
+                                                 "ORDER BY pkyUserLog DESC LIMIT 1");
+        QVERIFY(row.next());
+        QCOMPARE(row.value(0).toInt(), 2);
+        QCOMPARE(row.value(2).toString(), QStringLiteral("209001"));
+        QVERIFY(_connector->loggedUsers().isEmpty());
+    }
+
+    void theSameUserElsewhereClosesTheOlderConnection()
+    {
+        auto first = client();
+        QVERIFY(waitForConnections(1));
+        auto second = client();
+        QVERIFY(waitForConnections(2));
+        _connector->registerUser(1, "ana");
+        _connector->registerUser(2, "ana");
+        QTRY_VERIFY(!first->connected() || first->socket->waitForDisconnected(50));
+        QVERIFY(waitForConnections(1));
+        QVERIFY(eventTexts(*_events).contains("Usuario : 'ana' estaba conectado desde otra ubicación. "
+                                              "ID de conexión anterior: 1. ID de conexión nueva: 2"));
+        QCOMPARE(_connector->loggedUsers(), QStringList{"ana"});
+        QVERIFY(second->connected());
+
+        // Logging in again on the same connection is not "elsewhere".
+        _connector->registerUser(2, "ana");
+        QTest::qWait(100);
+        QVERIFY(second->connected());
+        QCOMPARE(_connector->loggedUsers(), QStringList{"ana"});
+        second.reset();
+        QVERIFY(waitForEmptyRegistry());
+        QVERIFY(_connector->loggedUsers().isEmpty());
+    }
+
+    void broadcastsReachTheNamedUsers()
+    {
+        std::vector<std::unique_ptr<RawClient>> clients;
+        for (int i = 0; i < 4; ++i)
+            clients.push_back(client());
+        QVERIFY(waitForConnections(4));
+        _connector->registerUser(1, "ana");
+        _connector->registerUser(2, "luis");
+        _connector->registerUser(3, "eva");
+        _connector->setActiveComponent(4, "Clientes", true); // no user, but listening
+        const auto receivedBy = [&](int expectedTotal) {
+            QElapsedTimer timer;
+            timer.start();
+            QList<int> counts;
+            while (timer.elapsed() < 5000) {
+                counts.clear();
+                int total = 0;
+                for (auto& c : clients)
+                    total += (counts << c->replies(), counts.last());
+                if (total >= expectedTotal)
+                    break;
+                QTest::qWait(10);
+            }
+            QTest::qWait(50);
+            counts.clear();
+            for (auto& c : clients) {
+                counts << c->replies();
+                c->received.clear();
+            }
+            return counts;
+        };
+
+        _connector->broadcastAction({{"2", "Obj", "<Solo/>", "m", "0"}}, "");
+        QCOMPARE(receivedBy(1), QList<int>({0, 1, 0, 0}));
+        _connector->broadcastAction({{"1", "Obj", "<Dos/>", "m", "1"}}, "ana,eva");
+        QCOMPARE(receivedBy(2), QList<int>({1, 0, 1, 0}));
+        _connector->broadcastAction({{"1", "Obj", "<Todos/>", "m", "1"}, {"3", "Obj", "<Otro/>", "m", "0"}}, "");
+        QCOMPARE(receivedBy(5), QList<int>({1, 1, 2, 1}));
+    }
+
+    void repliesAreWrittenOnTheConnectionsOwnThread()
+    {
+        auto raw = client();
+        QVERIFY(waitForConnections(1));
+        auto* thread = _connector->findChild<KTConnectorThread*>();
+        QVERIFY(thread);
+        QTRY_VERIFY(thread->socket());
+        QThread* writer = nullptr;
+        connect(thread->socket(), &KTTcpSocket::actionRequested, thread->socket(),
+                [&] { writer = QThread::currentThread(); }, Qt::DirectConnection);
+        QList<QByteArray> order;
+        connect(thread, &KTConnectorThread::connectionEnded, this, [&] { order << "ended"; });
+        connect(thread, &QThread::finished, this, [&] { order << "finished"; });
+
+        _connector->sendResponse(1, "<Respuesta/>", -1, "panel", 3);
+        QTRY_COMPARE(raw->replies(), 1);
+        QCOMPARE(writer, thread);
+        QTRY_VERIFY(_connector->model()->item(0, 4)->text().endsWith("   Solicitud de acción"));
+        QCOMPARE(_connector->model()->item(0, 4)->toolTip().contains(" -  panel"), true);
+
+        raw.reset();
+        QVERIFY(waitForEmptyRegistry());
+        QCOMPARE(order, QList<QByteArray>({"ended", "finished"}));
+    }
+
+    void manyClientsLeaveNothingBehind()
+    {
+        const int baseline = serverThreads();
+        for (int round = 0; round < 50; ++round) {
+            auto raw = client();
+            QVERIFY(raw);
+            if (round % 2)
+                raw->send(KTRawFrames::frame("<KeepAlive/>").left(10)); // leaves in the middle of a frame
+        }
+        QVERIFY(waitForEmptyRegistry());
+        QCOMPARE(_connector->model()->rowCount(), 0);
+        QTRY_COMPARE(serverThreads(), baseline);
+        QStringList names = QSqlDatabase::connectionNames();
+        names.removeAll("main");
+        QCOMPARE(names, QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_KTServerConnector)
+#include "tst_ktserverconnector.moc"
