@@ -60,6 +60,12 @@ QString KTVersion::upgradeHost()
     return host.isEmpty() ? QStringLiteral("actualizaciones.ombrix.com") : host;
 }
 
+QString KTVersion::vendorWebAddress()
+{
+    const QString address = qEnvironmentVariable("OMBRIX_WEB_ADDRESS");
+    return address.isEmpty() ? QStringLiteral("https://www.ombrix.com") : address;
+}
+
 QString KTVersion::upgradeDatabaseDriver() { return QStringLiteral("QMYSQL"); }
 QString KTVersion::upgradeDatabaseName() { return QStringLiteral("OmbrixLicenseDB"); }
 QString KTVersion::upgradeDatabaseUser() { return QStringLiteral("root"); }

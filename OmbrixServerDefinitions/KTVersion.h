@@ -23,6 +23,8 @@ public:
     static QString operatingSystemLiteral();
     static QString operatingSystemLiteral(int os);
     static QString upgradeHost();
+    // The vendor's web page offered to clients that must update; OMBRIX_WEB_ADDRESS overrides it.
+    static QString vendorWebAddress();
     static QString upgradeDatabaseDriver();
     static QString upgradeDatabaseName();
     static QString upgradeDatabaseUser();

@@ -3,6 +3,8 @@
 #include "KTFrame.h"
 #include "KTTcpSocket.h"
 
+#include <QCoreApplication>
+
 KTConnectorThread::KTConnectorThread(qintptr socketDescriptor, int connectionID,
                                      QMap<QString, KTDbTable*> dbDefinitionMap, const QStringList& dbParams,
                                      const QStringList& unitParams, QObject* parent)
@@ -13,6 +15,7 @@ KTConnectorThread::KTConnectorThread(qintptr socketDescriptor, int connectionID,
     , _dbParams(dbParams)
     , _unitParams(unitParams)
     , _maxFrameSize(KTFrame::defaultMaxSize)
+    , _applicationDirectory(QCoreApplication::applicationDirPath())
 {
 }
 
@@ -24,6 +27,11 @@ int KTConnectorThread::connectionID() const
 void KTConnectorThread::setMaxFrameSize(qint64 bytes)
 {
     _maxFrameSize = bytes;
+}
+
+void KTConnectorThread::setApplicationDirectory(const QString& dir)
+{
+    _applicationDirectory = dir;
 }
 
 void KTConnectorThread::closeConnection()
@@ -47,6 +55,7 @@ void KTConnectorThread::run()
 {
     _socket = new KTTcpSocket(_dbParams, _unitParams);
     _socket->setMaxFrameSize(_maxFrameSize);
+    _socket->setApplicationDirectory(_applicationDirectory);
     if (!_socket->setSocketDescriptor(_socketDescriptor)) {
         emit error(_socket->error());
         delete _socket;
@@ -57,6 +66,8 @@ void KTConnectorThread::run()
     // itself for want of a database still ends its thread.
     connectSocket();
     _socket->setDbConnection(_connectionID, _dbDefinitionMap);
+    _socket->loadAuthcoms(_applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixAuthenticate"), false);
+    _socket->loadSercoms(_applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixDBManipulation"), true);
     exec();
     // The close request may still be queued when the loop ends: the database
     // connection is closed here, on the thread that opened it.

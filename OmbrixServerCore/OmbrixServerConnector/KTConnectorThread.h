@@ -27,6 +27,7 @@ public:
     // The connection's socket while run() is serving it; null before and after.
     KTTcpSocket* socket() const { return _socket; }
     void setMaxFrameSize(qint64 bytes);
+    void setApplicationDirectory(const QString& dir);
 
 public Q_SLOTS:
     void closeConnection();
@@ -60,6 +61,7 @@ private:
     QStringList _dbParams;
     QStringList _unitParams;
     qint64 _maxFrameSize;
+    QString _applicationDirectory;
 };
 
 #endif

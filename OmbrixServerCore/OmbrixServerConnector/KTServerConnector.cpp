@@ -6,6 +6,7 @@
 #include <KT.h>
 #include <KTDatabaseController.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFont>
 #include <QSqlQuery>
@@ -46,6 +47,7 @@ KTServerConnector::KTServerConnector(QObject* parent)
     : QTcpServer(parent)
     , _connectionInfoModel(new QStandardItemModel(0, 5, this))
     , _maxFrameSize(KTFrame::defaultMaxSize)
+    , _applicationDirectory(QCoreApplication::applicationDirPath())
 {
     _connectionInfoModel->setHorizontalHeaderLabels(
         {tr("ID Conexión"), tr("Usuario"), tr("Fecha de Conexión"), tr("Dirección IP"), tr("Última acción")});
@@ -90,6 +92,7 @@ void KTServerConnector::incomingConnection(qintptr socketDescriptor)
     auto* thread = new KTConnectorThread(socketDescriptor, connectionID, _dbDefinitionMap, _dbParams, _unitParams,
                                          this);
     thread->setMaxFrameSize(_maxFrameSize);
+    thread->setApplicationDirectory(_applicationDirectory);
     _connectionTable.insert(connectionID, thread);
     connectThread(thread);
     thread->start();

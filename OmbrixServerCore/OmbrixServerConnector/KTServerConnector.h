@@ -31,6 +31,8 @@ public:
     void setUnitParams(const QStringList& unitParams) { _unitParams = unitParams; }
     // Largest frame a client may announce; larger ones close the connection.
     void setMaxFrameSize(qint64 bytes) { _maxFrameSize = bytes; }
+    // Where the component folders and the client area are; the program's folder by default.
+    void setApplicationDirectory(const QString& dir) { _applicationDirectory = dir; }
 
     QList<int> connectionIDs() const;
     QStringList loggedUsers() const;
@@ -75,6 +77,7 @@ private:
     QStringList _loggedUsers;
     QStringList _unitParams;
     qint64 _maxFrameSize;
+    QString _applicationDirectory;
 };
 
 #endif

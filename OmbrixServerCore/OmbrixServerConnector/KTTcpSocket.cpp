@@ -5,9 +5,15 @@
 #include <KT.h>
 #include <KTAuthcomBase.h>
 #include <KTDatabaseController.h>
+#include <KTPluginLoader.h>
 #include <KTSercomBase.h>
+#include <KTVersion.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
+#include <QSettings>
+#include <QSqlQuery>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -19,6 +25,7 @@ const QString parseLocation = QStringLiteral("KTTcpSocket::parseXML()");
 KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitParams, QObject* parent)
     : QTcpSocket(parent)
     , _maxFrameSize(KTFrame::defaultMaxSize)
+    , _applicationDirectory(QCoreApplication::applicationDirPath())
     , _dbParams(dbParams)
 {
     _dbController = new KTDatabaseController(this);
@@ -41,6 +48,11 @@ KTTcpSocket::~KTTcpSocket()
 void KTTcpSocket::setMaxFrameSize(qint64 bytes)
 {
     _maxFrameSize = bytes;
+}
+
+void KTTcpSocket::setApplicationDirectory(const QString& dir)
+{
+    _applicationDirectory = dir;
 }
 
 void KTTcpSocket::setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap)
@@ -116,8 +128,10 @@ void KTTcpSocket::parseXML(const QString& text)
 void KTTcpSocket::dispatch(const QDomElement& root)
 {
     const QString tag = root.tagName();
-    if (tag == QLatin1String("NegotiateConnection") || tag == QLatin1String("RequestUpdate")) {
-        // Served by the negotiation and client update steps of the protocol.
+    if (tag == QLatin1String("NegotiateConnection")) {
+        processNegotiationRequest(parameters(root));
+    } else if (tag == QLatin1String("RequestUpdate")) {
+        // Served by the client update step of the protocol.
     } else if (tag == QLatin1String("ObjectStatus")) {
         processObjectStatus(root);
     } else if (tag == QLatin1String("KeepAlive")) {
@@ -160,8 +174,10 @@ void KTTcpSocket::processAuthenticate(const QDomElement& root)
         refuse(QStringLiteral("Authenticate"), tr("Conexión no fue negociada exitosamente."), AuthenticationAction);
         return;
     }
-    QMap<QString, QString> params{{QStringLiteral("ClientObjects"), _systemObjectsClient.join(QLatin1Char(','))}};
-    params.insert(parameters(root));
+    // The client objects are the server's own list: a child of that name
+    // must not choose which objects the client is granted.
+    QMap<QString, QString> params = parameters(root);
+    params.insert(QStringLiteral("ClientObjects"), _systemObjectsClient.join(QLatin1Char(',')));
     KTAuthcomBase* authcom = _authcomMap.value(params.value(QStringLiteral("IdentifierType")));
     if (!authcom)
         return;
@@ -214,4 +230,204 @@ QMap<QString, QString> KTTcpSocket::parameters(const QDomElement& root)
             params.insert(element.tagName(), element.text());
     }
     return params;
+}
+
+// ---------------------------------------------------------------------------
+// Negotiation
+
+void KTTcpSocket::processNegotiationRequest(const QMap<QString, QString>& params)
+{
+    _clientIP = QStringLiteral("%1 / %2").arg(peerAddress().toString(), params.value(QStringLiteral("ClientIP")));
+    _clientMAC = params.value(QStringLiteral("ClientMAC"));
+    _clientVersion = params.value(QStringLiteral("ClientVersion"));
+    _compressionFactor = params.value(QStringLiteral("CompressionFactor")).toInt();
+    _operatingSystem = params.value(QStringLiteral("OperatingSystem"));
+    _packMaxCount = params.value(QStringLiteral("PackMaxCount")).toInt();
+    if (negotiationRefused(params))
+        return;
+
+    const QString message = tr("Negociación Exitosa !");
+    emit eventMessage(message, KT::SuccessMessage, QStringLiteral("KTTcpSocket::processNegotiationRequest()"));
+    writeNegotiationReply(true, message, QString());
+    _connectionNegotiated = true;
+}
+
+// Answers and reports the first check the request fails; false when it passes them all.
+bool KTTcpSocket::negotiationRefused(const QMap<QString, QString>& params)
+{
+    const QString location = QStringLiteral("KTTcpSocket::processNegotiationRequest()");
+    const QString password = params.value(QStringLiteral("CompanyPassword"));
+    const QString company = params.value(QStringLiteral("Company")).simplified();
+    if (password != _connectivityPassword || company != _companyName) {
+        writeNegotiationReply(false, tr("Password de empresa incorrecto! Contáctese con el administrador de sistemas."),
+                              QString());
+        // The password a client sent is never written to the log, right or wrong.
+        emit eventMessage(tr("Negociación iniciada por la conexión '%1' no tuvo éxito. SO: '%2', Empresa : '%3'. "
+                             "Password : '%4'").arg(_connectionID).arg(_operatingSystem, company,
+                                                                         password.isEmpty() ? tr("(vacío)") : tr("(recibido, oculto)")),
+                          KT::ErrorMessage, location);
+        closeConnection();
+        return true;
+    }
+    if (_packMaxCount < 1 || _compressionFactor < 0 || _compressionFactor > 9) {
+        writeNegotiationReply(false, tr("Parámetros de conexión incorrectos !"), QString());
+        emit eventMessage(tr("Negociación iniciada por la conexión '%1' recibió parámetros erróneos. PackMaxCount: '%2', "
+                             "CompressionFactor : '%3'.").arg(_connectionID).arg(_packMaxCount).arg(_compressionFactor),
+                          KT::BugMessage, location);
+        closeConnection();
+        return true;
+    }
+    const QString minimum = minimumClientVersion();
+    const QString builtIn = KTVersion::ombrixClientVersionSimplified();
+    const QString message = tr("Servidor requiere mínimo la versión '%1' de OmbrixClient.").arg(builtIn);
+    if (!minimum.isEmpty() && _clientVersion < minimum) {
+        writeNegotiationReply(false, message,
+                              tr("Servidor requiere mínimo la versión '%1' de OmbrixClient.\nDesea actualizar OmbrixClient "
+                                 "desde OmbrixServer ?\nSi lo prefiere, puede actualizar su versión desde la página web")
+                                      .arg(minimum) + QLatin1Char(' ') + KTVersion::vendorWebAddress());
+        emit eventMessage(message, KT::InformationMessage, location);
+        return true;
+    }
+    if (minimum.isEmpty() && KTVersion::lessThan(_clientVersion, builtIn)) {
+        writeNegotiationReply(false, message, QString());
+        emit eventMessage(message, KT::InformationMessage, location);
+        closeConnection();
+        return true;
+    }
+    return false;
+}
+
+QString KTTcpSocket::minimumClientVersion() const
+{
+    const QString path = _applicationDirectory + QStringLiteral("/Downloads/ClientVersion.txt");
+    if (!QFile::exists(path))
+        return QString();
+    QSettings settings(path, QSettings::IniFormat);
+    return KTVersion::simplifiedVersion(settings.value(QStringLiteral("ClientValues/ClientVersion")).toString());
+}
+
+void KTTcpSocket::writeNegotiationReply(bool success, const QString& message, const QString& messageBox)
+{
+    QString reply;
+    QXmlStreamWriter writer(&reply);
+    writer.setAutoFormatting(true);
+    writer.writeStartDocument();
+    writer.writeStartElement(QStringLiteral("NegotiateConnection"));
+    writer.writeTextElement(QStringLiteral("Status"), success ? QStringLiteral("1") : QStringLiteral("0"));
+    writer.writeTextElement(QStringLiteral("ServerVersion"), KTVersion::ombrixServerVersionSimplified());
+    writer.writeTextElement(QStringLiteral("Message"), message);
+    if (!messageBox.isEmpty())
+        writer.writeTextElement(QStringLiteral("MessageBox"), messageBox);
+    if (success) {
+        writer.writeStartElement(QStringLiteral("UserList"));
+        QSqlQuery users = _dbController->selectMulti(
+            {QStringLiteral("accUser T1"), QStringLiteral("srvBlob T2")},
+            {QStringLiteral("T1.pkyUser"), QStringLiteral("T1.fldLogin"), QStringLiteral("T2.fldSha1")},
+            QStringLiteral("T1.blbIcon = T2.pkyBlob AND T1.sysEnabled = 1"), QString(), QStringLiteral("T1.fldLogin"),
+            QString());
+        while (users.next()) {
+            writer.writeStartElement(QStringLiteral("User"));
+            writer.writeTextElement(QStringLiteral("Key"), users.value(0).toString());
+            writer.writeTextElement(QStringLiteral("Login"), users.value(1).toString());
+            writer.writeTextElement(QStringLiteral("IconSha1"), users.value(2).toString());
+            writer.writeEndElement();
+        }
+        writer.writeEndElement();
+    }
+    writer.writeEndElement();
+    writer.writeEndDocument();
+    writeData(reply, _compressionFactor, message, NegotiationAction);
+}
+
+// ---------------------------------------------------------------------------
+// Component loading
+
+void KTTcpSocket::loadAuthcoms(const QString& path, bool recursive)
+{
+    loadComponents(path, recursive, true, _authcomMap);
+}
+
+void KTTcpSocket::loadSercoms(const QString& path, bool recursive)
+{
+    loadComponents(path, recursive, true, _sercomMap);
+}
+
+namespace {
+
+template <class Component> struct ComponentTexts;
+
+template <> struct ComponentTexts<KTAuthcomBase> {
+    static QString location() { return QStringLiteral("KTTcpSocket::loadAuthcoms()"); }
+    static QString loaded(const QString& name)
+    {
+        return KTTcpSocket::tr("Authcom : '%1' fue cargado exitosamente.").arg(name);
+    }
+    static QString failed(const QString& fileName, const QString&, const QString& error)
+    {
+        return KTTcpSocket::tr("El Authcom : '%1' no pudo ser cargado. Mensaje : '%2'").arg(fileName, error);
+    }
+};
+
+template <> struct ComponentTexts<KTSercomBase> {
+    static QString location() { return QStringLiteral("KTTcpSocket::loadSercoms()"); }
+    static QString loaded(const QString& name)
+    {
+        return KTTcpSocket::tr("Componente de servidor : '%1' fue cargado exitosamente.").arg(name);
+    }
+    static QString failed(const QString&, const QString& objectName, const QString& error)
+    {
+        return KTTcpSocket::tr("No se pudo cargar Componente de Servidor : '%1', Mensaje : '%2' ").arg(objectName, error);
+    }
+};
+
+} // namespace
+
+template <class Component>
+void KTTcpSocket::loadComponents(const QString& path, bool recursive, bool topLevel, QMap<QString, Component*>& map)
+{
+    using Texts = ComponentTexts<Component>;
+    if (topLevel) {
+        qDeleteAll(map);
+        map.clear();
+    }
+    for (const KTPluginLoader::File& file : KTPluginLoader::files(path)) {
+        if (!_systemObjects.contains(file.objectName))
+            continue;
+        QFile readable(file.absolutePath);
+        if (!readable.open(QIODevice::ReadOnly)) {
+            emit eventMessage(tr("No se pudo leer archivo : %1 ").arg(file.fileName), KT::ErrorMessage, Texts::location());
+            continue;
+        }
+        QString error;
+        Component* prototype = KTPluginLoader::load<Component>(file.absolutePath, &error);
+        Component* component = prototype ? prototype->createInstance() : nullptr;
+        if (!component) {
+            emit eventMessage(Texts::failed(file.fileName, file.objectName, error), KT::ErrorMessage, Texts::location());
+            continue;
+        }
+        delete map.value(component->name());
+        map.insert(component->name(), component);
+        setUpComponent(component);
+        component->postSetup();
+        connect(component, &Component::eventMessage, this, &KTTcpSocket::eventMessage);
+        // The slot is declared by each component, which knows the controller's class.
+        connect(this, SIGNAL(setDbController(KTDatabaseController*)), component,
+                SLOT(setDbController(KTDatabaseController*)));
+        emit setDbController(_dbController);
+        emit eventMessage(Texts::loaded(component->name()), KT::SuccessMessage, Texts::location());
+    }
+    if (recursive)
+        for (const QString& subdirectory : KTPluginLoader::subdirectories(path))
+            loadComponents(subdirectory, true, false, map);
+}
+
+void KTTcpSocket::setUpComponent(KTAuthcomBase* component)
+{
+    component->setup(_connectionID);
+}
+
+void KTTcpSocket::setUpComponent(KTSercomBase* component)
+{
+    component->setup(_connectionID, &_lastKeysMap, &_transactionModifiers);
+    connect(component, &KTSercomBase::updateTaskScheduler, this, &KTTcpSocket::updateTaskScheduler);
 }

@@ -27,6 +27,10 @@ public:
 
     void setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap);
     void setMaxFrameSize(qint64 bytes);
+    // Where the server is installed: component folders and the client area live below it.
+    void setApplicationDirectory(const QString& dir);
+    void loadAuthcoms(const QString& path, bool recursive);
+    void loadSercoms(const QString& path, bool recursive);
     void parseXML(const QString& text);
 
 public Q_SLOTS:
@@ -53,6 +57,14 @@ private:
     enum ActionType { NegotiationAction = 0, UpdateAction = 1, AuthenticationAction = 2, RequestAction = 3 };
 
     void dispatch(const QDomElement& root);
+    void processNegotiationRequest(const QMap<QString, QString>& params);
+    bool negotiationRefused(const QMap<QString, QString>& params);
+    QString minimumClientVersion() const;
+    void writeNegotiationReply(bool success, const QString& message, const QString& messageBox);
+    template <class Component>
+    void loadComponents(const QString& path, bool recursive, bool topLevel, QMap<QString, Component*>& map);
+    void setUpComponent(KTAuthcomBase* component);
+    void setUpComponent(KTSercomBase* component);
     void processObjectStatus(const QDomElement& root);
     void processKeepAlive();
     void processAuthenticate(const QDomElement& root);
@@ -66,12 +78,18 @@ private:
     // Until negotiation sets it, replies go out at zlib's default level.
     int _compressionFactor = -1;
     int _connectionID = 0;
+    int _packMaxCount = 0;
     qint64 _blockSize = 0;
     qint64 _maxFrameSize;
     QMap<QString, KTAuthcomBase*> _authcomMap;
     QMap<QString, KTSercomBase*> _sercomMap;
+    QMap<QString, QMap<int, quint64> > _lastKeysMap;
+    QMap<QString, QList<int> > _transactionModifiers;
+    QString _applicationDirectory;
     QString _clientIP;
     QString _clientMAC;
+    QString _clientVersion;
+    QString _operatingSystem;
     QString _companyName;
     QString _connectivityPassword;
     QString _user = QStringLiteral("?");

@@ -294,6 +294,11 @@ QString KTDatabaseController::lastInsertID()
     return _mainParser->select(QString(), {_mainParser->lastInsertID()}, QString(), QString(), QString(), QString());
 }
 
+QString KTDatabaseController::valueText(const QVariant& value)
+{
+    return value.isNull() ? QString() : value.toString();
+}
+
 QString KTDatabaseController::quoted(const QString& text) const
 {
     QSqlField field(QString(), QMetaType(QMetaType::QString));
@@ -782,10 +787,10 @@ QStandardItemModel* KTDatabaseController::loadCustomTable(const QString& tableNa
         int offset = 0;
         for (int k = 0; k < fields.size(); ++k) {
             auto* cell = new QStandardItem;
-            cell->setData(query.value(offset + k).toString(), Qt::UserRole + 1);
+            cell->setData(valueText(query.value(offset + k)), Qt::UserRole + 1);
             if (resolveForeignKeys && isResolvedKey(fields.at(k)))
                 ++offset;
-            cell->setText(query.value(offset + k).toString());
+            cell->setText(valueText(query.value(offset + k)));
             if (applyFormat) {
                 const _TableField* field = table->dbField(fields.at(k));
                 applyCellFormat(cell, field ? field->format.toInt() : 0);

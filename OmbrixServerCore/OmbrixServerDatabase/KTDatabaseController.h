@@ -77,6 +77,10 @@ public:
     QStandardItemModel* loadCustomTable(const QString& tableName, QStringList fields, bool resolveForeignKeys,
                                         bool applyFormat);
 
+    // A value read from a query as text; SQL NULL reads as empty text (the
+    // driver would give "0" for a null number).
+    static QString valueText(const QVariant& value);
+
     // A text as a safe SQL string literal, quotes included, escaped the way the
     // connected driver reads it back. For every value the server itself quotes.
     QString quoted(const QString& text) const;

@@ -1,6 +1,7 @@
 #include "KTRawFrames.h"
 #include "KTTestDatabase.h"
 #include "KTTestEvents.h"
+#include "KTTestServer.h"
 
 #include <KTConnectorThread.h>
 #include <KTDatabaseController.h>
@@ -16,44 +17,8 @@
 namespace {
 
 const QString dbName = QStringLiteral("ombrix_test_connector");
-const QString appDir = qEnvironmentVariable("OMBRIX_APP_DIR");
 
-// A client speaking the wire format by hand.
-struct RawClient {
-    std::unique_ptr<QTcpSocket> socket = std::make_unique<QTcpSocket>();
-    QByteArray buffer;
-    QStringList received;
-
-    bool connectTo(quint16 port)
-    {
-        socket->connectToHost(QStringLiteral("127.0.0.1"), port);
-        return socket->waitForConnected(5000);
-    }
-    void send(const QByteArray& bytes)
-    {
-        socket->write(bytes);
-        socket->flush();
-    }
-    void sendText(const QString& xml) { send(KTRawFrames::frame(xml)); }
-    // Collects what has arrived so far; call from QTRY loops.
-    int replies()
-    {
-        buffer += socket->readAll();
-        received += KTRawFrames::takeTexts(buffer);
-        return int(received.size());
-    }
-    bool connected() const { return socket->state() == QAbstractSocket::ConnectedState; }
-};
-
-// The texts of the events of one type: connections also report their database.
-QStringList eventsOfType(const QSignalSpy& spy, int type)
-{
-    QStringList texts;
-    for (const QList<QVariant>& event : spy)
-        if (event.at(1).toInt() == type)
-            texts << event.at(0).toString();
-    return texts;
-}
+using RawClient = KTRawClient;
 
 QString refusalOf(const QString& xml)
 {
@@ -118,13 +83,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         KT_REQUIRE_DATABASE();
-        QVERIFY(KTTestDatabase::dropDatabase(dbName));
         _controller = new KTDatabaseController(this);
-        QVERIFY(_controller->establishConnection(KTTestDatabase::controllerParameters("main", dbName)));
-        QVERIFY(_controller->loadTablesFromFiles(appDir + "/OmbrixDbData/Tables"));
-        _controller->createTables(false);
-        _controller->createDataFromFiles(appDir + "/OmbrixDbData/Data", appDir + "/OmbrixDbData/Blobs", false);
-        QVERIFY(_controller->allDataLoaded());
+        QVERIFY(KTTestServer::prepareDatabase(_controller, dbName));
     }
 
     void init()
@@ -169,17 +129,17 @@ private Q_SLOTS:
         auto raw = client();
         QVERIFY(waitForConnections(1));
         raw->send(KTRawFrames::frame("<Hello/>") + KTRawFrames::frame("<Hola/>"));
-        QTRY_COMPARE(eventsOfType(*_events, 0).size(), 2);
-        QCOMPARE(eventsOfType(*_events, 0), QStringList(2, "XML recibido por la conexión : '1' no contiene protocolo OMX"));
+        QTRY_COMPARE(KTTestServer::eventsOfType(*_events, 0).size(), 2);
+        QCOMPARE(KTTestServer::eventsOfType(*_events, 0), QStringList(2, "XML recibido por la conexión : '1' no contiene protocolo OMX"));
 
         const QByteArray dribble = KTRawFrames::frame("<Bonjour/>");
         for (char byte : dribble) {
             raw->send(QByteArray(1, byte));
             QTest::qWait(1);
         }
-        QTRY_COMPARE(eventsOfType(*_events, 0).size(), 3);
+        QTRY_COMPARE(KTTestServer::eventsOfType(*_events, 0).size(), 3);
         QTest::qWait(100);
-        QCOMPARE(eventsOfType(*_events, 0).size(), 3);
+        QCOMPARE(KTTestServer::eventsOfType(*_events, 0).size(), 3);
         QCOMPARE(raw->replies(), 0);
         QVERIFY(raw->connected());
     }
@@ -240,7 +200,7 @@ private Q_SLOTS:
         raw->send(bytes);
         QVERIFY(waitForEmptyRegistry());
         QTRY_VERIFY(!raw->connected());
-        QCOMPARE(eventsOfType(*_events, 0).size(), 1);
+        QCOMPARE(KTTestServer::eventsOfType(*_events, 0).size(), 1);
         QCOMPARE(raw->replies(), 0);
     }
 

@@ -2,6 +2,7 @@
 #define TESTAUTHCOM_H
 
 #include <KTAuthcomBase.h>
+#include <KTDatabaseController.h>
 
 class TestAuthcom : public KTAuthcomBase
 {
@@ -16,6 +17,10 @@ public:
     void log(const QString&, const QString&, const QString&, const QString&, const QString&,
              const QString&, const QString&) override {}
     void postSetup() override {}
+
+public Q_SLOTS:
+    // Components receive their connection's controller through this slot.
+    void setDbController(KTDatabaseController*) {}
 };
 
 #endif

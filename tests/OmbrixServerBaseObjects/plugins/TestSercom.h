@@ -2,6 +2,7 @@
 #define TESTSERCOM_H
 
 #include <KTSercomBase.h>
+#include <KTDatabaseController.h>
 
 // A server component that records in the connection's shared maps what it was asked.
 class TestSercom : public KTSercomBase
@@ -18,6 +19,10 @@ public:
     void log(const QString&, const QString&, const QString&, const QString&, const QString&,
              const QString&, const QString&) override {}
     void postSetup() override {}
+
+public Q_SLOTS:
+    // Components receive their connection's controller through this slot.
+    void setDbController(KTDatabaseController*) {}
 
     // Lets the test look at what setup() stored.
     Q_INVOKABLE int connectionID() const { return _connectionID; }

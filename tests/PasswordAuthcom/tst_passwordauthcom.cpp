@@ -1,0 +1,235 @@
+#include "KTTestServer.h"
+#include "KTTestEvents.h"
+
+#include <KTDatabaseController.h>
+#include <KTServerConnector.h>
+#include <KTVersion.h>
+
+#include <QtTest>
+
+namespace {
+
+const QString dbName = QStringLiteral("ombrix_test_login");
+
+struct Reply {
+    QDomElement root;
+    QDomDocument document;
+    QString text(const QString& tag) const { return root.firstChildElement(tag).text(); }
+    QStringList components() const
+    {
+        QStringList result;
+        for (QDomElement c = root.firstChildElement("Component"); !c.isNull(); c = c.nextSiblingElement("Component"))
+            result << QStringList{c.firstChildElement("Name").text(), c.firstChildElement("Module").text(),
+                                  c.firstChildElement("ReadOnlyFields").text(), c.firstChildElement("Key").text(),
+                                  c.firstChildElement("Read").text() + c.firstChildElement("Write").text()
+                                      + c.firstChildElement("Disable").text()}.join('|');
+        return result;
+    }
+    QStringList authorizations() const
+    {
+        QStringList result;
+        const QDomElement list = root.firstChildElement("Authorization");
+        for (QDomElement r = list.firstChildElement("Record"); !r.isNull(); r = r.nextSiblingElement("Record"))
+            result << r.text();
+        return result;
+    }
+};
+
+} // namespace
+
+class tst_PasswordAuthcom : public QObject
+{
+    Q_OBJECT
+
+    KTDatabaseController* _controller = nullptr;
+    std::unique_ptr<KTTestServer> _server;
+    QString _adminPassword;
+
+    bool run(const QString& sql)
+    {
+        return _controller->customQuery("SET FOREIGN_KEY_CHECKS = 0; " + sql + "; SET FOREIGN_KEY_CHECKS = 1;")
+            .isActive();
+    }
+
+    Reply login(KTRawClient& client, const QString& user, const QString& password, const QString& hash = QString())
+    {
+        client.sendText(KTTestServer::login(user, password, hash));
+        Reply reply;
+        reply.document.setContent(client.nextReply());
+        reply.root = reply.document.documentElement();
+        return reply;
+    }
+
+    Reply loginOnce(const QString& user, const QString& password, const QString& hash = QString())
+    {
+        auto client = _server->negotiatedClient();
+        return client ? login(*client, user, password, hash) : Reply();
+    }
+
+    qint64 logRows(int action)
+    {
+        QSqlQuery query = _controller->customQuery(
+            QStringLiteral("SELECT COUNT(*) FROM dbaUserLog WHERE codUser = 2 AND codObjectType = 1 AND "
+                           "parComponent = 209001 AND codComponentAction = %1 AND cosRecordKey = 0").arg(action));
+        return query.next() ? query.value(0).toLongLong() : -1;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        _controller = new KTDatabaseController(this);
+        QVERIFY(KTTestServer::prepareDatabase(_controller, dbName));
+        QSqlQuery key = _controller->customQuery("SELECT fldKey FROM accUserIdentifier WHERE codUser = 2 AND codType = 1");
+        QVERIFY(key.next());
+        _adminPassword = key.value(0).toString();
+        // Enable the support and demo users, and give the demo user a password of its own.
+        QVERIFY(run("UPDATE accUser SET sysEnabled = 1"));
+        QVERIFY(run("UPDATE accUserIdentifier SET fldKey = 'carla' WHERE codUser = 3"));
+        // A normal user with no grants, and one without any password row.
+        QVERIFY(run("INSERT INTO accGroup (pkyGroup, fldName) VALUES (20, 'nuevo'), (21, 'sinclave')"));
+        QVERIFY(run("INSERT INTO accUser (pkyUser, fldLogin, fldName, codType, blbIcon) VALUES "
+                    "(20, 'nuevo', 'Nuevo', 3, 3), (21, 'sinclave', 'Sin clave', 3, 3)"));
+        QVERIFY(run("INSERT INTO accUserIdentifier (pkyUserIdentifier, codUser, codType, fldKey) VALUES (20, 20, 1, 'n')"));
+    }
+
+    void init() { _server = std::make_unique<KTTestServer>(_controller, dbName); }
+    void cleanup() { _server.reset(); }
+
+    void administratorGetsEveryListedObject()
+    {
+        const Reply reply = loginOnce("admin", _adminPassword);
+        QCOMPARE(reply.text("Status"), QStringLiteral("1"));
+        QCOMPARE(reply.text("Message"), QStringLiteral("Autenticación exitosa"));
+        QCOMPARE(reply.text("UserType"), QStringLiteral("2"));
+        QCOMPARE(reply.text("UserKey"), QStringLiteral("2"));
+        QCOMPARE(reply.text("UserWarehouse"), QStringLiteral("1"));
+        QCOMPARE(reply.text("UserSeller"), QString());
+        QCOMPARE(reply.text("UnreadMessages"), QStringLiteral("0"));
+        QVERIFY(QByteArray::fromBase64(reply.text("UserIcon").toLatin1()).startsWith("\x89PNG"));
+        QStringList names;
+        for (const QString& component : reply.components())
+            names << component.section('|', 0, 0);
+        QStringList expected = KTTestServer::clientObjects();
+        expected.sort();
+        QCOMPARE(names, expected);
+        QVERIFY(reply.components().contains("ComponentCustomer|Ventas||401001|111"));
+        QStringList order;
+        for (QDomNode n = reply.root.firstChild(); !n.isNull(); n = n.nextSibling())
+            if (!order.contains(n.toElement().tagName()))
+                order << n.toElement().tagName();
+        QCOMPARE(order, QStringList({"Status", "Message", "UserType", "UserIcon", "UserKey", "UserWarehouse",
+                                     "UserSalesPlace", "UserPriceList", "UserSeller", "UserPettyCash",
+                                     "UnreadMessages", "Component", "Authorization"}));
+    }
+
+    void superUserUsesTheServerPassword()
+    {
+        QCOMPARE(loginOnce("soporte", KTVersion::ombrixServerPassword()).text("UserType"), QStringLiteral("1"));
+        QCOMPARE(loginOnce("soporte", "otra").text("Message"), QStringLiteral("Password de usuario 'soporte' incorrecto"));
+    }
+
+    void normalUsersGetTheirGrants()
+    {
+        QVERIFY(run("INSERT INTO accAccessComponent VALUES (90, 3, 401001, 'fldDiscount', 1, 0, 0, 1, 1, 1, 1, 0, 1)"));
+        const Reply reply = loginOnce("cmendez", "carla");
+        QCOMPARE(reply.text("UserType"), QStringLiteral("3"));
+        const QStringList components = reply.components();
+        QVERIFY(components.contains("ComponentCustomer|Ventas||401001|110"));
+        QVERIFY(components.contains("ComponentCustomer|Ventas|fldDiscount|401001|100"));
+        QVERIFY(components.contains("ComponentOrderLine|Ventas|fldUnitPrice|401003|110"));
+        QVERIFY(components.contains("ComponentProduct|Inventario||301002|100"));
+        QCOMPARE(components.size(), 7);
+        QVERIFY(run("DELETE FROM accAccessComponent WHERE pkyAccessComponent = 90"));
+
+        const Reply none = loginOnce("nuevo", "n");
+        QCOMPARE(none.text("Status"), QStringLiteral("1"));
+        QVERIFY(none.components().isEmpty());
+    }
+
+    void theClientCannotChooseItsObjects()
+    {
+        auto client = _server->negotiatedClient();
+        client->sendText("<Authenticate><IdentifierType>PasswordAuthcom</IdentifierType><Login>admin</Login><Password>"
+                         + _adminPassword + "</Password><ClientObjects>ComponentSeller</ClientObjects></Authenticate>");
+        Reply reply;
+        reply.document.setContent(client->nextReply());
+        reply.root = reply.document.documentElement();
+        QCOMPARE(reply.text("Status"), QStringLiteral("1"));
+        QCOMPARE(reply.components().filter("ComponentSeller").size(), 0);
+        QCOMPARE(reply.components().size(), KTTestServer::clientObjects().size());
+    }
+
+    void storedIconHashSkipsTheIcon()
+    {
+        QCOMPARE(loginOnce("admin", _adminPassword, "Vf23HWowAanVBzr+eFou3pVTxIw=").text("UserIcon"), QString());
+    }
+
+    void messagesAndAuthorizationsWaitingForTheUser()
+    {
+        QVERIFY(run("INSERT INTO comMessageUser VALUES (70, 1, 2, 0, 1, 0, 1, 2, 0, 1), (71, 1, 2, 1, 1, 0, 1, 2, 0, 1), "
+                    "(72, 1, 2, 0, 0, 0, 1, 2, 0, 1)"));
+        QVERIFY(run("INSERT INTO accAuthorization VALUES (80, 401002, 4, 3, '2026-01-02', 'Descuento', 1, 0, 1, 2, 0, 1)"));
+        QVERIFY(run("INSERT INTO accAuthorizationDetail VALUES (81, 80, '17', 'salOrder', 1, 0, 1, 2, 0, 1)"));
+        QVERIFY(run("INSERT INTO accAuthorizationDetailUser VALUES (82, 81, 2, 1, 0, 1, 2, 0, 1)"));
+        const Reply reply = loginOnce("admin", _adminPassword);
+        QCOMPARE(reply.text("UnreadMessages"), QStringLiteral("1"));
+        QCOMPARE(reply.authorizations(), QStringList{"4|17|ComponentOrder"});
+    }
+
+    void refusalsSetTheUserBackAndRegisterNobody_data()
+    {
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("wrong password") << "admin" << "nada" << "Password de usuario 'admin' incorrecto";
+        QTest::newRow("unknown") << "nadie" << "x" << "Usuario 'nadie' no encontrado";
+        QTest::newRow("no password row") << "sinclave" << "" << "Password de usuario 'sinclave' incorrecto";
+        QTest::newRow("quote") << "admin'" << "x" << "Usuario 'admin'' no encontrado";
+        QTest::newRow("or true") << "x' OR '1'='1" << "x" << "Usuario 'x' OR '1'='1' no encontrado";
+        const QString forged = "x' UNION SELECT 2, 'admin', 2, 'hack', NULL, '', NULL, 2, NULL, NULL, NULL, NULL, "
+                               "NULL -- ";
+        QTest::newRow("union forges a key") << forged << "hack" << "Usuario '" + forged + "' no encontrado";
+    }
+
+    void refusalsSetTheUserBackAndRegisterNobody()
+    {
+        QFETCH(QString, login);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        auto client = _server->negotiatedClient();
+        const Reply reply = this->login(*client, login, password);
+        QCOMPARE(reply.text("Status"), QStringLiteral("0"));
+        QCOMPARE(reply.text("Message"), message);
+        QTest::qWait(50);
+        QVERIFY(client->connected());
+        QCOMPARE(_server->connector()->model()->item(0, 1)->text(), QStringLiteral("?"));
+        QVERIFY(_server->connector()->loggedUsers().isEmpty());
+        QCOMPARE(KTTestServer::eventsOfType(_server->events(), 2).filter("denegada").size(), 1);
+        QCOMPARE(_controller->customQuery("SELECT 1 FROM accUser WHERE pkyUser = 2").size(), 1);
+    }
+
+    void loginAndLogoutAreLogged()
+    {
+        const qint64 logins = logRows(1);
+        const qint64 logouts = logRows(2);
+        auto first = _server->negotiatedClient();
+        QCOMPARE(login(*first, "admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        QTRY_COMPARE(_server->connector()->loggedUsers(), QStringList{"admin"});
+        QCOMPARE(logRows(1), logins + 1);
+
+        // The same user from a second place closes the first.
+        auto second = _server->negotiatedClient();
+        QCOMPARE(login(*second, "admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        QTRY_VERIFY(!first->connected());
+        QVERIFY(_server->waitForConnections(1));
+        QTRY_COMPARE(logRows(2), logouts + 1);
+        QCOMPARE(_server->connector()->loggedUsers(), QStringList{"admin"});
+        second.reset();
+        QVERIFY(_server->waitForConnections(0));
+        QCOMPARE(logRows(2), logouts + 2);
+        QVERIFY(_server->connector()->loggedUsers().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PasswordAuthcom)
+#include "tst_passwordauthcom.moc"
