@@ -14,39 +14,39 @@ namespace {
 
 const QString dbName = QStringLiteral("ombrix_test_dialect");
 
-_TableField field(const QString& name, const QString& type, const QString& modifier = QString(),
-                  bool null = false, const QString& defaultValue = QString())
+// name:type[:modifier] with an optional default after "=", a trailing "?" making the field nullable.
+_TableField field(QString text)
 {
     _TableField f;
-    f.name = name;
-    f.type = type;
-    f.typeModifier = modifier;
-    f.canBeNull = null;
-    f.defaultValue = defaultValue;
+    f.canBeNull = text.endsWith(QLatin1Char('?'));
+    text.remove(QLatin1Char('?'));
+    f.defaultValue = text.section(QLatin1Char('='), 1);
+    const QStringList parts = text.section(QLatin1Char('='), 0, 0).split(QLatin1Char(':'));
+    f.name = parts.value(0);
+    f.type = parts.value(1);
+    f.typeModifier = parts.value(2);
     return f;
 }
 
-std::unique_ptr<KTDbTable> table(const QString& name, const QList<_TableField>& fields, int keyIndex = 0)
+std::unique_ptr<KTDbTable> table(const QString& name, const QStringList& fields, int keyIndex = 0)
 {
     auto t = std::make_unique<KTDbTable>();
     t->_tableName = name;
-    for (const _TableField& f : fields)
-        t->_tableFields.push_back(f);
-    t->_primaryKey.keyField = &t->_tableFields.at(keyIndex);
-    t->_primaryKey.autoIncrement = true;
+    for (const QString& f : fields)
+        t->_tableFields.push_back(field(f));
+    t->_primaryKey = {true, &t->_tableFields.at(keyIndex)};
     return t;
 }
 
 void addForeignKey(KTDbTable* from, const QString& fieldName, KTDbTable* to, const QString& name)
 {
-    _ForeignKey key;
-    key.field = from->dbField(fieldName);
-    key.foreignTable = to;
-    key.foreignTableName = to ? to->_tableName : QStringLiteral("accMissing");
-    key.name = name;
-    key.onDelete = QStringLiteral("RESTRICT");
-    key.onUpdate = QStringLiteral("CASCADE");
-    from->_tableForeignKeys << key;
+    from->_tableForeignKeys << _ForeignKey{to, to ? to->_tableName : QString(), name, QStringLiteral("RESTRICT"),
+                                           QStringLiteral("CASCADE"), from->dbField(fieldName)};
+}
+
+void addIndex(KTDbTable* t, const QString& name, bool unique, const QString& first, const QString& second = QString())
+{
+    t->_tableIndexes << _TableIndex{unique, name, t->dbField(first), second.isEmpty() ? nullptr : t->dbField(second)};
 }
 
 } // namespace
@@ -56,35 +56,34 @@ class tst_MySqlDialectMap : public QObject
     Q_OBJECT
 
     KTDatabaseMap* _map = nullptr;
-    std::unique_ptr<KTDbTable> _groups;
-    std::unique_ptr<KTDbTable> _categories;
-    std::unique_ptr<KTDbTable> _products;
+    std::unique_ptr<KTDbTable> _groups = table("accGroup", {"pkyGroup:MEDIUMINT:UNSIGNED", "fldName:VARCHAR:40"});
+    std::unique_ptr<KTDbTable> _categories =
+        table("invCategory", {"pkyCategory:BIGINT:UNSIGNED", "fldName:VARCHAR:60", "fldCode:VARCHAR:8"});
+    std::unique_ptr<KTDbTable> _products =
+        table("invProduct", {"pkyProduct:BIGINT:UNSIGNED", "fldName:VARCHAR:60", "codGroup:MEDIUMINT:UNSIGNED",
+                             "codCategory:BIGINT:UNSIGNED=NULL?", "parCategory:BIGINT:UNSIGNED?", "fldPrice:DECIMAL:10,2=0"});
 
 private Q_SLOTS:
     void initTestCase()
     {
         QString error;
-        _map = KTPluginLoader::load<KTDatabaseMap>(
-            qEnvironmentVariable("OMBRIX_APP_DIR") + "/OmbrixServerComponents/OmbrixDbMaps/libMySqlDialectMap.so",
-            &error);
+        _map = KTPluginLoader::load<KTDatabaseMap>(KTTestDatabase::mapsDirectory() + "/libMySqlDialectMap.so", &error);
         QVERIFY2(_map, qPrintable(error));
         QCOMPARE(_map->name(), QStringLiteral("MySqlDialectMap"));
         QCOMPARE(_map->label(), QStringLiteral("Mapa Mysql"));
-
-        _groups = table("accGroup", {field("pkyGroup", "MEDIUMINT", "UNSIGNED"), field("fldName", "VARCHAR", "40")});
         _groups->_browseField = "fldName";
-        _categories = table("invCategory", {field("pkyCategory", "BIGINT", "UNSIGNED"),
-                                            field("fldName", "VARCHAR", "60"), field("fldCode", "VARCHAR", "8")});
         _categories->_browseField = "fldCode + ' - ' + fldName";
         _categories->_labelField = "fldName";
-        _products = table("invProduct", {field("pkyProduct", "BIGINT", "UNSIGNED"), field("fldName", "VARCHAR", "60"),
-                                         field("codGroup", "MEDIUMINT", "UNSIGNED"),
-                                         field("codCategory", "BIGINT", "UNSIGNED", true, "NULL"),
-                                         field("parCategory", "BIGINT", "UNSIGNED", true),
-                                         field("fldPrice", "DECIMAL", "10,2", false, "0")});
         addForeignKey(_products.get(), "codGroup", _groups.get(), "fkProductGroup");
         addForeignKey(_products.get(), "codCategory", _categories.get(), "fkProductCategory");
         addForeignKey(_products.get(), "parCategory", _categories.get(), "fkProductParCategory");
+        addIndex(_products.get(), "idxProductName", false, "fldName");
+        cleanup();
+    }
+
+    // Tests that install tables of their own get the shared definitions back, even when they fail.
+    void cleanup()
+    {
         _map->setDbDefinitionMap({{"accGroup", _groups.get()}, {"invCategory", _categories.get()},
                                   {"invProduct", _products.get()}});
     }
@@ -94,19 +93,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("modifier");
         QTest::addColumn<QString>("sql");
-        QTest::newRow("unsigned bigint") << "BIGINT" << "UNSIGNED" << "BIGINT UNSIGNED";
+        QTest::newRow("unsigned") << "BIGINT" << "UNSIGNED" << "BIGINT UNSIGNED";
         QTest::newRow("lower-case unsigned stays signed") << "INTEGER" << "unsigned" << "INTEGER";
-        QTest::newRow("tinyint") << "TINYINT" << "" << "TINYINT";
         QTest::newRow("bool ignores modifier") << "BOOL" << "UNSIGNED" << "BOOL";
-        QTest::newRow("blob") << "MEDIUMBLOB" << "" << "MEDIUMBLOB";
-        QTest::newRow("decimal") << "DECIMAL" << "12,3" << "DECIMAL(12,3)";
         QTest::newRow("udecimal as decimal") << "UDECIMAL" << "5,2" << "DECIMAL(5,2)";
         QTest::newRow("decimal empty") << "DECIMAL" << "" << "DECIMAL(1,0)";
         QTest::newRow("decimal bad parts") << "DECIMAL" << "x,y" << "DECIMAL(1,0)";
+        QTest::newRow("decimal no scale") << "DECIMAL" << "7" << "DECIMAL(7,0)";
         QTest::newRow("varchar") << "VARCHAR" << "40" << "VARCHAR(40)";
         QTest::newRow("varchar non-numeric") << "VARCHAR" << "long" << "VARCHAR(1)";
-        QTest::newRow("unknown word") << "TEXT" << "" << "";
-        QTest::newRow("case-sensitive") << "varchar" << "10" << "";
+        QTest::newRow("words are case-sensitive") << "varchar" << "10" << "";
     }
 
     void fieldTypes()
@@ -117,92 +113,83 @@ private Q_SLOTS:
         QCOMPARE(_map->fieldType(type, modifier), sql);
     }
 
-    void fragments()
+    void statementTexts_data()
     {
-        QCOMPARE(_map->concat({"T1.a", "' '", "T1.b"}), QStringLiteral("CONCAT_WS('',T1.a,' ',T1.b)"));
-        QCOMPARE(_map->in({"1", "2"}), QStringLiteral("IN (1,2)"));
-        QCOMPARE(_map->defaultValue(""), QString());
-        QCOMPARE(_map->defaultValue("NULL"), QStringLiteral("DEFAULT NULL"));
-        QCOMPARE(_map->defaultValue("'x'"), QStringLiteral("DEFAULT 'x'"));
-        QCOMPARE(_map->deleteRecords("t", ""), QStringLiteral("DELETE FROM t ;"));
-        QCOMPARE(_map->deleteRecords("t", "a = 1"), QStringLiteral("DELETE FROM t WHERE a = 1 ;"));
-        QCOMPARE(_map->createDatabase("db"), QStringLiteral("CREATE DATABASE IF NOT EXISTS db;"));
-        QCOMPARE(_map->setEnabledForeignChecks(false), QStringLiteral("SET FOREIGN_KEY_CHECKS = 0;"));
-        QCOMPARE(_map->unlock(), QStringLiteral("COMMIT;\nUNLOCK TABLES;\nSET autocommit=1;"));
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const QString& sql, const QString& expected) {
+            QTest::newRow(name) << sql << expected;
+        };
+        row("no rows", _map->insertRecords("t", {}, {"a"}), "");
+        row("two rows", _map->insertRecords("t", {{"1", "'x'"}, {"NULL", "'y'"}}, {"a", "b"}),
+            "INSERT INTO t (a, b) VALUES (1, 'x'), \n(NULL, 'y');");
+        row("no field list", _map->insertRecords("t", {{"1"}}, {}), "INSERT INTO t VALUES (1);");
+        row("update skips key", _map->updateRecords("t", {"1", "'x'", "2"}, {"a", "b", "c"}, "a = 1"),
+            "UPDATE t SET b = 'x', c = 2 WHERE a = 1 ;");
+        row("key-only update", _map->updateRecords("t", {"1"}, {"a"}, ""), "UPDATE t SET ;");
+        row("key-only update with condition", _map->updateRecords("t", {"1"}, {"a"}, "a = 1"),
+            "UPDATE t SET  WHERE a = 1 ;");
+        row("mismatched update", _map->updateRecords("t", {"1", "2"}, {"a"}, ""), "");
+        row("select without table", _map->select("", {_map->count()}, "", "", "", ""), "SELECT COUNT(*);");
+        row("clause order", _map->select("t", {"a", "b"}, "a > 1", "b", "a DESC", "10,5"),
+            "SELECT a, b FROM t WHERE a > 1 GROUP BY b ORDER BY a DESC LIMIT 10,5;");
+        row("multi", _map->selectMulti({"accUser T1", "accGroup T2"}, {"T1.a"}, "T1.g = T2.k", "", "", "1"),
+            "SELECT T1.a FROM accUser T1, accGroup T2 WHERE T1.g = T2.k LIMIT 1;");
+        row("lock", _map->lock({"accUser", "accGroup"}, {"U"}, {"WRITE", "READ"}),
+            "SET autocommit=0;\nLOCK TABLES  accUser AS U WRITE, accGroup READ;");
+        row("lock without modes", _map->lock({"accUser"}, {}, {}), "SET autocommit=0;\nLOCK TABLES  accUser ;");
+        row("second key is T2, par left alone, literals kept",
+            _map->selectResolveKeys("invProduct", {"pkyProduct", "codCategory", "parCategory"}, "T0.fldPrice > 1", "",
+                                    "T0.fldName", "", false),
+            "SELECT T0.pkyProduct, T0.codCategory, CONCAT_WS('',T2.fldCode,' - ',T2.fldName), T0.parCategory FROM "
+            "invProduct T0 LEFT JOIN invCategory T2 ON T0.codCategory = T2.pkyCategory WHERE (T0.fldPrice > 1) "
+            "ORDER BY T0.fldName;");
+        row("label field", _map->selectResolveKeys("invProduct", {"codCategory"}, "", "", "", "", true),
+            "SELECT T0.codCategory, CONCAT_WS('',T2.fldName) FROM invProduct T0 "
+            "LEFT JOIN invCategory T2 ON T0.codCategory = T2.pkyCategory;");
+        row("no foreign keys", _map->selectResolveKeys("invCategory", {"pkyCategory"}, "", "", "", "", false),
+            "SELECT T0.pkyCategory FROM invCategory T0;");
+        row("unknown table", _map->selectResolveKeys("invUnknown", {"a"}, "", "", "", "2", false),
+            "SELECT T0.a FROM invUnknown T0 LIMIT 2;");
     }
 
-    void insertsAndUpdates()
+    void statementTexts()
     {
-        QCOMPARE(_map->insertRecords("t", {}, {"a"}), QString());
-        QCOMPARE(_map->insertRecords("t", {{"1", "'x'"}, {"NULL", "'y'"}}, {"a", "b"}),
-                 QStringLiteral("INSERT INTO t (a, b) VALUES (1, 'x'), \n(NULL, 'y');"));
-        QCOMPARE(_map->insertRecords("t", {{"1"}}, {}), QStringLiteral("INSERT INTO t VALUES (1);"));
-
-        QCOMPARE(_map->updateRecords("t", {"1", "'x'", "2"}, {"a", "b", "c"}, "a = 1"),
-                 QStringLiteral("UPDATE t SET b = 'x', c = 2 WHERE a = 1 ;"));
-        QCOMPARE(_map->updateRecords("t", {"1"}, {"a"}, ""), QStringLiteral("UPDATE t SET ;"));
-        QCOMPARE(_map->updateRecords("t", {"1"}, {"a"}, "a = 1"), QStringLiteral("UPDATE t SET  WHERE a = 1 ;"));
-        QCOMPARE(_map->updateRecords("t", {"1", "2"}, {"a"}, ""), QString());
-        QCOMPARE(_map->updateRecords("t", {}, {}, ""), QString());
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        QCOMPARE(sql, expected);
     }
 
-    void selects()
+    void unresolvableReferencesAreSkipped()
     {
-        QCOMPARE(_map->select("", {"COUNT(*)"}, "", "", "", ""), QStringLiteral("SELECT COUNT(*);"));
-        QCOMPARE(_map->select("t", {"a", "b"}, "a > 1", "b", "a DESC", "10,5"),
-                 QStringLiteral("SELECT a, b FROM t WHERE a > 1 GROUP BY b ORDER BY a DESC LIMIT 10,5;"));
-        QCOMPARE(_map->select("t", {"a"}, "", "", "", "3"), QStringLiteral("SELECT a FROM t LIMIT 3;"));
-        QCOMPARE(_map->selectMulti({"accUser T1", "accGroup T2"}, {"T1.a"}, "T1.g = T2.k", "", "", ""),
-                 QStringLiteral("SELECT T1.a FROM accUser T1, accGroup T2 WHERE T1.g = T2.k;"));
-    }
-
-    void resolvedSelectJoinsByForeignKeyPosition()
-    {
-        // The category is the second foreign key: its alias is T2 even when the first is not asked for.
-        QCOMPARE(_map->selectResolveKeys("invProduct", {"pkyProduct", "codCategory", "parCategory"}, "T0.fldPrice > 1",
-                                         "", "T0.fldName", "", false),
-                 QStringLiteral("SELECT T0.pkyProduct, T0.codCategory, CONCAT_WS('',T2.fldCode,' - ',T2.fldName), "
-                                "T0.parCategory FROM invProduct T0 LEFT JOIN invCategory T2 ON T0.codCategory = "
-                                "T2.pkyCategory WHERE (T0.fldPrice > 1) ORDER BY T0.fldName;"));
-        QCOMPARE(_map->selectResolveKeys("invProduct", {"codCategory"}, "", "", "", "", true),
-                 QStringLiteral("SELECT T0.codCategory, CONCAT_WS('',T2.fldName) FROM invProduct T0 "
-                                "LEFT JOIN invCategory T2 ON T0.codCategory = T2.pkyCategory;"));
-        QCOMPARE(_map->selectResolveKeys("invCategory", {"pkyCategory", "fldName"}, "", "", "", "", false),
-                 QStringLiteral("SELECT T0.pkyCategory, T0.fldName FROM invCategory T0;"));
-    }
-
-    void resolvedSelectSkipsWhatItCannotResolve()
-    {
-        auto orphan = table("invOrphan", {field("pkyOrphan", "BIGINT", "UNSIGNED"), field("codNothing", "BIGINT")});
+        auto orphan = table("invOrphan", {"pkyOrphan:BIGINT", "codNothing:BIGINT", "codBare:BIGINT"});
         addForeignKey(orphan.get(), "codNothing", nullptr, "fkOrphanNothing");
-        auto emptyLabel = table("invBare", {field("pkyBare", "BIGINT", "UNSIGNED")});
-        auto referring = table("invRef", {field("pkyRef", "BIGINT", "UNSIGNED"), field("codBare", "BIGINT", "UNSIGNED")});
-        addForeignKey(referring.get(), "codBare", emptyLabel.get(), "fkRefBare");
-        _map->setDbDefinitionMap({{"invOrphan", orphan.get()}, {"invRef", referring.get()}});
+        auto bare = table("invBare", {"pkyBare:BIGINT"});
+        bare->_browseField = " + ";
+        addForeignKey(orphan.get(), "codBare", bare.get(), "fkOrphanBare");
+        addForeignKey(orphan.get(), "missingField", bare.get(), "fkOrphanMissing");
+        addIndex(orphan.get(), "idxMissing", false, "missingField");
+        _map->setDbDefinitionMap({{"invOrphan", orphan.get()}});
 
-        QCOMPARE(_map->selectResolveKeys("invOrphan", {"pkyOrphan", "codNothing"}, "", "", "", "", false),
-                 QStringLiteral("SELECT T0.pkyOrphan, T0.codNothing FROM invOrphan T0;"));
-        QCOMPARE(_map->selectResolveKeys("invRef", {"codBare"}, "", "", "", "", false),
-                 QStringLiteral("SELECT T0.codBare, CONCAT_WS('','') FROM invRef T0 LEFT JOIN invBare T1 ON "
-                                "T0.codBare = T1.pkyBare;"));
-        QCOMPARE(_map->selectResolveKeys("invUnknown", {"a"}, "", "", "", "", false),
-                 QStringLiteral("SELECT T0.a FROM invUnknown T0;"));
-        QVERIFY(_map->createTable(orphan.get()).indexOf("fkOrphanNothing") < 0);
+        // A label of no parts still gives one column, so the callers' column count holds.
+        QCOMPARE(_map->selectResolveKeys("invOrphan", {"codNothing", "codBare"}, "", "", "", "", false),
+                 QStringLiteral("SELECT T0.codNothing, T0.codBare, CONCAT_WS('','') FROM invOrphan T0 "
+                                "LEFT JOIN invBare T2 ON T0.codBare = T2.pkyBare;"));
+        const QString created = _map->createTable(orphan.get());
+        QVERIFY(created.contains("fkOrphanBare"));
+        QVERIFY(!created.contains("fkOrphanNothing") && !created.contains("fkOrphanMissing"));
+        QVERIFY(!created.contains("idxMissing"));
         QCOMPARE(_map->createTable(nullptr), QString());
-        initTestCase();
+        orphan->_primaryKey.keyField = nullptr;
+        QVERIFY(_map->createTable(orphan.get()).startsWith("CREATE TABLE IF NOT EXISTS invOrphan"));
     }
 
     void createTableText()
     {
         // The key is not the first field: AUTO_INCREMENT still goes to the first one.
-        auto t = table("accNote", {field("fldOrder", "INTEGER", ""), field("pkyNote", "BIGINT", "UNSIGNED"),
-                                   field("fldText", "VARCHAR", "20", true, "'x'")}, 1);
-        _TableIndex index;
-        index.name = "idxNote";
-        index.isUnique = true;
-        index.field = t->dbField("fldText");
-        index.field2 = t->dbField("fldOrder");
-        t->_tableIndexes << index;
+        auto t = table("accNote", {"fldOrder:INTEGER", "pkyNote:BIGINT:UNSIGNED", "fldText:VARCHAR:20='x'?"}, 1);
+        addIndex(t.get(), "idxNoteText", true, "fldText", "fldOrder");
+        addIndex(t.get(), "idxNoteOrder", false, "fldOrder");
         addForeignKey(t.get(), "fldOrder", _categories.get(), "fkNoteOrder");
         QCOMPARE(_map->createTable(t.get()),
                  QStringLiteral(
@@ -212,74 +199,73 @@ private Q_SLOTS:
                      "sysAuthorized BOOL NOT NULL DEFAULT 1, sysVisible TINYINT UNSIGNED NOT NULL DEFAULT 2, "
                      "sysContext TINYINT UNSIGNED NOT NULL DEFAULT 0, "
                      "sysAuthorizationGroup MEDIUMINT UNSIGNED NOT NULL DEFAULT 1, PRIMARY KEY (pkyNote), "
-                     "UNIQUE INDEX idxNote (fldText,fldOrder), INDEX fksNoteContext(sysContext) , "
-                     "CONSTRAINT fksNoteGroup  FOREIGN KEY (`sysAuthorizationGroup`) REFERENCES `accGroup` "
-                     "(`pkyGroup`), CONSTRAINT fkNoteOrder FOREIGN KEY (fldOrder)  REFERENCES invCategory "
-                     "(pkyCategory) ON DELETE RESTRICT ON UPDATE CASCADE) "
-                     "ENGINE=InnoDb DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin ;"));
+                     "UNIQUE INDEX idxNoteText (fldText,fldOrder), INDEX idxNoteOrder (fldOrder), "
+                     "INDEX fksNoteContext(sysContext) , CONSTRAINT fksNoteGroup  FOREIGN KEY "
+                     "(`sysAuthorizationGroup`) REFERENCES `accGroup` (`pkyGroup`), CONSTRAINT fkNoteOrder "
+                     "FOREIGN KEY (fldOrder)  REFERENCES invCategory (pkyCategory) ON DELETE RESTRICT ON UPDATE "
+                     "CASCADE) ENGINE=InnoDb DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin ;"));
     }
 
-    void lockText()
-    {
-        QCOMPARE(_map->lock({"accUser", "accGroup"}, {"U"}, {"WRITE", "READ"}),
-                 QStringLiteral("SET autocommit=0;\nLOCK TABLES  accUser AS U WRITE, accGroup READ;"));
-        QCOMPARE(_map->lock({"accUser"}, {}, {}), QStringLiteral("SET autocommit=0;\nLOCK TABLES  accUser ;"));
-    }
-
-    // The texts above must also be statements MariaDB runs.
+    // Multi-statement texts report only their first statement's failure, so effects are checked instead.
     void statementsRunOnMariaDb()
     {
         KT_REQUIRE_DATABASE();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
         QSqlDatabase admin = KTTestDatabase::open("dialect-admin");
-        QVERIFY(KTTestDatabase::recreateDatabase(admin, dbName));
-        admin.close();
+        QVERIFY2(QSqlQuery(admin).exec(_map->createDatabase(dbName)), qPrintable(admin.lastError().text()));
+        QVERIFY(QSqlQuery(admin).exec(_map->createDatabase(dbName)));
         QSqlDatabase db = KTTestDatabase::open("dialect", dbName);
         QVERIFY2(db.isOpen(), qPrintable(db.lastError().text()));
         QSqlQuery query(db);
-        const auto run = [&](const QString& sql) {
+        const auto run = [&query](const QString& sql) {
             const bool ok = query.exec(sql);
             if (!ok)
                 qWarning() << sql << query.lastError().text();
             return ok;
         };
-
-        QVERIFY(run(_map->setEnabledForeignChecks(false)));
         for (KTDbTable* t : {_groups.get(), _categories.get(), _products.get()})
             QVERIFY(run(_map->createTable(t)));
-        QVERIFY(run(_map->setEnabledForeignChecks(true)));
         QVERIFY(run(_map->insertRecords("accGroup", {{"1", "'Todos'", "1", "0", "1", "2", "0", "1"}}, {})));
         QVERIFY(run(_map->insertRecords("invCategory", {{"NULL", "'Bebidas 😀'", "'BEB'"}, {"NULL", "'Pan'", "'PAN'"}},
                                         {"pkyCategory", "fldName", "fldCode"})));
         QVERIFY(run(_map->insertRecords("invProduct", {{"NULL", "'Café'", "1", "1", "2", "1.5"},
                                                        {"NULL", "'Sin categoría'", "1", "NULL", "NULL", "2"}},
                                         {"pkyProduct", "fldName", "codGroup", "codCategory", "parCategory", "fldPrice"})));
+        QVERIFY(run(_map->select("", {_map->lastInsertID()}, "", "", "", "")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toULongLong(), 1ULL);
 
-        QVERIFY(run(_map->selectResolveKeys("invProduct", {"fldName", "codGroup", "codCategory"}, "", "", "T0.pkyProduct",
-                                            "", false)));
+        QVERIFY(run(_map->selectResolveKeys("invProduct", {"fldName", "codGroup", "codCategory"}, "", "",
+                                            "T0.pkyProduct", "", false)));
         QVERIFY(query.next());
         QCOMPARE(query.value(2).toString(), QStringLiteral("Todos"));
         QCOMPARE(query.value(4).toString(), QStringLiteral("BEB - Bebidas 😀"));
         QVERIFY(query.next());
         QVERIFY(query.value(3).isNull());
-        QCOMPARE(query.value(4).toString(), QStringLiteral(" - ")); // CONCAT_WS leaves out the nulls
-
-        QVERIFY(run(_map->select("", {_map->lastInsertID()}, "", "", "", "")));
-        QVERIFY(query.next() && query.value(0).toULongLong() > 0);
-        QVERIFY(run(_map->select("invProduct", {_map->count()}, "pkyProduct " + _map->in({"1", "2"}), "", "", "")));
-        QVERIFY(query.next() && query.value(0).toInt() == 2);
+        QVERIFY(run(_map->select("invProduct", {_map->count(), _map->concat({"MIN(fldName)", "'!'"})},
+                                 "pkyProduct " + _map->in({"1", "2"}), "", "", "")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 2);
+        QCOMPARE(query.value(1).toString(), QStringLiteral("Café!"));
 
         QVERIFY(run(_map->lock({"invProduct", "invCategory"}, {"P"}, {"WRITE", "READ"})));
-        QVERIFY(run("SELECT COUNT(*) FROM invProduct P"));
+        QVERIFY(run("SELECT @@autocommit"));
+        QVERIFY(query.next() && query.value(0).toInt() == 0);
+        QVERIFY(run("SELECT COUNT(*) FROM invProduct P, invCategory"));
+        QVERIFY(!query.exec("SELECT COUNT(*) FROM accGroup")); // only the locked tables are readable
         QVERIFY(run(_map->updateRecords("invProduct P", {"1", "3"}, {"pkyProduct", "fldPrice"}, "P.pkyProduct = 1")));
         QVERIFY(run(_map->unlock()));
-        QVERIFY(run("SELECT @@autocommit"));
+        QVERIFY(run("SELECT COUNT(*) FROM accGroup"));
+        QVERIFY(run("SELECT @@autocommit")); // alone: beside an aggregate MariaDB reports a stale value
         QVERIFY(query.next() && query.value(0).toInt() == 1);
         QVERIFY(run(_map->deleteRecords("invProduct", "pkyProduct = 2")));
-        QVERIFY(run("SELECT fldPrice FROM invProduct"));
+        QVERIFY(run("SELECT pkyProduct, fldPrice FROM invProduct"));
         QVERIFY(query.next());
-        QCOMPARE(query.value(0).toDouble(), 3.0);
+        QCOMPARE(query.value(1).toDouble(), 3.0);
         QVERIFY(!query.next());
-        QVERIFY(run("DROP DATABASE " + dbName));
+        query.finish();
+        db.close();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
     }
 };
 

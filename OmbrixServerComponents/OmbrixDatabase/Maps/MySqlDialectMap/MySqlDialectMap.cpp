@@ -18,7 +18,7 @@ QString joinedLabel(const QString& expression, int alias)
         const QString part = raw.simplified();
         if (part.isEmpty())
             continue;
-        parts << (part.startsWith(QLatin1Char('\'')) ? part : QStringLiteral("T%1.%2").arg(alias).arg(part));
+        parts << (part.startsWith(QLatin1Char('\'')) ? part : QStringLiteral("T%1.").arg(alias) + part);
     }
     // A table without a label still yields one column, so that callers find
     // the label right after the key whatever the referenced table holds.
