@@ -1,0 +1,45 @@
+#ifndef KTSERVERAUTHORIZATION_H
+#define KTSERVERAUTHORIZATION_H
+
+#include <KTDbTable.h>
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class KTDatabaseController;
+class QStandardItemModel;
+
+// The pending authorizations (table accAuthorization) as an item model for
+// the control panel. The panel's database controller builds the rows; this
+// object only keeps the latest model and replaces it on every refresh.
+class KTServerAuthorization : public QObject
+{
+    Q_OBJECT
+public:
+    explicit KTServerAuthorization(QObject* parent = nullptr);
+    ~KTServerAuthorization() override;
+
+    // Null until the first updateData; owned by this object and replaced
+    // (the previous one deleted) by every later updateData.
+    QStandardItemModel* model() const { return _model; }
+
+public Q_SLOTS:
+    // Rebuilds the model from the controller, which stays its creator's.
+    void updateData(KTDatabaseController* controller);
+
+Q_SIGNALS:
+    void eventMessage(const QString& message, int type, const QString& objectLocation);
+
+private:
+    QStandardItemModel* emptyModel(const QString& tableName) const;
+
+    // Not owned once updateData supplied the panel's controller; until then
+    // a placeholder child of this object.
+    KTDatabaseController* _dbController = nullptr;
+    // Borrowed definitions: the controller owns the tables.
+    QMap<QString, KTDbTable*> _dbDefinitionMap;
+    QStandardItemModel* _model = nullptr;
+};
+
+#endif
