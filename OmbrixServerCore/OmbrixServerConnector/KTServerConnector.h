@@ -29,6 +29,7 @@ public:
     QStandardItemModel* model() const { return _connectionInfoModel; }
     void setDbParams(const QStringList& dbParams) { _dbParams = dbParams; }
     void setUnitParams(const QStringList& unitParams) { _unitParams = unitParams; }
+    QStringList unitParams() const { return _unitParams; }
     // Largest frame a client may announce; larger ones close the connection.
     void setMaxFrameSize(qint64 bytes) { _maxFrameSize = bytes; }
     // Where the component folders and the client area are; the program's folder by default.

@@ -34,6 +34,7 @@ KTDatabaseController::KTDatabaseController(QObject* parent)
 KTDatabaseController::~KTDatabaseController()
 {
     forgetDefinitions();
+    qDeleteAll(_retiredDefinitions);
 }
 
 bool KTDatabaseController::establishConnection(const QString& connectionName, const QString& driver,
@@ -134,7 +135,9 @@ void KTDatabaseController::closeConnection(const QString& connectionName)
 void KTDatabaseController::forgetDefinitions()
 {
     if (_ownsDefinitions)
-        qDeleteAll(_dbDefinitionMap);
+        for (KTDbTable* table : std::as_const(_dbDefinitionMap))
+            if (table)
+                _retiredDefinitions << table;
     _dbDefinitionMap.clear();
     _ownsDefinitions = false;
 }
@@ -397,7 +400,8 @@ void KTDatabaseController::loadTableFile(const QString& dirName, const QString& 
     if (!table)
         _allTablesLoaded = false;
     // A later file of the same name replaces the earlier definition.
-    delete _dbDefinitionMap.value(tableName);
+    if (KTDbTable* replaced = _dbDefinitionMap.value(tableName))
+        _retiredDefinitions << replaced;
     _dbDefinitionMap.insert(tableName, table);
 }
 

@@ -131,6 +131,9 @@ private:
     // them; a map received from the main controller is only borrowed.
     bool _ownsDefinitions = false;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
+    // Definitions replaced by a reconnection: connections that started
+    // earlier may still read them, so they live as long as the controller.
+    QList<KTDbTable*> _retiredDefinitions;
     QSqlDatabase _dbConnection;
     KTTableRecordDataModel* _tableRecordDataModel = nullptr;
     QString _adminLogin;
