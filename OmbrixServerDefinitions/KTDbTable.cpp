@@ -37,3 +37,15 @@ QStringList KTDbTable::toolTips() const
         tips << field.toolTip;
     return tips;
 }
+
+int KTDbTable::resolvedKeyIndex(const QString& fieldName) const
+{
+    if (fieldName.startsWith(QLatin1String("par")))
+        return -1;
+    for (int i = 0; i < _tableForeignKeys.size(); ++i) {
+        const _TableField* field = _tableForeignKeys.at(i).field;
+        if (field && field->name == fieldName)
+            return i;
+    }
+    return -1;
+}

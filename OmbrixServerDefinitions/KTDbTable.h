@@ -63,6 +63,11 @@ public:
     QStringList fields() const;
     QStringList fieldAliases() const;
     QStringList toolTips() const;
+    // The position in _tableForeignKeys of the key that a resolved select
+    // follows for a field: the first whose field has that name, unless the
+    // field is a "par" reference. -1 when the field is not resolved. The
+    // resolved select adds exactly one label column after such a field.
+    int resolvedKeyIndex(const QString& fieldName) const;
 
     _PrimaryKey _primaryKey;
     QList<_ForeignKey> _tableForeignKeys;

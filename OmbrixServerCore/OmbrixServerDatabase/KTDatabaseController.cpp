@@ -33,6 +33,8 @@ KTDatabaseController::KTDatabaseController(QObject* parent)
 
 KTDatabaseController::~KTDatabaseController()
 {
+    if (_dbConnection.isValid())
+        closeConnection(_dbParameters.value(ConnectionName));
     forgetDefinitions();
     qDeleteAll(_retiredDefinitions);
 }
@@ -43,6 +45,7 @@ bool KTDatabaseController::establishConnection(const QString& connectionName, co
                                                const QString& dbMapDirectoryName, const QString& connectOptions)
 {
     forgetDefinitions();
+    _allTablesLoaded = false;
     _dbParameters = QStringList{connectionName, driver, host, dbName, userName, password,
                                 QString::number(port), dbMapDirectoryName, connectOptions};
 
@@ -112,8 +115,9 @@ void KTDatabaseController::connectionFailed(const QString& messageFormat, const 
     const QSqlError error = _dbConnection.lastError();
     _connectionStatus = false;
     setStatus(false);
-    _lastConnectionError = error.driverText();
-    emit eventMessage(messageFormat.arg(dbName, error.driverText(), error.nativeErrorCode()), KT::ErrorMessage,
+    // The server's own words say why ("Access denied ..."); the driver's only that it failed.
+    _lastConnectionError = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
+    emit eventMessage(messageFormat.arg(dbName, _lastConnectionError, error.nativeErrorCode()), KT::ErrorMessage,
                       connectionSource);
 }
 
@@ -123,12 +127,17 @@ void KTDatabaseController::setStatus(bool status)
     emit dbStatusChanged(_status);
 }
 
+// Only this controller's own connection is closed and removed, whatever name
+// the caller passes: removing another controller's would leave it dangling.
 void KTDatabaseController::closeConnection(const QString& connectionName)
 {
+    Q_UNUSED(connectionName);
+    const QString name = _dbConnection.connectionName();
     _dbConnection.close();
     // Qt removes a named connection cleanly only once no handle to it is left.
     _dbConnection = QSqlDatabase();
-    QSqlDatabase::removeDatabase(connectionName);
+    if (!name.isEmpty())
+        QSqlDatabase::removeDatabase(name);
     _connectionStatus = false;
 }
 
@@ -209,12 +218,24 @@ bool KTDatabaseController::rollback()
 QSqlQuery KTDatabaseController::lock(const QStringList& tables, const QStringList& aliases,
                                      const QStringList& modes)
 {
-    return execute(_mainParser ? _mainParser->lock(tables, aliases, modes) : QString());
+    return executeEach(_mainParser ? _mainParser->lock(tables, aliases, modes) : QString());
 }
 
 QSqlQuery KTDatabaseController::unlock()
 {
-    return execute(_mainParser ? _mainParser->unlock() : QString());
+    return executeEach(_mainParser ? _mainParser->unlock() : QString());
+}
+
+// Runs the statements of a text one by one, so that a failure after the
+// first is not lost (the driver reports only the first of a multi-statement
+// text); returns the first failed query, or the last one.
+QSqlQuery KTDatabaseController::executeEach(const QString& sql)
+{
+    const QStringList statements = sql.split(QStringLiteral(";\n"));
+    QSqlQuery query = execute(statements.first());
+    for (int i = 1; i < statements.size() && query.isActive(); ++i)
+        query = execute(statements.at(i));
+    return query;
 }
 
 QSqlQuery KTDatabaseController::customQuery(const QString& query)
@@ -349,8 +370,9 @@ bool KTDatabaseController::loadTablesFromFiles(const QString& dirName)
 {
     if (connectionMissing("loadTablesFromFiles"))
         return false;
-    if (!_ownsDefinitions)
-        _dbDefinitionMap.clear();
+    // Every load starts from nothing: earlier definitions (and the null
+    // entries of a failed load) are retired, never reused.
+    forgetDefinitions();
     _ownsDefinitions = true;
     _allTablesLoaded = true;
     execLoadTablesFromFiles(dirName);
@@ -407,17 +429,21 @@ void KTDatabaseController::loadTableFile(const QString& dirName, const QString& 
 
 void KTDatabaseController::linkForeignTables()
 {
-    for (KTDbTable* table : std::as_const(_dbDefinitionMap))
+    for (KTDbTable* table : std::as_const(_dbDefinitionMap)) {
+        if (!table)
+            continue;
         for (_ForeignKey& key : table->_tableForeignKeys)
             key.foreignTable = _dbDefinitionMap.value(key.foreignTableName);
+    }
 }
 
 void KTDatabaseController::createTables(bool)
 {
     const QString location = QStringLiteral("KTDatabaseController::createTables()");
-    if (connectionMissing("createTables")) {
+    if (!_connectionStatus) {
         _allTablesCreated = false;
         setStatus(false);
+        connectionMissing("createTables");
         return;
     }
     if (!_allTablesLoaded) {
@@ -610,8 +636,11 @@ QStringList KTDatabaseController::systemTableRow(const QString& tableName)
 
 void KTDatabaseController::fillSystemTables()
 {
-    if (connectionMissing("fillSystemTables"))
+    if (!_connectionStatus) {
+        setStatus(false);
+        connectionMissing("fillSystemTables");
         return;
+    }
     if (!deleteRecords(recordDataTable, {}, QString()).isActive())
         emit eventMessage(tr("No se pudo borrar los registros de la tabla de sistema 'dbaTableRecordData'"),
                           KT::WarningMessage, QStringLiteral("KTDatabaseController::createTables()"));
@@ -720,13 +749,6 @@ void KTDatabaseController::updateTableRecordDataModel(QString tableName, QList<i
 
 namespace {
 
-// Foreign-key columns are named cod… when their label is shown and blb… when
-// they refer to a blob; the resolved select adds the label right after both.
-bool isResolvedKey(const QString& fieldName)
-{
-    return fieldName.startsWith(QLatin1String("cod")) || fieldName.startsWith(QLatin1String("blb"));
-}
-
 void applyCellFormat(QStandardItem* cell, int format)
 {
     const auto style = [cell](const QColor& colour, bool bold, bool italic) {
@@ -792,7 +814,7 @@ QStandardItemModel* KTDatabaseController::loadCustomTable(const QString& tableNa
         for (int k = 0; k < fields.size(); ++k) {
             auto* cell = new QStandardItem;
             cell->setData(valueText(query.value(offset + k)), Qt::UserRole + 1);
-            if (resolveForeignKeys && isResolvedKey(fields.at(k)))
+            if (resolveForeignKeys && table->resolvedKeyIndex(fields.at(k)) >= 0)
                 ++offset;
             cell->setText(valueText(query.value(offset + k)));
             if (applyFormat) {

@@ -119,6 +119,7 @@ private:
     void connectionFailed(const QString& messageFormat, const QString& dbName);
     void setStatus(bool status);
     QSqlQuery execute(const QString& sql);
+    QSqlQuery executeEach(const QString& sql);
     void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
 
     KTDatabaseParser* _mainParser = nullptr;

@@ -58,8 +58,9 @@ bool KTDatabaseParser::mapLoaded(const QString& location)
 KTDbTable* KTDatabaseParser::parseTable(const QString& tableName, const QString& tableDefinition)
 {
     const QString location = source("parseTable");
-    if (!mapLoaded(location)) {
+    if (!_dbMap) {
         emit errorLoadingTable(tableName);
+        mapLoaded(location);
         return nullptr;
     }
     KTTableDefinitionReader reader(tableName);
@@ -118,9 +119,13 @@ KTDatabaseParser::createDataFromFileBindingBlobs(QFile& tableFile, int blobField
         for (int j = 0; j < row.size(); ++j) {
             const QString placeholder = QLatin1Char(':') + QString::number(j);
             placeholders << placeholder;
+            // Bound values carry no quotes, so NULL is the one word that stands for no value.
+            if (row.at(j) == QLatin1String("NULL")) {
+                bindings.insert(placeholder, QVariant());
+                continue;
+            }
             if (j != blobFieldIndex) {
-                // Bound values carry no quotes, so NULL is the one word that stands for no value.
-                bindings.insert(placeholder, row.at(j) == QLatin1String("NULL") ? QVariant() : QVariant(row.at(j)));
+                bindings.insert(placeholder, row.at(j));
                 continue;
             }
             QFile blob(blobDir + QLatin1Char('/') + row.at(j));

@@ -102,6 +102,8 @@ private Q_SLOTS:
         QTest::newRow("decimal no scale") << "DECIMAL" << "7" << "DECIMAL(7,0)";
         QTest::newRow("varchar") << "VARCHAR" << "40" << "VARCHAR(40)";
         QTest::newRow("varchar non-numeric") << "VARCHAR" << "long" << "VARCHAR(1)";
+        QTest::newRow("varchar negative") << "VARCHAR" << "-5" << "VARCHAR(1)";
+        QTest::newRow("decimal signed parts") << "DECIMAL" << "+8,-2" << "DECIMAL(8,0)";
         QTest::newRow("words are case-sensitive") << "varchar" << "10" << "";
     }
 
@@ -171,9 +173,14 @@ private Q_SLOTS:
         addIndex(orphan.get(), "idxMissing", false, "missingField");
         _map->setDbDefinitionMap({{"invOrphan", orphan.get()}});
 
-        // A label of no parts still gives one column, so the callers' column count holds.
+        // A key to a table that was not loaded, and a label of no parts, still
+        // give one label column each, so the callers' column count holds.
         QCOMPARE(_map->selectResolveKeys("invOrphan", {"codNothing", "codBare"}, "", "", "", "", false),
-                 QStringLiteral("SELECT T0.codNothing, T0.codBare, CONCAT_WS('','') FROM invOrphan T0 "
+                 QStringLiteral("SELECT T0.codNothing, CONCAT_WS('',''), T0.codBare, CONCAT_WS('','') FROM invOrphan T0 "
+                                "LEFT JOIN invBare T2 ON T0.codBare = T2.pkyBare;"));
+        bare->_browseField = "fldA + ' + ' + fldB";
+        QCOMPARE(_map->selectResolveKeys("invOrphan", {"codBare"}, "", "", "", "", false),
+                 QStringLiteral("SELECT T0.codBare, CONCAT_WS('',T2.fldA,' + ',T2.fldB) FROM invOrphan T0 "
                                 "LEFT JOIN invBare T2 ON T0.codBare = T2.pkyBare;"));
         const QString created = _map->createTable(orphan.get());
         QVERIFY(created.contains("fkOrphanBare"));

@@ -166,6 +166,13 @@ private Q_SLOTS:
                                        "KTDatabaseParser::lastInsertID()", "KTDatabaseParser::parseTable()",
                                        "KTDatabaseParser::setDbDefinitionMap()"}));
         QCOMPARE(failed.size(), 1);
+
+        // A failed table is announced before the reason, as for every other failure.
+        QList<QByteArray> order;
+        connect(&parser, &KTDatabaseParser::errorLoadingTable, this, [&] { order << "table"; });
+        connect(&parser, &KTDatabaseParser::eventMessage, this, [&] { order << "event"; });
+        parser.parseTable("accUser", validDefinition);
+        QCOMPARE(order, QList<QByteArray>({"table", "event"}));
     }
 
     void readsEveryMemberOfAValidDefinition()

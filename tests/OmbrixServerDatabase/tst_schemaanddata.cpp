@@ -127,6 +127,13 @@ private Q_SLOTS:
         QCOMPARE(events.size(), 1);
         QCOMPARE(events.first().at(1).toInt(), 2);
         QCOMPARE(count("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = '" + dbName + "'"), 0);
+
+        // Mended and loaded again without reconnecting: nothing of the failed load is left.
+        QVERIFY(QFile::remove(tablesDir() + "/invBroken.otd"));
+        QVERIFY(_controller->loadTablesFromFiles(tablesDir()));
+        QCOMPARE(_controller->dbDefinitionMap().keys(), QStringList{"accGroup"});
+        _controller->createTables(false);
+        QVERIFY(_controller->allTablesCreated());
     }
 
     void schemaIsCreatedAndFilledOnceWhateverTheRunCount()

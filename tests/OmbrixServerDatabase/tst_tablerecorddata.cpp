@@ -180,6 +180,15 @@ private Q_SLOTS:
         QCOMPARE(raw->columnCount(), 2);
         QCOMPARE(raw->item(0, 1)->text(), QStringLiteral("1"));
 
+        // A cod field whose key leads nowhere keeps every later column in place.
+        KTDbTable* identifiers = _controller->dbDefinitionMap().value("accUserIdentifier");
+        std::unique_ptr<QStandardItemModel> keys(
+            _controller->loadCustomTable("accUserIdentifier", {"codUser", "codType", "fldKey"}, true, false));
+        QVERIFY(identifiers && keys);
+        QCOMPARE(keys->item(0, 0)->text(), QStringLiteral("2")); // the users' label is their key here
+        QCOMPARE(keys->item(0, 1)->text(), QStringLiteral("1"));
+        QCOMPARE(keys->item(0, 2)->text(), QStringLiteral("clave"));
+
         QSignalSpy events(_controller.get(), &KTDatabaseController::eventMessage);
         QVERIFY(!_controller->loadCustomTable("invNothing", {}, true, false));
         QCOMPARE(events.size(), 1);

@@ -4,17 +4,34 @@
 
 namespace {
 
-bool isInteger(const QString& text)
+// A length, precision or scale: a non-negative number, written back as parsed.
+QString number(const QString& text, const QString& fallback)
 {
     bool ok = false;
-    text.toInt(&ok);
-    return ok;
+    const uint value = text.toUInt(&ok);
+    return ok ? QString::number(value) : fallback;
+}
+
+// The parts of a label expression: split at every "+" outside quoted literals.
+QStringList labelParts(const QString& expression)
+{
+    QStringList parts(QString{});
+    bool quoted = false;
+    for (const QChar c : expression) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (c == QLatin1Char('+') && !quoted)
+            parts << QString();
+        else
+            parts.last() += c;
+    }
+    return parts;
 }
 
 QString joinedLabel(const QString& expression, int alias)
 {
     QStringList parts;
-    for (const QString& raw : expression.split(QLatin1Char('+'))) {
+    for (const QString& raw : labelParts(expression)) {
         const QString part = raw.simplified();
         if (part.isEmpty())
             continue;
@@ -152,10 +169,10 @@ QString MySqlDialectMap::fieldType(const QString& type, const QString& typeModif
         const QString precision = comma < 0 ? typeModifier : typeModifier.left(comma);
         const QString scale = comma < 0 ? QString() : typeModifier.mid(comma + 1);
         return QStringLiteral("DECIMAL(%1,%2)")
-            .arg(isInteger(precision) ? precision : QStringLiteral("1"), isInteger(scale) ? scale : QStringLiteral("0"));
+            .arg(number(precision, QStringLiteral("1")), number(scale, QStringLiteral("0")));
     }
     if (type == QLatin1String("VARCHAR"))
-        return QStringLiteral("VARCHAR(%1)").arg(isInteger(typeModifier) ? typeModifier : QStringLiteral("1"));
+        return QStringLiteral("VARCHAR(%1)").arg(number(typeModifier, QStringLiteral("1")));
     return QString();
 }
 
@@ -247,21 +264,20 @@ QString MySqlDialectMap::selectResolveKeys(const QString& tableName, const QStri
     QString joins;
     for (const QString& field : fields) {
         columns << QStringLiteral("T0.") + field;
-        if (!table || field.startsWith(QLatin1String("par")))
+        const int i = table ? table->resolvedKeyIndex(field) : -1;
+        if (i < 0)
             continue;
-        const QList<_ForeignKey>& keys = table->_tableForeignKeys;
-        for (int i = 0; i < keys.size(); ++i) {
-            if (!keys.at(i).field || keys.at(i).field->name != field)
-                continue;
-            const KTDbTable* target = keys.at(i).foreignTable;
-            if (target && target->_primaryKey.keyField) {
-                const QString alias = QStringLiteral("T%1").arg(i + 1);
-                columns << concat({joinedLabel(browseOrLabelField ? target->_labelField : target->_browseField, i + 1)});
-                joins += QStringLiteral(" LEFT JOIN %1 %2 ON T0.%3 = %2.%4")
-                             .arg(target->_tableName, alias, field, target->_primaryKey.keyField->name);
-            }
-            break;
+        // A key to a table that was not loaded still gets its (empty) label
+        // column: callers find every label right after its key.
+        const KTDbTable* target = table->_tableForeignKeys.at(i).foreignTable;
+        if (!target || !target->_primaryKey.keyField) {
+            columns << concat({QStringLiteral("''")});
+            continue;
         }
+        const QString alias = QStringLiteral("T%1").arg(i + 1);
+        columns << concat({joinedLabel(browseOrLabelField ? target->_labelField : target->_browseField, i + 1)});
+        joins += QStringLiteral(" LEFT JOIN %1 %2 ON T0.%3 = %2.%4")
+                     .arg(target->_tableName, alias, field, target->_primaryKey.keyField->name);
     }
     QString text = QStringLiteral("SELECT ") + columns.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") + tableName
         + QStringLiteral(" T0") + joins;
