@@ -1,0 +1,428 @@
+#include "KTMainPanel.h"
+
+#include "KTPanelOptions.h"
+#include "KTPanelView.h"
+#include "KTPanelViewPage.h"
+
+#include <KT.h>
+#include <KTDatabaseController.h>
+#include <KTPanetBase.h>
+#include <KTPluginLoader.h>
+#include <KTServerAuthorization.h>
+#include <KTServerConnector.h>
+#include <KTVersion.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QStatusBar>
+#include <QTextStream>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+
+const QString serverSettingsFile = QStringLiteral("OmbrixServer.cfg");
+const QString panelSettingsFile = QStringLiteral("OmbrixServerUI.cfg");
+const QString systemObjectsFile = QStringLiteral("OmbrixSystemObjects.cfg");
+const QString mapsDirectory = QStringLiteral("OmbrixServerComponents/OmbrixDbMaps");
+constexpr int keepAliveInterval = 600000;
+
+} // namespace
+
+KTMainPanel::KTMainPanel(QWidget* parent)
+    : KTMainWindow(parent)
+{
+    setUpForm();
+    qRegisterMetaType<QMap<QString, QStringList> >("QMap <QString, QStringList>");
+    qRegisterMetaType<QList<int> >("QList<int>");
+    qRegisterMetaType<QList<QStringList> >("QList<QStringList>");
+    setWindowIcon(QIcon(QStringLiteral(":/Resources/Images/imgOmbrixServerLogo.png")));
+
+    _panelOptions = new KTPanelOptions;
+    _panelView = new KTPanelView(this);
+    _dbController = new KTDatabaseController(this);
+    _connector = new KTServerConnector(this);
+    // Relative paths resolve against the working directory, the application directory.
+    _connector->setApplicationDirectory(QDir::currentPath());
+    _authorization = new KTServerAuthorization(this);
+    _keepAliveTimer = new QTimer(this);
+    setCentralWidget(_panelView);
+
+    _panelStatus = new QLabel(this);
+    setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelOk.png"));
+    statusBar()->addPermanentWidget(_panelStatus);
+    statusBar()->setSizeGripEnabled(true);
+    connectObjects();
+}
+
+// The connector goes first: its connection threads close their own database
+// connections, and only then are the remaining named connections removed.
+KTMainPanel::~KTMainPanel()
+{
+    _connector->close();
+    delete _connector;
+    _connector = nullptr;
+    delete _panelOptions;
+    _dbController->closeConnection(KTVersion::dbUserName());
+    for (const QString& name : QSqlDatabase::connectionNames()) {
+        qDebug() << "KTMainPanel::~KTMainPanel()";
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isOpen())
+                db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+void KTMainPanel::setUpForm()
+{
+    setObjectName(QStringLiteral("uiKTMainPanel"));
+    setWindowTitle(tr("Ombrix Server Panel"));
+    resize(600, 400);
+    _actExit = new QAction(QIcon(QStringLiteral(":/Resources/Images/imgExit.png")), tr("&Salir"), this);
+    _actExit->setObjectName(QStringLiteral("actExit"));
+    _actPanel = new QAction(QIcon(QStringLiteral(":/Resources/Images/imgPanel.png")), tr("&Panel"), this);
+    _actPanel->setObjectName(QStringLiteral("actPanel"));
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("mnuBar"));
+    QMenu* actions = bar->addMenu(tr("&Acciones"));
+    actions->setObjectName(QStringLiteral("menu_Archivo"));
+    actions->addAction(_actExit);
+    QMenu* options = bar->addMenu(tr("&Opciones"));
+    options->setObjectName(QStringLiteral("menu_Opciones"));
+    options->addAction(_actPanel);
+    bar->addMenu(tr("&Ayuda"))->setObjectName(QStringLiteral("menu_Ayuda"));
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+}
+
+void KTMainPanel::connectObjects()
+{
+    connect(_keepAliveTimer, &QTimer::timeout, this, &KTMainPanel::sendKeepAlive);
+    _keepAliveTimer->start(keepAliveInterval);
+    connect(_actExit, &QAction::triggered, this, &QWidget::close);
+    connect(_actPanel, &QAction::triggered, this, &KTMainPanel::showPanelOptions);
+    connect(_panelOptions, &KTPanelOptions::valuesUpdated, this, &KTMainPanel::updatePanelValues);
+    connect(_panelView, &KTPanelView::panetShowRequest, this, &KTMainPanel::panetSetChecked);
+
+    connect(_connector, &KTServerConnector::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(_connector, &KTServerConnector::updateTableRecordDataModelRequested, _dbController,
+            &KTDatabaseController::updateTableRecordDataModel);
+
+    connect(_dbController, &KTDatabaseController::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(_dbController, &KTDatabaseController::statusMessage, statusBar(),
+            [this](const QString& message) { statusBar()->showMessage(message); });
+    connect(_dbController, &KTDatabaseController::dbStatusChanged, this, &KTMainPanel::changeStatus);
+    connect(_authorization, &KTServerAuthorization::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &KTMainPanel::saveSettings);
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void KTMainPanel::readServerSettings()
+{
+    _ombrixPassword = KTVersion::ombrixServerPassword();
+    readSystemObjects();
+    QSettings settings(serverSettingsFile, QSettings::IniFormat);
+    _serverPort = settings.value(QStringLiteral("ServerSettings/ServerPort")).toString();
+    _listenAddress = settings.value(QStringLiteral("ServerSettings/ListenAddress")).toString();
+    _initServerSearchingUpdates = settings.value(QStringLiteral("ServerSettings/InitServerSearchingUpdates"), true).toBool();
+    _companyName = settings.value(QStringLiteral("LicenseInfo/Company")).toString();
+    _companyID = settings.value(QStringLiteral("LicenseInfo/ID")).toString();
+    _password = settings.value(QStringLiteral("LicenseInfo/Password")).toString();
+    _dbType = settings.value(QStringLiteral("Database/Type")).toString();
+    _dbHost = settings.value(QStringLiteral("Database/Host")).toString();
+    _dbPort = settings.value(QStringLiteral("Database/DbPort")).toString();
+    _dbName = settings.value(QStringLiteral("Database/DbName")).toString();
+    _adminLogin = settings.value(QStringLiteral("AdminUser/Login")).toString();
+    _adminPassword = settings.value(QStringLiteral("AdminUser/Password")).toString();
+    _connectivityPassword = settings.value(QStringLiteral("AdminUser/ConnectivityPassword")).toString();
+}
+
+void KTMainPanel::readSystemObjects()
+{
+    _systemObjectsList.clear();
+    _systemObjectsListClient.clear();
+    QFile file(systemObjectsFile);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QStringList* section = &_systemObjectsList;
+        QTextStream stream(&file);
+        while (!stream.atEnd()) {
+            const QString line = stream.readLine().simplified();
+            if (line.isEmpty())
+                continue;
+            if (line == QLatin1String("[ServerFiles]"))
+                section = &_systemObjectsList;
+            else if (line == QLatin1String("[ClientFiles]"))
+                section = &_systemObjectsListClient;
+            else
+                *section << line.section(QLatin1Char('='), 0, 0).trimmed();
+        }
+    }
+    _systemObjects = _systemObjectsList.join(QLatin1Char(','));
+    _systemObjectsClient = _systemObjectsListClient.join(QLatin1Char(','));
+}
+
+void KTMainPanel::loadSettings()
+{
+    QSettings settings(panelSettingsFile, QSettings::IniFormat);
+    const int columns = settings.value(QStringLiteral("PanelSettings/PanelColumns"), QStringLiteral("1")).toInt();
+    const int rows = settings.value(QStringLiteral("PanelSettings/PanelRows"), QStringLiteral("2")).toInt();
+    const int tabs = settings.value(QStringLiteral("PanelSettings/Tabs"), QStringLiteral("1")).toInt();
+    // Written by hand without quotes, the commas make QSettings read a list.
+    const QVariant activated = settings.value(QStringLiteral("PanelSettings/ActivatedPanets"));
+    const QString saved = activated.userType() == QMetaType::QStringList ? activated.toStringList().join(QLatin1Char(','))
+                                                                          : activated.toString();
+    QStringList entries = saved.split(QLatin1Char('|'));
+    if (entries == QStringList{QString()})
+        entries.clear();
+
+    _panelOptions->setSize(rows, columns);
+    _panelView->setPageSize(rows, columns);
+    for (int tab = 1; tab < tabs; ++tab)
+        _panelView->updateTabs();
+    QMap<QString, QString> placed;
+    for (const QString& entry : entries)
+        placed.insert(entry.section(QStringLiteral("--"), 1), entry.section(QStringLiteral("--"), 0, 0));
+    for (auto it = placed.cbegin(); it != placed.cend(); ++it) {
+        QAction* action = _actionMap.value(it.value());
+        if (!action)
+            continue;
+        _panelView->setCurrentIndex(it.key().section(QLatin1Char(','), 0, 0).toInt());
+        action->trigger();
+    }
+}
+
+void KTMainPanel::saveSettings()
+{
+    QStringList entries;
+    for (int tab = 0; tab < _panelView->count(); ++tab) {
+        const KTPanelViewPage* page = _panelView->page(tab);
+        if (!page)
+            continue;
+        const auto positions = page->panetPosition();
+        for (auto it = positions.cbegin(); it != positions.cend(); ++it)
+            entries << QStringLiteral("%1--%2,%3,%4").arg(it.key()->name()).arg(tab).arg(it.value().first).arg(it.value().second);
+    }
+    QSettings settings(panelSettingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("PanelSettings/PanelColumns"), _panelOptions->columnCount());
+    settings.setValue(QStringLiteral("PanelSettings/PanelRows"), _panelOptions->rowCount());
+    settings.setValue(QStringLiteral("PanelSettings/Tabs"), _panelView->count());
+    settings.setValue(QStringLiteral("PanelSettings/ActivatedPanets"), entries.join(QLatin1Char('|')));
+}
+
+// ---------------------------------------------------------------------------
+// Database
+
+bool KTMainPanel::establishConnection()
+{
+    if (!_dbController->establishConnection(KTVersion::dbUserName(), dbType(), dbHost(), dbName(),
+                                            KTVersion::dbUserName(), password(), dbPort().toInt(), mapsDirectory,
+                                            QString()))
+        return false;
+    _connector->setDbParams({dbType(), dbHost(), dbName(), KTVersion::dbUserName(), password(), dbPort(), mapsDirectory});
+    return true;
+}
+
+bool KTMainPanel::loadTablesFromFiles()
+{
+    if (!_dbController->loadTablesFromFiles(QStringLiteral("OmbrixDbData/Tables")))
+        return false;
+    _dbController->setAdminUser(_adminLogin, _adminPassword, KTVersion::ombrixClientVersionSimplified());
+    _dbController->setCompany(_companyName, _companyID);
+    return true;
+}
+
+void KTMainPanel::loadTableRecordData()
+{
+    _dbController->loadTableRecordData();
+}
+
+void KTMainPanel::updateDatabase()
+{
+    _dbController->createTables(false);
+    if (!_dbController->allTablesCreated())
+        return;
+    _dbController->createDataFromFiles(QStringLiteral("OmbrixDbData/Data"), QStringLiteral("OmbrixDbData/Blobs"), false);
+    if (!_dbController->allDataLoaded())
+        return;
+    _dbController->fillSystemTables();
+    _dbController->setAdminUser(_adminLogin, _adminPassword, KTVersion::ombrixClientVersionSimplified());
+    // On a first start the company row did not exist yet when the definitions loaded.
+    _dbController->setCompany(_companyName, _companyID);
+    loadTableRecordData();
+}
+
+QStandardItemModel* KTMainPanel::tableRecordDataModel()
+{
+    return _dbController->tableRecordDataModel();
+}
+
+void KTMainPanel::changeStatus(bool status)
+{
+    if (!status) {
+        if (_connector->isListening())
+            _connector->close();
+        setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelNotOk.png"));
+        return;
+    }
+    listenConnections();
+    if (_dbController->allTablesLoaded()) {
+        _connector->updateData(_dbController);
+        _authorization->updateData(_dbController);
+        emit connectorModelCreated(_connector->model());
+        emit authorizationModelCreated(_authorization->model());
+    }
+    setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelOk.png"));
+}
+
+void KTMainPanel::listenConnections()
+{
+    if (_connector->isListening())
+        return;
+    _connector->setUnitParams({_companyName, _connectivityPassword, _systemObjects, _systemObjectsClient});
+    const QString location = QStringLiteral("KTMainPanel::listenConnections()");
+    const QHostAddress address = _listenAddress.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(_listenAddress);
+    if (_connector->listen(address, quint16(_serverPort.toInt())))
+        emit eventMessage(tr("El servidor está esperando conexiones en el puerto %1").arg(_serverPort),
+                          KT::SuccessMessage, location);
+    else
+        emit eventMessage(tr("El servidor no pudo abrir el puerto %1 con los párametros especificados").arg(_serverPort),
+                          KT::ErrorMessage, location);
+}
+
+void KTMainPanel::sendKeepAlive()
+{
+    _dbController->select(QStringLiteral("srvComponent"), {QStringLiteral("1")}, QString(), QString(), QString(),
+                          QString());
+}
+
+void KTMainPanel::executeCustomQuery(QString customQuery)
+{
+    const QSqlQuery query = _dbController->customQuery(customQuery);
+    if (query.lastError().isValid())
+        emit eventMessage(tr("Error en la ejecución de Query : '%1'. BD: '%2'\nSi se estaba realizando un upgrade puede "
+                             "que este no se haya completado exitosamente.").arg(customQuery, query.lastError().databaseText()),
+                          KT::ErrorMessage, QStringLiteral("KTMainPanel::executeCustomQuery()"));
+}
+
+// ---------------------------------------------------------------------------
+// Statistics, shared with connection threads
+
+QList<quint64> KTMainPanel::tableMainStats(const QString& tableName)
+{
+    QMutexLocker locker(&_mutex);
+    return _tableMainStats.value(tableName);
+}
+
+void KTMainPanel::clearTableMainStats()
+{
+    QMutexLocker locker(&_mutex);
+    _tableMainStats.clear();
+}
+
+void KTMainPanel::setTableMainStats(const QString& tableName, QList<quint64> stats)
+{
+    QMutexLocker locker(&_mutex);
+    _tableMainStats.insert(tableName, stats);
+}
+
+// ---------------------------------------------------------------------------
+// Pages
+
+void KTMainPanel::showPanelOptions()
+{
+    _panelOptions->exec();
+}
+
+void KTMainPanel::updatePanelValues(int rows, int columns)
+{
+    _panelView->setPageSize(rows, columns);
+}
+
+void KTMainPanel::panetSetChecked(QString name, bool shown)
+{
+    if (QAction* action = _actionMap.value(name))
+        action->setChecked(shown);
+}
+
+void KTMainPanel::showPanet(bool show)
+{
+    auto* action = qobject_cast<QAction*>(sender());
+    if (!action) {
+        emit eventMessage(tr("No se pudo mostrar panet"), KT::BugMessage, QStringLiteral("KTMainPanel::showPanet()"));
+        return;
+    }
+    if (KTPanetBase* panet = _panetMap.value(action->data().toString()))
+        _panelView->showPanet(panet, show);
+}
+
+void KTMainPanel::loadPanets(QString dirName, bool recursive)
+{
+    for (const KTPluginLoader::File& file : KTPluginLoader::files(dirName))
+        if (_systemObjectsList.contains(file.objectName))
+            loadPanetFile(dirName, file.fileName);
+    setUpPanets();
+    if (recursive)
+        for (const QString& subdirectory : KTPluginLoader::subdirectories(dirName))
+            loadPanets(subdirectory, true);
+    emit connectorModelCreated(_connector->model());
+    emit authorizationModelCreated(_authorization->model());
+}
+
+void KTMainPanel::loadPanetFile(const QString& dirName, const QString& fileName)
+{
+    const QString location = QStringLiteral("KTMainPanel::loadPanets()");
+    QFile file(dirName + QLatin1Char('/') + fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        emit eventMessage(tr("No se pudo leer archivo : %1 ").arg(fileName), KT::ErrorMessage, location);
+        return;
+    }
+    KTPanetBase* panet = KTPluginLoader::load<KTPanetBase>(QFileInfo(file).absoluteFilePath());
+    if (!panet) {
+        emit eventMessage(tr("El Panet : '%1' no pudo ser cargado.").arg(fileName), KT::ErrorMessage, location);
+        return;
+    }
+    _panetMap.insert(panet->name(), panet);
+    if (_toolBarMap.contains(panet->areaName()))
+        return;
+    QToolBar* toolBar = new QToolBar(panet->areaLabel(), this);
+    toolBar->setIconSize(QSize(36, 36));
+    _toolBarMap.insert(panet->areaName(), toolBar);
+    addToolBar(Qt::LeftToolBarArea, toolBar);
+}
+
+// Each page is set up once, however many folders the pages come from.
+void KTMainPanel::setUpPanets()
+{
+    for (const QString& name : std::as_const(_systemObjectsList)) {
+        KTPanetBase* panet = _panetMap.value(name);
+        if (!name.contains(QLatin1String("Panet")) || !panet || _actionMap.contains(name))
+            continue;
+        panet->setEmitterObject(this);
+        panet->setup();
+        auto* action = new QAction(panet->icon(), panet->label(), this);
+        action->setCheckable(true);
+        action->setData(panet->name());
+        _toolBarMap.value(panet->areaName())->addAction(action);
+        _actionMap.insert(panet->name(), action);
+        emit eventMessage(tr("El Panet : '%1' fue cargado exitosamente.").arg(panet->name()), KT::SuccessMessage,
+                          QStringLiteral("KTMainPanel::loadPanets()"));
+        connect(action, &QAction::triggered, this, &KTMainPanel::showPanet);
+    }
+}
+
+void KTMainPanel::setStatusIcon(const QString& resource)
+{
+    _panelStatus->setPixmap(QPixmap(resource).scaled(18, 18, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}

@@ -1,0 +1,118 @@
+#ifndef KTMAINPANEL_H
+#define KTMAINPANEL_H
+
+#include <KTMainWindow.h>
+
+#include <QMap>
+#include <QMutex>
+#include <QStringList>
+
+class KTDatabaseController;
+class KTPanelOptions;
+class KTPanelView;
+class KTPanetBase;
+class KTServerAuthorization;
+class KTServerConnector;
+class QAction;
+class QLabel;
+class QTimer;
+class QToolBar;
+
+// The server process's window. It owns the server's core objects (database
+// controller, connector, authorization model), wires their signals together,
+// reads the settings, loads the panel pages and brings the database up; it is
+// the concrete facade that libraries and pages reach through KTMainWindow.
+class KTMainPanel : public KTMainWindow
+{
+    Q_OBJECT
+public:
+    explicit KTMainPanel(QWidget* parent = nullptr);
+    ~KTMainPanel() override;
+
+    void readServerSettings();
+
+    bool establishConnection() override;
+    QList<quint64> tableMainStats(const QString& tableName) override;
+    void clearTableMainStats() override;
+    void setTableMainStats(const QString& tableName, QList<quint64> stats) override;
+    QStandardItemModel* tableRecordDataModel() override;
+    QString companyName() override { return _companyName; }
+    QString companyID() override { return _companyID; }
+    QString dbHost() override { return _dbHost; }
+    QString dbName() override { return _dbName; }
+    QString dbPort() override { return _dbPort; }
+    QString dbType() override { return _dbType; }
+    QString password() override { return _password; }
+    QString ombrixPassword() override { return _ombrixPassword; }
+    QString serverPort() override { return _serverPort; }
+    QString systemObjects() override { return _systemObjects; }
+    QStringList systemObjectsList() override { return _systemObjectsList; }
+
+    KTDatabaseController* dbController() const { return _dbController; }
+    KTServerConnector* connector() const { return _connector; }
+    KTServerAuthorization* authorization() const { return _authorization; }
+    KTPanelView* panelView() const { return _panelView; }
+    QAction* panetAction(const QString& name) const { return _actionMap.value(name); }
+    QStringList systemObjectsListClient() const { return _systemObjectsListClient; }
+
+public Q_SLOTS:
+    bool loadTablesFromFiles() override;
+    void loadSettings() override;
+    void loadTableRecordData() override;
+    void updateDatabase() override;
+    void saveSettings() override;
+
+    void listenConnections();
+    void changeStatus(bool status);
+    void sendKeepAlive();
+    void executeCustomQuery(QString customQuery);
+    void showPanelOptions();
+    void updatePanelValues(int rows, int columns);
+    void panetSetChecked(QString name, bool shown);
+    void showPanet(bool show);
+    void loadPanets(QString dirName, bool recursive);
+
+private:
+    void setUpForm();
+    void connectObjects();
+    void readSystemObjects();
+    void loadPanetFile(const QString& dirName, const QString& fileName);
+    void setUpPanets();
+    void setStatusIcon(const QString& resource);
+
+    KTDatabaseController* _dbController = nullptr;
+    KTPanelOptions* _panelOptions = nullptr;
+    KTPanelView* _panelView = nullptr;
+    KTServerAuthorization* _authorization = nullptr;
+    KTServerConnector* _connector = nullptr;
+    bool _initServerSearchingUpdates = true;
+    QLabel* _panelStatus = nullptr;
+    QTimer* _keepAliveTimer = nullptr;
+    QAction* _actExit = nullptr;
+    QAction* _actPanel = nullptr;
+    QMap<QString, QAction*> _actionMap;
+    QMap<QString, KTPanetBase*> _panetMap;
+    QMap<QString, QToolBar*> _toolBarMap;
+    QMap<QString, QList<quint64> > _tableMainStats;
+    QMutex _mutex;
+    QString _adminLogin;
+    QString _adminPassword;
+    QString _companyName;
+    QString _companyID;
+    QString _connectivityPassword;
+    QString _dbHost;
+    QString _dbName;
+    QString _dbPort;
+    QString _dbType;
+    QString _password;
+    QString _ombrixPassword;
+    QString _serverPort;
+    // Not set by the wizard: an installation may restrict the address it listens on.
+    QString _listenAddress;
+    QString _systemObjects;
+    QString _systemObjectsClient;
+    QStringList _systemObjectsList;
+    QStringList _systemObjectsListClient;
+};
+
+#endif

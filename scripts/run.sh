@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Runs the server: installs what is missing, builds, starts a private MariaDB
+# whose data lives in .run/ (kept between runs), writes working settings when
+# there are none, and starts the control panel from the staged application
+# directory. Stop it with Ctrl+C or by closing the panel; MariaDB stops with it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh
+build=${OMBRIX_BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build"
+app="$root/$build/app"
+
+# Values chosen on the first run and kept in .run/run.env for the next ones.
+mkdir -p .run
+if [ ! -f .run/run.env ]; then
+    secret() { head -c 12 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 16; }
+    port=33306
+    while (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; do port=$((port + 1)); done
+    cat > .run/run.env <<ENV
+DB_PORT=$port
+DB_PASSWORD=$(secret)
+SERVER_PORT=${OMBRIX_SERVER_PORT:-6660}
+ADMIN_PASSWORD=$(secret)
+COMPANY_PASSWORD=$(secret)
+ENV
+fi
+# shellcheck source=/dev/null
+. .run/run.env
+
+scripts/mariadb.sh start "$root/.run/mariadb" "$DB_PORT" "$DB_PASSWORD"
+trap 'scripts/mariadb.sh stop "$root/.run/mariadb"' EXIT
+
+if [ ! -f "$app/OmbrixServer.cfg" ]; then
+    cat > "$app/OmbrixServer.cfg" <<CFG
+[ServerSettings]
+ServerPort=$SERVER_PORT
+InitServerSearchingUpdates=true
+
+[LicenseInfo]
+Company=Empresa Demo
+ID=1000000001
+Password=$DB_PASSWORD
+
+[Database]
+Type=QMYSQL
+Host=127.0.0.1
+DbPort=$DB_PORT
+DbName=OmbrixServer
+
+[AdminUser]
+Login=admin
+Password=$ADMIN_PASSWORD
+ConnectivityPassword=$COMPANY_PASSWORD
+CFG
+fi
+if [ ! -f "$app/OmbrixSystemObjects.cfg" ]; then
+    {
+        echo "[ServerFiles]"
+        for object in OmbrixServerDefinitions OmbrixServerBaseObjects OmbrixServerDatabase OmbrixServerConnector \
+                      OmbrixServerAuthorization MySqlDialectMap PasswordAuthcom \
+                      LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet; do
+            echo "$object=1"
+        done
+        echo "[ClientFiles]"
+        sed -n "s/^[0-9]*|'\(Component[A-Za-z]*\)'.*/\1=1/p" "$app/OmbrixDbData/Data/srvComponent.odd"
+    } > "$app/OmbrixSystemObjects.cfg"
+fi
+if [ ! -f "$app/OmbrixServerUI.cfg" ]; then
+    cat > "$app/OmbrixServerUI.cfg" <<CFG
+[PanelSettings]
+PanelColumns=2
+PanelRows=2
+Tabs=1
+ActivatedPanets=LogPanet--0,0,0|DatabasePanet--0,0,1|ConnectorPanet--0,1,0|AuthorizationPanet--0,1,1
+CFG
+fi
+
+[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
+echo "Ombrix Server: port $SERVER_PORT on every IPv4 address (company 'Empresa Demo')."
+echo "  company password: $COMPANY_PASSWORD   administrator: admin / $ADMIN_PASSWORD"
+echo "  settings: $app/OmbrixServer.cfg   database: 127.0.0.1:$DB_PORT (data in .run/mariadb)"
+echo "Stop it with Ctrl+C${QT_QPA_PLATFORM:+ (no display: the panel runs offscreen)} or by closing the panel."
+cd "$app"
+./OmbrixServerPanel &
+panel=$!
+trap 'kill "$panel" 2>/dev/null; wait "$panel" 2>/dev/null; scripts_dir="$root/scripts"; "$scripts_dir/mariadb.sh" stop "$root/.run/mariadb"' EXIT
+trap 'exit 130' INT TERM
+wait "$panel"

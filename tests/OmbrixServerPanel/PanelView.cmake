@@ -1,0 +1,2 @@
+ombrix_add_test(tst_ktpanelview SOURCES tst_ktpanelview.cpp LIBRARIES OmbrixServerPanelView)
+ombrix_add_test(tst_ktpaneloptions SOURCES tst_ktpaneloptions.cpp LIBRARIES OmbrixServerPanelView)

@@ -1,0 +1,233 @@
+#include "KTTestDatabase.h"
+#include "KTTestEvents.h"
+#include "KTTestServer.h"
+
+#include <KTDatabaseController.h>
+#include <KTMainPanel.h>
+#include <KTServerConnector.h>
+
+#include <QDir>
+#include <QStandardItemModel>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+const QString dbName = QStringLiteral("ombrix_test_panel");
+const QString appDir = qEnvironmentVariable("OMBRIX_APP_DIR");
+
+void writeFile(const QString& path, const QString& text)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(text.toUtf8());
+}
+
+QString serverSettings(const QString& company = KTTestServer::companyName)
+{
+    return QStringLiteral("[ServerSettings]\nServerPort=0\nListenAddress=127.0.0.1\n[LicenseInfo]\nCompany=%1\n"
+                          "ID=900123\nPassword=%2\n[Database]\nType=QMYSQL\nHost=%3\nDbPort=%4\nDbName=%5\n"
+                          "[AdminUser]\nLogin=jefe\nPassword=clave-jefe\nConnectivityPassword=%6\n")
+        .arg(company, KTTestDatabase::password(), KTTestDatabase::host())
+        .arg(KTTestDatabase::port())
+        .arg(dbName, KTTestServer::companyPassword);
+}
+
+} // namespace
+
+// The server process as it starts: settings read from the working directory,
+// the database brought up, the port opened once the database is up.
+class tst_KTMainPanel : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir _dir;
+    QString _previous;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        KT_REQUIRE_DATABASE();
+        qRegisterMetaType<QStandardItemModel*>();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
+        // The installation's folders, reached by the relative paths the panel uses.
+        for (const char* folder : {"OmbrixDbData", "OmbrixServerComponents", "OmbrixServerPanets", "Downloads"})
+            QVERIFY(QFile::link(appDir + "/" + folder, _dir.filePath(folder)));
+        _previous = QDir::currentPath();
+        QDir::setCurrent(_dir.path());
+    }
+
+    void cleanupTestCase() { QDir::setCurrent(_previous); }
+
+    void init()
+    {
+        QFile::remove("OmbrixServer.cfg");
+        QFile::remove("OmbrixSystemObjects.cfg");
+        QFile::remove("OmbrixServerUI.cfg");
+    }
+
+    void settingsFiles()
+    {
+        writeFile("OmbrixSystemObjects.cfg", "  PasswordAuthcom = 1\n\nMySqlDialectMap\n[ClientFiles]\nComponentUser=1\n"
+                                             "  Component   Order \n[ServerFiles]\nLogPanet=x=y\n");
+        writeFile("OmbrixServer.cfg", serverSettings());
+        KTMainPanel panel;
+        panel.readServerSettings();
+        QCOMPARE(panel.systemObjectsList(), QStringList({"PasswordAuthcom", "MySqlDialectMap", "LogPanet"}));
+        QCOMPARE(panel.systemObjects(), QStringLiteral("PasswordAuthcom,MySqlDialectMap,LogPanet"));
+        QCOMPARE(panel.systemObjectsListClient(), QStringList({"ComponentUser", "Component Order"}));
+        QCOMPARE(panel.dbName(), dbName);
+        QCOMPARE(panel.dbType(), QStringLiteral("QMYSQL"));
+        QCOMPARE(panel.companyID(), QStringLiteral("900123"));
+        QCOMPARE(panel.serverPort(), QStringLiteral("0"));
+    }
+
+    void withoutServerSettingsThePortStaysClosed()
+    {
+        KTMainPanel panel;
+        QSignalSpy events(&panel, &KTMainWindow::eventMessage);
+        panel.readServerSettings();
+        QVERIFY(panel.systemObjectsList().isEmpty());
+        QVERIFY(!panel.establishConnection());
+        QVERIFY(!panel.connector()->isListening());
+        QVERIFY(eventTexts(events).filter("Error al establecer conexión inicial con BD").size() == 1);
+    }
+
+    void startUpCreatesTheDatabaseAndOpensThePortAfterIt()
+    {
+        writeFile("OmbrixServer.cfg", serverSettings());
+        writeFile("OmbrixSystemObjects.cfg", "[ServerFiles]\nPasswordAuthcom\n[ClientFiles]\nComponentUser\n");
+        KTMainPanel panel;
+        QSignalSpy events(&panel, &KTMainWindow::eventMessage);
+        QSignalSpy connectorModels(&panel, &KTMainWindow::connectorModelCreated);
+        panel.readServerSettings();
+        QVERIFY(!panel.connector()->isListening());
+
+        // What the database page does when it is set up, then the start-up's update.
+        QVERIFY(panel.establishConnection());
+        QVERIFY(panel.connector()->isListening());
+        QVERIFY(panel.loadTablesFromFiles());
+        panel.loadTableRecordData();
+        panel.updateDatabase();
+        QVERIFY2(KTTestServer::eventsOfType(events, 0).isEmpty(), qPrintable(KTTestServer::eventsOfType(events, 0).join('\n')));
+        QVERIFY(eventTexts(events).contains("El servidor está esperando conexiones en el puerto 0"));
+        QVERIFY(panel.tableRecordDataModel()->rowCount() > 20);
+        QVERIFY(!panel.tableMainStats("accUser").isEmpty());
+        QSqlQuery admin = panel.dbController()->customQuery("SELECT fldLogin FROM accUser WHERE pkyUser = 2");
+        QVERIFY(admin.next());
+        QCOMPARE(admin.value(0).toString(), QStringLiteral("jefe"));
+
+        // A client reaches the server and logs in as the configured administrator.
+        const quint16 port = panel.connector()->serverPort();
+        KTRawClient client;
+        QVERIFY(client.connectTo(port));
+        client.sendText(KTTestServer::negotiation());
+        const QString negotiated = client.nextReply();
+        QVERIFY2(KTTestServer::element(negotiated, "Status") == "1", qPrintable(eventTexts(events).join('\n')));
+        client.sendText(KTTestServer::login("jefe", "clave-jefe"));
+        QCOMPARE(KTTestServer::element(client.nextReply(), "Status"), QStringLiteral("1"));
+
+        // The database reported up again: same port, same unit parameters, fresh data.
+        const QStringList unit = panel.connector()->unitParams();
+        writeFile("OmbrixServer.cfg", serverSettings("Otra Empresa"));
+        panel.readServerSettings();
+        const int models = connectorModels.size();
+        panel.changeStatus(true);
+        QCOMPARE(panel.connector()->serverPort(), port);
+        QCOMPARE(panel.connector()->unitParams(), unit);
+        QCOMPARE(connectorModels.size(), models + 1);
+
+        panel.changeStatus(false);
+        QVERIFY(!panel.connector()->isListening());
+    }
+
+    void customQueriesReportOnlyFailures()
+    {
+        writeFile("OmbrixServer.cfg", serverSettings());
+        KTMainPanel panel;
+        panel.readServerSettings();
+        QVERIFY(panel.establishConnection());
+        QSignalSpy events(&panel, &KTMainWindow::eventMessage);
+        panel.executeCustomQuery("SELECT 1");
+        QCOMPARE(events.size(), 0);
+        panel.executeCustomQuery("SELECT * FROM tablaInexistente");
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events.first().at(1).toInt(), 0);
+        QVERIFY(events.first().at(0).toString().startsWith(
+            "Error en la ejecución de Query : 'SELECT * FROM tablaInexistente'. BD: '"));
+        panel.panetSetChecked("NoExiste", true);
+    }
+
+    // What an operator sees after start-up, saved for a person to look at.
+    void screenshotAfterStartUp()
+    {
+        writeFile("OmbrixServer.cfg", serverSettings());
+        writeFile("OmbrixSystemObjects.cfg", "[ServerFiles]\nPasswordAuthcom\nLogPanet\nDatabasePanet\nConnectorPanet\n"
+                                             "AuthorizationPanet\nSchedulerPanet\n[ClientFiles]\nComponentUser\n");
+        writeFile("OmbrixServerUI.cfg", "[PanelSettings]\nPanelColumns=2\nPanelRows=2\nTabs=1\nActivatedPanets="
+                                        "LogPanet--0,0,0|DatabasePanet--0,0,1|ConnectorPanet--0,1,0|AuthorizationPanet--0,1,1\n");
+        KTMainPanel panel;
+        panel.readServerSettings();
+        panel.resize(1280, 800);
+        panel.show();
+        panel.loadPanets("OmbrixServerPanets", true);
+        panel.loadSettings();
+        panel.updateDatabase();
+        QVERIFY(panel.connector()->isListening());
+        for (const char* name : {"LogPanet", "DatabasePanet", "ConnectorPanet", "AuthorizationPanet"}) {
+            QVERIFY2(panel.panetAction(name), name);
+            QVERIFY2(panel.panetAction(name)->isChecked(), name);
+        }
+        QVERIFY(!panel.panetAction("SchedulerPanet")->isChecked());
+
+        KTRawClient client;
+        QVERIFY(client.connectTo(panel.connector()->serverPort()));
+        client.sendText(KTTestServer::negotiation());
+        QCOMPARE(KTTestServer::element(client.nextReply(), "Status"), QStringLiteral("1"));
+        QTest::qWait(200);
+        const QString file = QStringLiteral(SCREENSHOT_DIR "/panel-after-start-up.png");
+        QVERIFY(panel.grab().save(file));
+        QVERIFY(QFileInfo(file).size() > 10000);
+
+        // The layout is written back as it is shown.
+        panel.saveSettings();
+        QSettings saved("OmbrixServerUI.cfg", QSettings::IniFormat);
+        QCOMPARE(saved.value("PanelSettings/ActivatedPanets").toString().split('|').size(), 4);
+    }
+
+    void statisticsAreSharedSafelyBetweenThreads()
+    {
+        KTMainPanel panel;
+        QVERIFY(panel.tableMainStats("accUser").isEmpty());
+        QList<QThread*> threads;
+        std::atomic<int> badReads{0};
+        for (int t = 0; t < 4; ++t) {
+            threads << QThread::create([&panel, &badReads, t] {
+                for (int i = 0; i < 2000; ++i) {
+                    const QString table = QStringLiteral("t%1").arg(i % 10);
+                    panel.setTableMainStats(table, {quint64(t), quint64(i), 0, 0, 0, 0, 0});
+                    if (panel.tableMainStats(table).size() != 7)
+                        ++badReads;
+                }
+            });
+            threads.last()->start();
+        }
+        for (QThread* thread : threads) {
+            QVERIFY(thread->wait(30000));
+            delete thread;
+        }
+        QCOMPARE(badReads.load(), 0);
+        QCOMPARE(panel.tableMainStats("t3").size(), 7);
+        panel.clearTableMainStats();
+        QVERIFY(panel.tableMainStats("t3").isEmpty());
+    }
+};
+
+QTEST_MAIN(tst_KTMainPanel)
+#include "tst_ktmainpanel.moc"
