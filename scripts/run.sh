@@ -17,7 +17,7 @@ app="$root/$build/app"
 mkdir -p .run
 if [ ! -f .run/run.env ]; then
     secret() { head -c 12 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 16; }
-    port=33306
+    port=34306
     while (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; do port=$((port + 1)); done
     cat > .run/run.env <<ENV
 DB_PORT=$port
@@ -86,6 +86,11 @@ echo "Stop it with Ctrl+C${QT_QPA_PLATFORM:+ (no display: the panel runs offscre
 cd "$app"
 ./OmbrixServerPanel &
 panel=$!
-trap 'kill "$panel" 2>/dev/null; wait "$panel" 2>/dev/null; scripts_dir="$root/scripts"; "$scripts_dir/mariadb.sh" stop "$root/.run/mariadb"' EXIT
-trap 'exit 130' INT TERM
-wait "$panel"
+stop() {
+    kill "$panel" 2>/dev/null || true
+    wait "$panel" 2>/dev/null || true
+    "$root/scripts/mariadb.sh" stop "$root/.run/mariadb"
+}
+trap stop EXIT
+trap 'exit 130' INT TERM HUP
+wait "$panel" || true
