@@ -4,6 +4,9 @@
 
 #include <KTDatabaseController.h>
 #include <KTMainPanel.h>
+#include <KTPanelView.h>
+#include <KTPanelViewPage.h>
+#include <KTPanetBase.h>
 #include <KTServerConnector.h>
 
 #include <QDir>
@@ -199,6 +202,38 @@ private Q_SLOTS:
         panel.saveSettings();
         QSettings saved("OmbrixServerUI.cfg", QSettings::IniFormat);
         QCOMPARE(saved.value("PanelSettings/ActivatedPanets").toString().split('|').size(), 4);
+    }
+
+    void layoutIsRestoredFromTheSavedEntries()
+    {
+        writeFile("OmbrixSystemObjects.cfg", "[ServerFiles]\nLogPanet\nConnectorPanet\nAuthorizationPanet\n");
+        writeFile("OmbrixServerUI.cfg", "[PanelSettings]\nPanelColumns=2\nPanelRows=1\nTabs=3\nActivatedPanets="
+                                        "AuthorizationPanet--1,0,0|ConnectorPanet--0,0,1|LogPanet--0,0,0|Nadie--2,0,0\n");
+        KTMainPanel panel;
+        panel.readServerSettings();
+        panel.loadPanets("OmbrixServerPanets", true);
+        QVERIFY2(!panel.panetAction("SchedulerPanet"), "a page not listed is never opened");
+        panel.loadSettings();
+        QCOMPARE(panel.panelView()->count(), 3);
+        const auto names = [&](int tab) {
+            QStringList result;
+            const auto positions = panel.panelView()->page(tab)->panetPosition();
+            for (auto it = positions.cbegin(); it != positions.cend(); ++it)
+                result << QStringLiteral("%1@%2,%3").arg(it.key()->name()).arg(it.value().first).arg(it.value().second);
+            result.sort();
+            return result;
+        };
+        QCOMPARE(names(0), QStringList({"ConnectorPanet@0,1", "LogPanet@0,0"}));
+        QCOMPARE(names(1), QStringList{"AuthorizationPanet@0,0"});
+        QVERIFY(names(2).isEmpty());
+
+        writeFile("OmbrixServerUI.cfg", "[PanelSettings]\nActivatedPanets=\n");
+        KTMainPanel empty;
+        empty.readServerSettings();
+        empty.loadPanets("OmbrixServerPanets", true);
+        empty.loadSettings();
+        QCOMPARE(empty.panelView()->count(), 1);
+        QVERIFY(!empty.panetAction("LogPanet")->isChecked());
     }
 
     void statisticsAreSharedSafelyBetweenThreads()
