@@ -26,6 +26,8 @@ SERVER_PORT=${OMBRIX_SERVER_PORT:-6660}
 ADMIN_PASSWORD=$(secret)
 COMPANY_PASSWORD=$(secret)
 ENV
+    # A new database and new passwords: settings written for an earlier one no longer fit.
+    rm -f "$app/OmbrixServer.cfg"
 fi
 # shellcheck source=/dev/null
 . .run/run.env
