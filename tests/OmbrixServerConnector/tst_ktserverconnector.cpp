@@ -36,35 +36,12 @@ class tst_KTServerConnector : public QObject
     Q_OBJECT
 
     KTDatabaseController* _controller = nullptr;
-    std::unique_ptr<KTServerConnector> _connector;
-    std::unique_ptr<QSignalSpy> _events;
+    std::unique_ptr<KTTestServer> _server;
+    KTServerConnector* _connector = nullptr;
+    QSignalSpy* _events = nullptr;
 
-    QStringList dbParams() const
-    {
-        return KTTestDatabase::controllerParameters(QString(), dbName).mid(1, 7);
-    }
-
-    std::unique_ptr<RawClient> client()
-    {
-        auto raw = std::make_unique<RawClient>();
-        if (!raw->connectTo(_connector->serverPort()))
-            return nullptr;
-        return raw;
-    }
-
-    // Waits until the connector has a thread serving every accepted client.
-    bool waitForConnections(int count)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 10000) {
-            if (_connector->connectionIDs().size() == count && _connector->model()->rowCount() == count)
-                return true;
-            QTest::qWait(10);
-        }
-        return false;
-    }
-
+    std::unique_ptr<RawClient> client() { return _server->client(); }
+    bool waitForConnections(int count) { return _server->waitForConnections(count); }
     bool waitForEmptyRegistry() { return waitForConnections(0); }
 
     qint64 logoutRows()
@@ -89,18 +66,16 @@ private Q_SLOTS:
 
     void init()
     {
-        _connector = std::make_unique<KTServerConnector>();
-        _connector->setDbParams(dbParams());
-        _connector->setUnitParams({"Empresa", "clave", "PasswordAuthcom", "ComponentA,ComponentB"});
+        _server = std::make_unique<KTTestServer>(_controller, dbName);
+        _connector = _server->connector();
         _connector->setMaxFrameSize(1 << 20);
-        _connector->updateData(_controller);
-        _events = std::make_unique<QSignalSpy>(_connector.get(), &KTServerConnector::eventMessage);
-        QVERIFY(_connector->listen(QHostAddress::LocalHost, 0));
+        _events = &_server->events();
+        QVERIFY(_connector->isListening());
     }
 
     void cleanup()
     {
-        _connector.reset();
+        _server.reset();
     }
 
     void firstConnectionIsOneWithAnUnknownUser()
