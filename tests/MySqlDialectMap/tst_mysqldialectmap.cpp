@@ -140,6 +140,8 @@ private Q_SLOTS:
         row("lock", _map->lock({"accUser", "accGroup"}, {"U"}, {"WRITE", "READ"}),
             "SET autocommit=0;\nLOCK TABLES  accUser AS U WRITE, accGroup READ;");
         row("lock without modes", _map->lock({"accUser"}, {}, {}), "SET autocommit=0;\nLOCK TABLES  accUser ;");
+        row("empty alias locks by name", _map->lock({"accUser", "accUser"}, {"", "T0"}, {"WRITE", "READ"}),
+            "SET autocommit=0;\nLOCK TABLES  accUser WRITE, accUser AS T0 READ;");
         row("second key is T2, par left alone, literals kept",
             _map->selectResolveKeys("invProduct", {"pkyProduct", "codCategory", "parCategory"}, "T0.fldPrice > 1", "",
                                     "T0.fldName", "", false),

@@ -212,9 +212,11 @@ QString MySqlDialectMap::lastInsertID()
 
 QString MySqlDialectMap::lock(const QStringList& tables, const QStringList& aliases, const QStringList& modes)
 {
+    // An empty alias (a client's list keeps empty parts) locks the table by
+    // its name: "AS" followed by nothing is no statement at all.
     QStringList clauses;
     for (int i = 0; i < tables.size(); ++i)
-        clauses << (i < aliases.size()
+        clauses << (i < aliases.size() && !aliases.at(i).isEmpty()
                         ? QStringLiteral(" %1 AS %2 %3").arg(tables.at(i), aliases.at(i), modes.value(i))
                         : QStringLiteral(" %1 %2").arg(tables.at(i), modes.value(i)));
     return QStringLiteral("SET autocommit=0;\nLOCK TABLES ") + clauses.join(QLatin1Char(',')) + QLatin1Char(';');
