@@ -344,9 +344,11 @@ QSqlQuery KTDatabaseController::execute(const QString& sql)
 
 // The caller's counters are passed on whether or not the statement ran;
 // callers that must not count a failed statement pass an empty list.
+// A vector of zeros changes nothing either: components pass one for every
+// row and apply their counts after the commit.
 void KTDatabaseController::passOnModifiers(const QString& tableName, const QList<int>& modifiers)
 {
-    if (modifiers.isEmpty())
+    if (std::all_of(modifiers.cbegin(), modifiers.cend(), [](int delta) { return delta == 0; }))
         return;
     if (_tableRecordDataModel)
         updateTableRecordDataModel(tableName, modifiers);
