@@ -1,0 +1,137 @@
+#include "DbBrowseSercom.h"
+
+#include "KTSercomResponse.h"
+
+#include <KT.h>
+#include <KTDatabaseController.h>
+#include <KTDbTable.h>
+#include <KTMainWindow.h>
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+// Positions in the table statistics the control panel publishes.
+enum Statistic { Total, Inserts, Deletes, Edits, NormalVisible, AdminVisible, SuperVisible, StatisticCount };
+
+QList<quint64> currentStats(const QString& table)
+{
+    KTMainWindow* window = KTMainWindow::mainWindowInstance();
+    return window ? window->tableMainStats(table) : QList<quint64>();
+}
+
+} // namespace
+
+DbBrowseSercom::DbBrowseSercom(QObject* parent)
+    : KTDbSercom(parent)
+{
+}
+
+KTSercomBase* DbBrowseSercom::createInstance() { return new DbBrowseSercom; }
+bool DbBrowseSercom::broadcast() { return false; }
+QString DbBrowseSercom::label() { return tr("Visor de datos"); }
+QString DbBrowseSercom::name() { return QStringLiteral("DbBrowseSercom"); }
+void DbBrowseSercom::log(const QString&, const QString&, const QString&, const QString&, const QString&,
+                         const QString&, const QString&) {}
+
+QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params)
+{
+    readIdentity(params);
+    const QString tableName = params.value(QStringLiteral("Table"));
+    const QString limit = params.value(QStringLiteral("Limit"));
+    const bool resolve = params.value(QStringLiteral("ResolveKeys")).toInt() != 0;
+    KTDbTable* table = definition(tableName);
+    if (!table)
+        return refuse(tr("La tabla '%1' no existe en el servidor").arg(tableName));
+
+    QList<quint64> stats = currentStats(tableName);
+    const bool changed = tableChanged(tableName, stats,
+                                      params.value(QStringLiteral("Stats")).split(QLatin1Char(',')), limit);
+    stats.resize(StatisticCount);
+    const QStringList statsSent{QString::number(stats.at(Total)), QString::number(stats.at(Inserts)),
+                                QString::number(stats.at(Deletes)), QString::number(stats.at(Edits)),
+                                QString::number(visibleCount(stats))};
+
+    const QStringList fields = table->fields() + systemFields;
+    Rows rows;
+    int count = 0;
+    if (changed) {
+        const QString condition = visibleCondition(resolve ? QStringLiteral("T0.") : QString(),
+                                                   params.value(QStringLiteral("Where")));
+        const QString orderBy = params.value(QStringLiteral("OrderBy"));
+        QSqlQuery query = resolve ? _dbController->selectResolveKeys(tableName, fields, condition, QString(), orderBy, limit)
+                                  : _dbController->select(tableName, fields, condition, QString(), orderBy, limit);
+        if (!query.isActive()) {
+            const QString error = query.lastError().databaseText();
+            _lastResult = false;
+            _lastMessage = tr("%1 > Solicitud de visualización no fue realizada exitosamente. Error de BD : '%2'")
+                               .arg(_objectName, error);
+            report(tr("%1 > Solicitud de Visualización de datos de usuario '%2' con ID de Conexión : '%3' no fue "
+                      "realizada exitosamente. Error de BD : '%4'").arg(_objectName, _user).arg(_connectionID).arg(error),
+                   KT::WarningMessage);
+            return failureResponse(_lastMessage);
+        }
+        count = query.size();
+        rows = readRows(query, table, fields, resolve);
+    }
+
+    _lastResult = true;
+    _lastMessage = tr("%1 > Solicitud de visualización realizada exitosamente. Nro de registros : '%2'")
+                       .arg(_objectName).arg(count);
+    KTSercomResponse response(_objectType, _objectName, QStringLiteral("FillSetModel"), _objectNameEmbedded);
+    response.text(QStringLiteral("CallerComponent"), params.value(QStringLiteral("CallerComponent")))
+        .text(QStringLiteral("FillSetModel"), params.value(QStringLiteral("FillSetModel")))
+        .text(QStringLiteral("Status"), changed ? QStringLiteral("1") : QStringLiteral("0"))
+        .text(QStringLiteral("Message"), _lastMessage)
+        .text(QStringLiteral("Table"), tableName)
+        .text(QStringLiteral("Stats"), statsSent.join(QLatin1Char(',')));
+    if (changed)
+        response.text(QStringLiteral("Pack"), params.value(QStringLiteral("Pack")))
+            .text(QStringLiteral("RowCount"), QString::number(count))
+            .text(QStringLiteral("Fields"), fields.join(QLatin1Char(',')))
+            .rows(rows.values, rows.display);
+    report(tr("%1 > Solicitud de Visualización de datos de usuario '%2' con ID de Conexión : '%3' completada "
+              "exitosamente. Nro de registros : '%4'").arg(_objectName, _user).arg(_connectionID).arg(count),
+           KT::InformationMessage);
+    return response.toString();
+}
+
+// Only inserts, deletes and edits say whether the client's rows are still
+// current; a table the panel has no statistics for is always sent.
+bool DbBrowseSercom::tableChanged(const QString& table, const QList<quint64>& stats, const QStringList& clientStats,
+                                  const QString& limit)
+{
+    const bool unchanged = stats.size() >= StatisticCount && clientStats.size() >= 3
+        && clientStats.at(0) == QString::number(stats.at(Inserts))
+        && clientStats.at(1) == QString::number(stats.at(Deletes))
+        && clientStats.at(2) == QString::number(stats.at(Edits))
+        && _limits.contains(table) && _limits.value(table) == limit;
+    _limits.insert(table, limit);
+    return !unchanged;
+}
+
+// Administrators see the records visible to them and to normal users,
+// normal users only their own; any other type sees nothing. The client's
+// condition is bracketed, so that an OR in it cannot widen what is visible.
+QString DbBrowseSercom::visibleCondition(const QString& prefix, const QString& where) const
+{
+    QString visibility;
+    switch (_userType) {
+    case 1: return where;
+    case 2: visibility = prefix + QStringLiteral("sysVisible >= 1"); break;
+    case 3: visibility = prefix + QStringLiteral("sysVisible = 2"); break;
+    default: return QStringLiteral("1 = 0");
+    }
+    return where.isEmpty() ? visibility : QStringLiteral("%1 AND (%2)").arg(visibility, where);
+}
+
+quint64 DbBrowseSercom::visibleCount(const QList<quint64>& stats) const
+{
+    switch (_userType) {
+    case 1: return stats.at(NormalVisible) + stats.at(AdminVisible) + stats.at(SuperVisible);
+    case 2: return stats.at(NormalVisible) + stats.at(AdminVisible);
+    case 3: return stats.at(NormalVisible);
+    default: return 0;
+    }
+}

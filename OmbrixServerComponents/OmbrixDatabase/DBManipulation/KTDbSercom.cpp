@@ -1,0 +1,240 @@
+#include "KTDbSercom.h"
+
+#include "KTSercomResponse.h"
+
+#include <KT.h>
+#include <KTDatabaseController.h>
+#include <KTDbTable.h>
+
+#include <QDateTime>
+#include <QSqlQuery>
+
+namespace {
+
+const QString userLogTable = QStringLiteral("dbaUserLog");
+
+bool hasEmptiedZero(const QString& fieldName)
+{
+    for (const char* prefix : {"cod", "cos", "par", "blb"})
+        if (fieldName.startsWith(QLatin1String(prefix)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+const QStringList KTDbSercom::systemFields{
+    QStringLiteral("sysEnabled"), QStringLiteral("sysEditable"), QStringLiteral("sysAuthorized"),
+    QStringLiteral("sysVisible"), QStringLiteral("sysContext"), QStringLiteral("sysAuthorizationGroup")};
+
+KTDbSercom::KTDbSercom(QObject* parent)
+    : KTSercomBase(parent)
+{
+}
+
+void KTDbSercom::postSetup()
+{
+    _dbController = nullptr;
+}
+
+// The socket relays the controller's events itself; relaying them here too
+// would log each of them once more per component.
+void KTDbSercom::setDbController(KTDatabaseController* dbController)
+{
+    if (_dbController == dbController)
+        return;
+    _dbController = dbController;
+    if (_dbController)
+        connect(_dbController, &KTDatabaseController::updateTableRecordDataModelRequested, this,
+                &KTDbSercom::updateTableRecordDataModelRequested);
+}
+
+// The log row is part of the request's transaction, so its counters wait for
+// the commit like the request's own.
+void KTDbSercom::log(const QString& user, const QString& objectType, const QString& objectKey,
+                     const QString& actionKey, const QString& date, const QString& time, const QString& key)
+{
+    if (!_dbController)
+        return;
+    _dbController->insertRecords(userLogTable,
+                                 {{QStringLiteral("NULL"), user, objectType, objectKey, actionKey, key, date, time,
+                                   QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                                   QStringLiteral("0"), QStringLiteral("1")}},
+                                 noModifiers(), QStringList());
+    QList<int> counters = recordCounters(QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("1"),
+                                         QStringLiteral("2"));
+    counters[Inserts] = 1;
+    addModifiers(userLogTable, counters);
+}
+
+QList<int> KTDbSercom::recordCounters(const QString& enabled, const QString& editable, const QString& authorized,
+                                      const QString& visible)
+{
+    QList<int> counters = noModifiers();
+    bool numeric = false;
+    if (const int value = enabled.toInt(&numeric); numeric)
+        ++counters[value != 0 ? EnabledRecords : DisabledRecords];
+    if (const int value = authorized.toInt(&numeric); numeric)
+        ++counters[value != 0 ? AuthorizedRecords : NotAuthorizedRecords];
+    if (const int value = editable.toInt(&numeric); numeric && value >= 0 && value <= 2)
+        ++counters[SuperUserAccessRecords - value];
+    if (const int value = visible.toInt(&numeric); numeric && value >= 0 && value <= 2)
+        ++counters[SuperUserVisibleRecords - value];
+    counters[TotalRecords] = 1;
+    return counters;
+}
+
+void KTDbSercom::readIdentity(const QMultiMap<QString, QString>& params)
+{
+    _user = params.value(QStringLiteral("_UserLogin"));
+    _userCod = params.value(QStringLiteral("_UserCod"));
+    _userType = params.value(QStringLiteral("_UserType")).toInt();
+    _group = params.value(QStringLiteral("_Group"));
+    _objectType = params.value(QStringLiteral("_ObjectType"));
+    _objectName = params.value(QStringLiteral("_ObjectName"));
+    _objectNameEmbedded = params.value(QStringLiteral("_ObjectNameEmbedded"));
+}
+
+KTDbTable* KTDbSercom::definition(const QString& tableName) const
+{
+    return _dbController ? _dbController->dbDefinitionMap().value(tableName) : nullptr;
+}
+
+QString KTDbSercom::refuse(const QString& message)
+{
+    _lastResult = false;
+    _lastMessage = QStringLiteral("%1 > %2").arg(_objectName, message);
+    report(tr("%1 > %2. Usuario '%3' con ID de Conexión : '%4'").arg(_objectName, message, _user).arg(_connectionID),
+           KT::WarningMessage);
+    return failureResponse(_lastMessage);
+}
+
+QString KTDbSercom::failureResponse(const QString& message, bool withParentComponent,
+                                    const QString& parentComponent) const
+{
+    KTSercomResponse response(_objectType, _objectName, QStringLiteral("LogMessage"));
+    response.text(QStringLiteral("Status"), QStringLiteral("0")).text(QStringLiteral("Message"), message);
+    if (withParentComponent)
+        response.text(QStringLiteral("ParentComponent"), parentComponent);
+    return response.toString();
+}
+
+QList<int> KTDbSercom::noModifiers()
+{
+    return QList<int>(CounterCount, 0);
+}
+
+void KTDbSercom::ensureModifiers(const QString& tableName)
+{
+    if (_transactionModifiers && !_transactionModifiers->contains(tableName))
+        _transactionModifiers->insert(tableName, noModifiers());
+}
+
+void KTDbSercom::addModifiers(const QString& tableName, const QList<int>& deltas)
+{
+    if (!_transactionModifiers)
+        return;
+    QList<int>& counters = (*_transactionModifiers)[tableName];
+    counters.resize(CounterCount);
+    for (int i = 0; i < CounterCount && i < deltas.size(); ++i)
+        counters[i] += deltas.at(i);
+}
+
+QString KTDbSercom::sqlValue(KTDbTable* table, const QString& fieldName, const QString& value) const
+{
+    QString text = value.startsWith(QLatin1String("LID")) ? recordedKey(value) : value;
+    const _TableField* field = table ? table->dbField(fieldName) : nullptr;
+    if (field && field->format == QLatin1String("5")) {
+        // Bytes go in as a literal of their own: as text they would end the
+        // statement at the first quote or break at the first invalid character.
+        const QByteArray bytes = QByteArray::fromBase64(text.toLatin1());
+        text = QStringLiteral("X'%1'").arg(QString::fromLatin1(bytes.toHex()));
+    }
+    return text;
+}
+
+QString KTDbSercom::recordedKey(const QString& reference) const
+{
+    const QStringList parts = reference.split(QLatin1Char('-'));
+    const QString table = parts.value(1).trimmed();
+    bool numeric = false;
+    const int line = parts.value(2).trimmed().toInt(&numeric);
+    if (!numeric || !_lastKeysMap || !_lastKeysMap->value(table).contains(line))
+        return QStringLiteral("0");
+    return QString::number(_lastKeysMap->value(table).value(line));
+}
+
+void KTDbSercom::recordKey(const QString& tableName, int lineNumber, const QString& key)
+{
+    if (_lastKeysMap)
+        (*_lastKeysMap)[tableName].insert(lineNumber, key.toULongLong());
+}
+
+KTDbSercom::Rows KTDbSercom::readRows(QSqlQuery& query, KTDbTable* table, const QStringList& fields,
+                                      bool resolved) const
+{
+    Rows rows;
+    while (query.next()) {
+        QStringList display;
+        const QStringList values = rowValues(query, table, fields, resolved, &display);
+        rows.keys << values.value(0);
+        rows.values << values.join(QLatin1Char('|'));
+        rows.display << display.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+// A resolved key is followed in the select by its label column, which is
+// the key's display form; binary fields travel as Base64; a zero reference
+// means "none" and travels empty.
+QStringList KTDbSercom::rowValues(const QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
+                                  QStringList* display) const
+{
+    QStringList values;
+    const int systemStart = int(fields.size()) - int(systemFields.size());
+    int offset = 0;
+    for (int k = 0; k < fields.size(); ++k) {
+        const QString& name = fields.at(k);
+        const _TableField* field = k < systemStart && table ? table->dbField(name) : nullptr;
+        if (field && field->format == QLatin1String("5")) {
+            const QString encoded = QString::fromLatin1(query.value(offset + k).toByteArray().toBase64());
+            values << encoded;
+            *display << encoded;
+            continue;
+        }
+        QString value = KTDatabaseController::valueText(query.value(offset + k));
+        if (value == QLatin1String("0") && hasEmptiedZero(name))
+            value.clear();
+        values << value;
+        if (resolved && table && table->resolvedKeyIndex(name) >= 0)
+            ++offset;
+        *display << (value.isEmpty() ? value : KTDatabaseController::valueText(query.value(offset + k)));
+    }
+    return values;
+}
+
+bool KTDbSercom::logRecords(const QStringList& keys, const QString& actionKey)
+{
+    if (_objectType != QLatin1String("Component") || !_dbController)
+        return false;
+    QSqlQuery component = _dbController->select(QStringLiteral("srvComponent"), {QStringLiteral("pkyComponent")},
+                                                QStringLiteral("fldName = %1").arg(_dbController->quoted(_objectName)),
+                                                QString(), QString(), QString());
+    const QString componentKey = component.next() ? component.value(0).toString() : QStringLiteral("0");
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString date = QStringLiteral("'%1'").arg(now.toString(QStringLiteral("yyyy-MM-dd")));
+    const QString time = QStringLiteral("'%1'").arg(now.toString(QStringLiteral("hhmmss")));
+    for (const QString& key : keys)
+        log(_userCod, QStringLiteral("2"), componentKey, actionKey, date, time, key);
+    return true;
+}
+
+void KTDbSercom::report(const QString& message, int type)
+{
+    emit eventMessage(message, type, source());
+}
+
+QString KTDbSercom::source() const
+{
+    return QString::fromLatin1(metaObject()->className()) + QStringLiteral("::processRequest()");
+}

@@ -1,0 +1,92 @@
+#ifndef KTDBSERCOM_H
+#define KTDBSERCOM_H
+
+#include <KTSercomBase.h>
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class KTDatabaseController;
+class KTDbTable;
+class QSqlQuery;
+
+// What every database component shares: the identity a request carries, the
+// controller of the connection, the table's modifiers vector for the
+// transaction, the row format of answers, key references between the actions
+// of one request, the user log and the failure answer.
+class KTDbSercom : public KTSercomBase
+{
+    Q_OBJECT
+public:
+    // Positions in the modifiers vector, in the column order of the table record data model.
+    enum Counter {
+        EnabledRecords, DisabledRecords, AuthorizedRecords, NotAuthorizedRecords, NormalUserAccessRecords,
+        AdminUserAccessRecords, SuperUserAccessRecords, NormalUserVisibleRecords, AdminUserVisibleRecords,
+        SuperUserVisibleRecords, TotalRecords, Inserts, Deletes, Edits, CounterCount
+    };
+    // The system columns that close every table and every whole row.
+    static const QStringList systemFields;
+
+    explicit KTDbSercom(QObject* parent = nullptr);
+
+    // One row of the user log; the reading components log nothing.
+    void log(const QString& user, const QString& objectType, const QString& objectKey, const QString& actionKey,
+             const QString& date, const QString& time, const QString& key) override;
+    void postSetup() override;
+
+    // The counters a record with these system values counts in (total included).
+    static QList<int> recordCounters(const QString& enabled, const QString& editable, const QString& authorized,
+                                     const QString& visible);
+
+public Q_SLOTS:
+    void setDbController(KTDatabaseController* dbController);
+
+protected:
+    struct Rows {
+        QStringList values;
+        QStringList display;
+        QStringList keys;
+    };
+
+    // Copies the requester's identity and client object into the state.
+    void readIdentity(const QMultiMap<QString, QString>& params);
+    KTDbTable* definition(const QString& tableName) const;
+    // The failure answer for a request the component cannot run, with its warning event.
+    QString refuse(const QString& message);
+    QString failureResponse(const QString& message, bool withParentComponent = false,
+                            const QString& parentComponent = QString()) const;
+
+    void ensureModifiers(const QString& tableName);
+    void addModifiers(const QString& tableName, const QList<int>& deltas);
+    static QList<int> noModifiers();
+
+    // A row value as it goes into SQL: a key reference LID-table-line becomes
+    // the key recorded earlier in the request, a binary field's Base64 text a
+    // binary literal.
+    QString sqlValue(KTDbTable* table, const QString& fieldName, const QString& value) const;
+    QString recordedKey(const QString& reference) const;
+    void recordKey(const QString& tableName, int lineNumber, const QString& key);
+
+    // Every row of a finished select in the answers' row format. resolved:
+    // the select carries a label column after each resolved key.
+    Rows readRows(QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved) const;
+
+    // Writes one user-log row per record key when the request comes from a
+    // client component; false when it does not.
+    bool logRecords(const QStringList& keys, const QString& actionKey);
+
+    void report(const QString& message, int type);
+    QString source() const;
+
+    KTDatabaseController* _dbController = nullptr;
+    QString _objectType;
+    QString _objectName;
+    QString _objectNameEmbedded;
+
+private:
+    QStringList rowValues(const QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
+                          QStringList* display) const;
+};
+
+#endif
