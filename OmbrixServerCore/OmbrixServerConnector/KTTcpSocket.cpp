@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QSettings>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QXmlStreamWriter>
 
@@ -143,6 +144,10 @@ void KTTcpSocket::dispatch(const QDomElement& root)
     } else if (tag == QLatin1String("ActionRequest") || tag == QLatin1String("LockRequest")) {
         if (!_connectionAuthenticated)
             refuse(QStringLiteral("ActionRequest"), tr("Conexión no fue autenticada exitosamente."), RequestAction);
+        else if (tag == QLatin1String("ActionRequest"))
+            processActionRequest(root);
+        else
+            processLockRequest(root);
     } else {
         emit eventMessage(tr("XML recibido por la conexión : '%1' no contiene protocolo OMX").arg(_connectionID),
                           KT::ErrorMessage, parseLocation);
@@ -196,11 +201,7 @@ void KTTcpSocket::processSchedule(const QDomElement& root)
         refuse(QStringLiteral("Schedule"), tr("Conexión no fue negociada exitosamente."), AuthenticationAction);
         return;
     }
-    QMap<QString, QVariant> schedule;
-    const QMap<QString, QString> params = parameters(root);
-    for (auto it = params.cbegin(); it != params.cend(); ++it)
-        schedule.insert(it.key(), it.value());
-    emit scheduleRequested(QVariant(schedule));
+    emit scheduleRequested(QVariant(scheduleParameters(root)));
 }
 
 // A refusal for a request the connection's state does not allow yet: it is
@@ -219,6 +220,15 @@ void KTTcpSocket::refuse(const QString& root, const QString& message, int role)
     writeData(reply, _compressionFactor, message, role);
     emit eventMessage(message, KT::WarningMessage, parseLocation);
     closeConnection();
+}
+
+QMap<QString, QVariant> KTTcpSocket::scheduleParameters(const QDomElement& root)
+{
+    QMap<QString, QVariant> schedule;
+    const QMap<QString, QString> params = parameters(root);
+    for (auto it = params.cbegin(); it != params.cend(); ++it)
+        schedule.insert(it.key(), it.value());
+    return schedule;
 }
 
 QMap<QString, QString> KTTcpSocket::parameters(const QDomElement& root)
@@ -430,4 +440,183 @@ void KTTcpSocket::setUpComponent(KTSercomBase* component)
 {
     component->setup(_connectionID, &_lastKeysMap, &_transactionModifiers);
     connect(component, &KTSercomBase::updateTaskScheduler, this, &KTTcpSocket::updateTaskScheduler);
+}
+
+// ---------------------------------------------------------------------------
+// Action and lock requests
+
+namespace {
+
+const QString broadcastUsersTag = QStringLiteral("BroadcastUsers");
+const QString scheduleTag = QStringLiteral("Schedule");
+
+// The action that speaks for a whole request in a failure reply: its first
+// child that names a component.
+QDomElement firstAction(const QDomElement& root)
+{
+    for (QDomElement child = root.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
+        if (child.tagName() != broadcastUsersTag && child.tagName() != scheduleTag)
+            return child;
+    return QDomElement();
+}
+
+} // namespace
+
+void KTTcpSocket::processActionRequest(const QDomElement& root)
+{
+    const bool begun = _dbController->beginTransaction();
+    if (!begun)
+        emit eventMessage(tr("Se produjo un error al iniciar una transacción en la BD. Conexión : %1, Usuario : %2")
+                              .arg(_connectionID).arg(_user), KT::BugMessage, parseLocation);
+    _transactionModifiers.clear();
+    _lastKeysMap.clear();
+    if (!begun) {
+        // The client is told, so that it does not wait for an answer that never comes.
+        writeRequestFailure(firstAction(root), tr("No se pudo iniciar una transacción en la base de datos. "
+                                                  "Intente nuevamente."));
+        return;
+    }
+
+    QList<QStringList> responses;
+    QString logins;
+    QVariant schedule;
+    bool ok = true;
+    int position = 0;
+    for (QDomElement action = root.firstChildElement(); ok && !action.isNull();
+         action = action.nextSiblingElement(), ++position) {
+        if (action.tagName() == broadcastUsersTag) {
+            logins = action.attribute(QStringLiteral("Logins"));
+        } else if (action.tagName() == scheduleTag) {
+            schedule = QVariant(scheduleParameters(action));
+        } else {
+            ok = runAction(action, position == 0 ? QStringLiteral("1") : QStringLiteral("0"), &responses);
+            if (!ok)
+                rollBack(action.tagName());
+        }
+    }
+    if (!ok)
+        return;
+    if (!_dbController->commit()) {
+        emit eventMessage(tr("No se pudo realizar Commit en la base de datos. Usuario '%1', Conexión '%2'")
+                              .arg(_user).arg(_connectionID), KT::BugMessage, parseLocation);
+        _dbController->rollback();
+        writeRequestFailure(firstAction(root), tr("No se pudieron guardar los cambios en la base de datos. "
+                                                  "Intente nuevamente."));
+        return;
+    }
+    if (schedule.isValid())
+        emit scheduleRequested(schedule);
+    requestCommitted(responses, logins);
+}
+
+void KTTcpSocket::processLockRequest(const QDomElement& root)
+{
+    const auto list = [&root](const char* name) { return root.attribute(QLatin1String(name)).split(QLatin1Char(',')); };
+    const QSqlQuery locked = _dbController->lock(list("Tables"), list("Aliases"), list("Modes"));
+    _transactionModifiers.clear();
+    _lastKeysMap.clear();
+    if (!locked.isActive()) {
+        // Running the actions unlocked would give the client the opposite of what it asked for.
+        _dbController->unlock();
+        emit eventMessage(tr("No se pudieron bloquear las tablas '%1'. Usuario '%2', Conexión '%3'. Error de BD : '%4'")
+                              .arg(root.attribute(QStringLiteral("Tables")), _user).arg(_connectionID)
+                              .arg(locked.lastError().databaseText()), KT::WarningMessage, parseLocation);
+        writeRequestFailure(firstAction(root), tr("No se pudieron bloquear las tablas solicitadas. Error de BD : '%1'")
+                                                   .arg(locked.lastError().databaseText()));
+        return;
+    }
+    QList<QStringList> responses;
+    bool ok = true;
+    for (QDomElement action = root.firstChildElement(); ok && !action.isNull(); action = action.nextSiblingElement()) {
+        ok = runAction(action, QString(), &responses);
+        if (!ok)
+            rollBack(action.tagName());
+    }
+    const QSqlQuery unlocked = _dbController->unlock();
+    if (ok && !unlocked.isActive()) {
+        emit eventMessage(tr("No se pudo realizar Commit en la base de datos. Usuario '%1', Conexión '%2'")
+                              .arg(_user).arg(_connectionID), KT::BugMessage, parseLocation);
+        writeRequestFailure(firstAction(root), tr("No se pudieron guardar los cambios en la base de datos. "
+                                                  "Intente nuevamente."));
+        return;
+    }
+    if (ok)
+        requestCommitted(responses, QString());
+}
+
+// Calls the component an action names; false when the request has failed.
+// firstTransaction is empty for the actions of a lock request, which carry no such key.
+bool KTTcpSocket::runAction(const QDomElement& action, const QString& firstTransaction,
+                            QList<QStringList>* responses)
+{
+    const QMultiMap<QString, QString> params = actionParameters(action, firstTransaction);
+    KTSercomBase* component = _sercomMap.value(action.tagName());
+    if (!component) {
+        const QString message = tr("Usuario '%1' con ID de Conexión '%2', solicitó acción '%3' no existente en la lista "
+                                   "de objetos permitidos.").arg(_user).arg(_connectionID).arg(action.tagName());
+        writeRequestFailure(action, tr("No se encontró la acción %1 en el servidor").arg(action.tagName()), message);
+        emit eventMessage(message, KT::WarningMessage, parseLocation);
+        return false;
+    }
+    const QString reply = component->processRequest(params);
+    if (!component->lastResult()) {
+        writeData(reply, _compressionFactor, component->lastMessage(), RequestAction);
+        return false;
+    }
+    responses->append({QString::number(_connectionID), action.attribute(QStringLiteral("ObjectName")), reply,
+                       component->lastMessage(),
+                       component->broadcast() ? QStringLiteral("1") : QStringLiteral("0")});
+    return true;
+}
+
+QMultiMap<QString, QString> KTTcpSocket::actionParameters(const QDomElement& action,
+                                                          const QString& firstTransaction) const
+{
+    QMultiMap<QString, QString> params;
+    params.insert(QStringLiteral("_UserLogin"), _user);
+    params.insert(QStringLiteral("_Group"), _group);
+    params.insert(QStringLiteral("_UserCod"), _userCod);
+    params.insert(QStringLiteral("_UserType"), QString::number(_userType));
+    for (const char* attribute : {"ObjectType", "ObjectName", "ObjectNameEmbedded"})
+        params.insert(QLatin1Char('_') + QLatin1String(attribute), action.attribute(QLatin1String(attribute)));
+    if (!firstTransaction.isEmpty())
+        params.insert(QStringLiteral("_FirstTransaction"), firstTransaction);
+    for (QDomElement child = action.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
+        params.insert(child.tagName(), child.text());
+    return params;
+}
+
+void KTTcpSocket::rollBack(const QString& actionName)
+{
+    if (!_dbController->rollback())
+        emit eventMessage(tr("No se pudo realizar Rollback de acción fallida '%1'. Usuario '%2', Conexión '%3'")
+                              .arg(actionName, _user).arg(_connectionID), KT::BugMessage, parseLocation);
+}
+
+// After the commit: the statistics of every changed table, then the replies.
+void KTTcpSocket::requestCommitted(const QList<QStringList>& responses, const QString& logins)
+{
+    for (auto it = _transactionModifiers.cbegin(); it != _transactionModifiers.cend(); ++it)
+        emit updateTableRecordDataModelRequested(it.key(), it.value());
+    emit broadcastActionRequest(responses, logins);
+}
+
+// The failure a request gets when no component answers it: the not-found
+// reply's shape, with the client object of the given action.
+void KTTcpSocket::writeRequestFailure(const QDomElement& action, const QString& message, const QString& panelMessage)
+{
+    QString reply;
+    QXmlStreamWriter writer(&reply);
+    writer.setAutoFormatting(true);
+    writer.writeStartDocument();
+    writer.writeStartElement(QStringLiteral("ActionRequest"));
+    writer.writeAttribute(QStringLiteral("ObjectType"), action.attribute(QStringLiteral("ObjectType")));
+    writer.writeAttribute(QStringLiteral("ObjectName"), action.attribute(QStringLiteral("ObjectName")));
+    writer.writeStartElement(QStringLiteral("LogMessage"));
+    writer.writeTextElement(QStringLiteral("Status"), QStringLiteral("0"));
+    writer.writeTextElement(QStringLiteral("Message"), message);
+    writer.writeEndElement();
+    writer.writeEndElement();
+    writer.writeEndDocument();
+    writeData(reply, _compressionFactor, panelMessage.isEmpty() ? message : panelMessage, RequestAction);
 }

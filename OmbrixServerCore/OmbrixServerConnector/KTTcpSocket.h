@@ -6,6 +6,7 @@
 #include <QDomDocument>
 #include <QList>
 #include <QMap>
+#include <QMultiMap>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QVariant>
@@ -69,8 +70,17 @@ private:
     void processKeepAlive();
     void processAuthenticate(const QDomElement& root);
     void processSchedule(const QDomElement& root);
+    void processActionRequest(const QDomElement& root);
+    void processLockRequest(const QDomElement& root);
+    bool runAction(const QDomElement& action, const QString& firstTransaction, QList<QStringList>* responses);
+    QMultiMap<QString, QString> actionParameters(const QDomElement& action, const QString& firstTransaction) const;
+    void rollBack(const QString& actionName);
+    void requestCommitted(const QList<QStringList>& responses, const QString& logins);
+    void writeRequestFailure(const QDomElement& action, const QString& message,
+                             const QString& panelMessage = QString());
     void refuse(const QString& root, const QString& message, int role);
     static QMap<QString, QString> parameters(const QDomElement& root);
+    static QMap<QString, QVariant> scheduleParameters(const QDomElement& root);
 
     KTDatabaseController* _dbController = nullptr;
     bool _connectionNegotiated = false;

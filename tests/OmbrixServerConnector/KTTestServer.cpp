@@ -6,7 +6,10 @@
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlQuery>
 #include <QTest>
 
 namespace {
@@ -66,6 +69,31 @@ bool KTTestServer::prepareDatabase(KTDatabaseController* controller, const QStri
     controller->createDataFromFiles(appDir + QStringLiteral("/OmbrixDbData/Data"),
                                     appDir + QStringLiteral("/OmbrixDbData/Blobs"), false);
     return controller->allDataLoaded();
+}
+
+bool KTTestServer::stageComponents(const QString& dir, const QStringList& extraSercoms)
+{
+    const QString authcoms = QStringLiteral("/OmbrixServerComponents/OmbrixAuthenticate/");
+    const QString sercoms = QStringLiteral("/OmbrixServerComponents/OmbrixDBManipulation/");
+    if (!QDir().mkpath(dir + authcoms) || !QDir().mkpath(dir + sercoms))
+        return false;
+    QStringList copies;
+    for (const QString& folder : {authcoms, sercoms})
+        for (const QString& file : QDir(appDir + folder).entryList({QStringLiteral("*.so")}, QDir::Files))
+            copies << appDir + folder + file << dir + folder + file;
+    for (const QString& file : extraSercoms)
+        copies << file << dir + sercoms + QFileInfo(file).fileName();
+    for (int i = 0; i < copies.size(); i += 2)
+        if (!QFile::copy(copies.at(i), copies.at(i + 1)))
+            return false;
+    return true;
+}
+
+QString KTTestServer::password(KTDatabaseController* controller, int userKey)
+{
+    QSqlQuery key = controller->customQuery(
+        QStringLiteral("SELECT fldKey FROM accUserIdentifier WHERE codUser = %1").arg(userKey));
+    return key.next() ? key.value(0).toString() : QString();
 }
 
 QStringList KTTestServer::clientObjects()

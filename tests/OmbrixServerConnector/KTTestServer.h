@@ -41,6 +41,11 @@ public:
     // Creates dbName afresh with the installation's tables and data.
     static bool prepareDatabase(KTDatabaseController* controller, const QString& dbName);
     static QStringList clientObjects();
+    // Makes dir an application directory holding the installation's
+    // authentication and server components and the given plug-in files.
+    static bool stageComponents(const QString& dir, const QStringList& extraSercoms = QStringList());
+    // The password of a demo user, read from its login row.
+    static QString password(KTDatabaseController* controller, int userKey);
     static QString negotiation(const QString& version = QStringLiteral("2.8.1"), int compression = 6,
                                int packMaxCount = 10, const QString& company = companyName,
                                const QString& password = companyPassword);
