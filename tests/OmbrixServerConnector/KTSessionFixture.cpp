@@ -1,0 +1,60 @@
+#include "KTSessionFixture.h"
+
+#include <KTDatabaseController.h>
+#include <KTServerConnector.h>
+
+#include <QSqlQuery>
+
+KTSessionFixture::KTSessionFixture()
+    : _window(std::make_unique<KTStatisticsWindow>())
+    , _controller(std::make_unique<KTDatabaseController>())
+{
+}
+
+KTSessionFixture::~KTSessionFixture()
+{
+    // Clients first, so that the server sees them leave before it stops.
+    _admin.reset();
+    _carla.reset();
+    _server.reset();
+}
+
+bool KTSessionFixture::start(const QString& dbName, const QString& systemObjects, const QStringList& extraSercoms)
+{
+    if (!KTTestServer::prepareDatabase(_controller.get(), dbName))
+        return false;
+    _controller->fillSystemTables();
+    _controller->loadTableRecordData();
+    // The demo installation ships cmendez disabled; the tests need a normal user.
+    if (!_controller->customQuery(QStringLiteral("UPDATE accUser SET sysEnabled = 1 WHERE pkyUser = 3")).isActive()
+        || !KTTestServer::stageComponents(_app.path(), extraSercoms))
+        return false;
+    _server = std::make_unique<KTTestServer>(_controller.get(), dbName, systemObjects);
+    _server->connector()->setApplicationDirectory(_app.path());
+    QObject::connect(_server->connector(), &KTServerConnector::updateTableRecordDataModelRequested,
+                     _controller.get(), &KTDatabaseController::updateTableRecordDataModel);
+    const quint16 port = _server->connector()->serverPort();
+    _admin = std::make_unique<KTClientSession>();
+    _carla = std::make_unique<KTClientSession>();
+    return _admin->logIn(port, QStringLiteral("admin"), KTTestServer::password(_controller.get(), 2))
+        && _carla->logIn(port, QStringLiteral("cmendez"), KTTestServer::password(_controller.get(), 3))
+        && QTest::qWaitFor([this] { return _server->connector()->loggedUsers().size() == 2; });
+}
+
+QString KTSessionFixture::value(const QString& sql) const
+{
+    QSqlQuery query = _controller->customQuery(sql);
+    return query.next() ? KTDatabaseController::valueText(query.value(0)) : QString();
+}
+
+int KTSessionFixture::count(const QString& sql) const
+{
+    const QString text = value(sql);
+    return text.isNull() ? -1 : text.toInt();
+}
+
+void KTSessionFixture::drain()
+{
+    _admin->replies(50);
+    _carla->replies(50);
+}
