@@ -12,8 +12,10 @@
 
 namespace {
 
-// Positions in the table statistics the control panel publishes.
-enum Statistic { Total, Inserts, Deletes, Edits, NormalVisible, AdminVisible, SuperVisible, StatisticCount };
+// Positions in the table statistics the control panel publishes (not the
+// modifier counters of the base class, whose names are alike).
+enum Statistic { StatTotal, StatInserts, StatDeletes, StatEdits, StatNormalVisible, StatAdminVisible,
+                 StatSuperVisible, StatisticCount };
 
 QList<quint64> currentStats(const QString& table)
 {
@@ -49,8 +51,8 @@ QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params
     const bool changed = tableChanged(tableName, stats,
                                       params.value(QStringLiteral("Stats")).split(QLatin1Char(',')), limit);
     stats.resize(StatisticCount);
-    const QStringList statsSent{QString::number(stats.at(Total)), QString::number(stats.at(Inserts)),
-                                QString::number(stats.at(Deletes)), QString::number(stats.at(Edits)),
+    const QStringList statsSent{QString::number(stats.at(StatTotal)), QString::number(stats.at(StatInserts)),
+                                QString::number(stats.at(StatDeletes)), QString::number(stats.at(StatEdits)),
                                 QString::number(visibleCount(stats))};
 
     const QStringList fields = table->fields() + systemFields;
@@ -103,9 +105,9 @@ bool DbBrowseSercom::tableChanged(const QString& table, const QList<quint64>& st
                                   const QString& limit)
 {
     const bool unchanged = stats.size() >= StatisticCount && clientStats.size() >= 3
-        && clientStats.at(0) == QString::number(stats.at(Inserts))
-        && clientStats.at(1) == QString::number(stats.at(Deletes))
-        && clientStats.at(2) == QString::number(stats.at(Edits))
+        && clientStats.at(0) == QString::number(stats.at(StatInserts))
+        && clientStats.at(1) == QString::number(stats.at(StatDeletes))
+        && clientStats.at(2) == QString::number(stats.at(StatEdits))
         && _limits.contains(table) && _limits.value(table) == limit;
     _limits.insert(table, limit);
     return !unchanged;
@@ -129,9 +131,9 @@ QString DbBrowseSercom::visibleCondition(const QString& prefix, const QString& w
 quint64 DbBrowseSercom::visibleCount(const QList<quint64>& stats) const
 {
     switch (_userType) {
-    case 1: return stats.at(NormalVisible) + stats.at(AdminVisible) + stats.at(SuperVisible);
-    case 2: return stats.at(NormalVisible) + stats.at(AdminVisible);
-    case 3: return stats.at(NormalVisible);
+    case 1: return stats.at(StatNormalVisible) + stats.at(StatAdminVisible) + stats.at(StatSuperVisible);
+    case 2: return stats.at(StatNormalVisible) + stats.at(StatAdminVisible);
+    case 3: return stats.at(StatNormalVisible);
     default: return 0;
     }
 }
