@@ -3,6 +3,7 @@
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
 
+#include <QDomDocument>
 #include <QSqlQuery>
 
 KTSessionFixture::KTSessionFixture()
@@ -51,6 +52,17 @@ int KTSessionFixture::count(const QString& sql) const
 {
     const QString text = value(sql);
     return text.isNull() ? -1 : text.toInt();
+}
+
+QStringList KTSessionFixture::elements(const QString& xml, const QString& tag)
+{
+    QDomDocument document;
+    document.setContent(xml);
+    QStringList texts;
+    const QDomNodeList nodes = document.elementsByTagName(tag);
+    for (int i = 0; i < nodes.size(); ++i)
+        texts << nodes.at(i).toElement().text();
+    return texts;
 }
 
 void KTSessionFixture::drain()

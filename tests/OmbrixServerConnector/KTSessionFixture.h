@@ -33,6 +33,8 @@ public:
     // First column of the first row of sql, as text; a null string when there is none.
     QString value(const QString& sql) const;
     int count(const QString& sql) const;
+    // The texts of every element named tag in xml, in document order.
+    static QStringList elements(const QString& xml, const QString& tag);
     // Throws away whatever either client still has to receive.
     void drain();
 

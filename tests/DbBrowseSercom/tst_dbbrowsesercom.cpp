@@ -1,0 +1,266 @@
+#include "KTSessionFixture.h"
+
+#include <KTDatabaseController.h>
+#include <KTPluginLoader.h>
+#include <KTSercomBase.h>
+#include <KTServerConnector.h>
+
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString dbName = QStringLiteral("ombrix_test_browse");
+
+struct Browse
+{
+    QString table = QStringLiteral("invProductCategory");
+    QString limit = QStringLiteral("100");
+    QString stats;
+    QString where;
+    QString resolveKeys = QStringLiteral("0");
+
+    QString request() const
+    {
+        KTProtocolClient::Action action;
+        action.component = QStringLiteral("DbBrowseSercom");
+        action.objectType = QStringLiteral("Component");
+        action.objectName = QStringLiteral("ComponentProduct");
+        action.objectNameEmbedded = QStringLiteral("GridProducts");
+        action.parameters = {{"Table", table}, {"Where", where}, {"OrderBy", "1"}, {"Limit", limit},
+                             {"ResolveKeys", resolveKeys}, {"Stats", stats}, {"CallerComponent", "ComponentProduct"},
+                             {"FillSetModel", "ModelCategories"}, {"Pack", "3"}};
+        return KTProtocolClient::actionRequest({action});
+    }
+};
+
+QString element(const QString& reply, const QString& tag)
+{
+    return KTProtocolClient::element(reply, tag);
+}
+
+// The inserts, deletes and edits of a reply's statistics, as the client sends them back.
+QString clientStats(const QString& reply)
+{
+    return element(reply, "Stats").section(',', 1, 3);
+}
+
+// The values of one column over every row of a reply.
+QStringList column(const QString& reply, const QString& field, const QString& rowTag = QStringLiteral("Row"))
+{
+    const int position = int(element(reply, "Fields").split(',').indexOf(field));
+    QStringList values;
+    for (const QString& row : KTSessionFixture::elements(reply, rowTag))
+        values << row.section('|', position, position);
+    return values;
+}
+
+} // namespace
+
+// Browsing the demo tables through the wire: what each user type may see,
+// and the answer that saves the transfer when nothing changed.
+class tst_DbBrowseSercom : public QObject
+{
+    Q_OBJECT
+
+    KTSessionFixture _fixture;
+
+    QString adminBrowse(const Browse& browse) { return _fixture.admin().request(browse.request()); }
+    QString carlaBrowse(const Browse& browse) { return _fixture.carla().request(browse.request()); }
+
+    quint64 selects() const
+    {
+        QSqlQuery status = _fixture.controller()->customQuery("SHOW GLOBAL STATUS LIKE 'Com_select'");
+        return status.next() ? status.value(1).toULongLong() : 0;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(_fixture.start(dbName, "PasswordAuthcom,DbInsertSercom,DbBrowseSercom"));
+        // One category only administrators see, one nobody but super users sees.
+        QVERIFY(_fixture.controller()->customQuery(
+            "UPDATE invProductCategory SET sysVisible = 1 WHERE pkyProductCategory = 2").isActive());
+        QVERIFY(_fixture.controller()->customQuery(
+            "UPDATE invProductCategory SET sysVisible = 0 WHERE pkyProductCategory = 3").isActive());
+    }
+
+    void init() { _fixture.drain(); }
+
+    void firstBrowseSendsRowsAndRepeatSavesTheTransfer()
+    {
+        const QList<quint64> stats = _fixture.window().tableMainStats("invProductCategory");
+        QCOMPARE(stats.size(), 7);
+        Browse browse;
+        browse.stats = QStringLiteral("%1,%2,%3").arg(stats.at(1)).arg(stats.at(2)).arg(stats.at(3));
+        const QString first = adminBrowse(browse);
+        QCOMPARE(KTProtocolClient::rootTag(first), QStringLiteral("ActionRequest"));
+        QVERIFY(first.contains("ObjectNameEmbedded=\"GridProducts\""));
+        QCOMPARE(element(first, "Status"), QStringLiteral("1"));
+        QCOMPARE(element(first, "CallerComponent"), QStringLiteral("ComponentProduct"));
+        QCOMPARE(KTSessionFixture::elements(first, "FillSetModel").value(1), QStringLiteral("ModelCategories"));
+        QCOMPARE(element(first, "Pack"), QStringLiteral("3"));
+        QCOMPARE(element(first, "Table"), QStringLiteral("invProductCategory"));
+        QCOMPARE(element(first, "Fields"),
+                 QStringLiteral("pkyProductCategory,fldName,fldDescription,sysEnabled,sysEditable,sysAuthorized,"
+                                "sysVisible,sysContext,sysAuthorizationGroup"));
+        const int rows = int(KTSessionFixture::elements(first, "Row").size());
+        QCOMPARE(element(first, "RowCount"), QString::number(rows));
+        QCOMPARE(rows, _fixture.count("SELECT COUNT(*) FROM invProductCategory WHERE sysVisible >= 1"));
+        QCOMPARE(KTSessionFixture::elements(first, "RowDisp"), KTSessionFixture::elements(first, "Row"));
+
+        browse.stats = clientStats(first);
+        const quint64 before = selects();
+        const QString repeated = adminBrowse(browse);
+        QCOMPARE(selects(), before);
+        QCOMPARE(element(repeated, "Status"), QStringLiteral("0"));
+        QCOMPARE(element(repeated, "Stats"), element(first, "Stats"));
+        for (const char* tag : {"Pack", "RowCount", "Fields", "Row", "RowDisp"})
+            QVERIFY2(KTSessionFixture::elements(repeated, tag).isEmpty(), tag);
+
+        // Another limit is another set of rows.
+        browse.limit = QStringLiteral("1");
+        const QString limited = adminBrowse(browse);
+        QCOMPARE(element(limited, "Status"), QStringLiteral("1"));
+        QCOMPARE(KTSessionFixture::elements(limited, "Row").size(), 1);
+    }
+
+    void limitsAreKeptPerConnection()
+    {
+        Browse browse;
+        browse.table = QStringLiteral("salCustomer");
+        browse.stats = clientStats(adminBrowse(browse));
+        QCOMPARE(element(adminBrowse(browse), "Status"), QStringLiteral("0"));
+        QCOMPARE(element(carlaBrowse(browse), "Status"), QStringLiteral("1"));
+    }
+
+    void committedInsertCountsAsChanged()
+    {
+        Browse browse;
+        browse.limit = QStringLiteral("50");
+        browse.stats = clientStats(adminBrowse(browse));
+        const quint64 inserts = _fixture.window().tableMainStats("invProductCategory").at(1);
+        KTProtocolClient::Action insert;
+        insert.component = QStringLiteral("DbInsertSercom");
+        insert.parameters = {{"Table", "invProductCategory"},
+                             {"Fields", "pkyProductCategory,fldName,fldDescription,sysEnabled,sysEditable,"
+                                        "sysAuthorized,sysVisible,sysContext,sysAuthorizationGroup"},
+                             {"Values", "NULL|'Nueva'|NULL|1|2|1|2|0|1"}, {"LineNumbers", "1"}};
+        QCOMPARE(element(_fixture.admin().request(KTProtocolClient::actionRequest({insert})), "Status"),
+                 QStringLiteral("1"));
+        QTRY_COMPARE(_fixture.window().tableMainStats("invProductCategory").at(1), inserts + 1);
+
+        const QString reply = adminBrowse(browse);
+        QCOMPARE(element(reply, "Status"), QStringLiteral("1"));
+        QVERIFY(column(reply, "fldName").contains("Nueva"));
+        QCOMPARE(element(reply, "Stats").section(',', 1, 1), QString::number(inserts + 1));
+    }
+
+    void normalUserSeesOnlyWhatIsVisibleToEveryone_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("resolveKeys");
+        QTest::addColumn<QString>("limit");
+        // A new limit each time, so that rows always come.
+        QTest::newRow("no condition") << "" << "0" << "11";
+        QTest::newRow("widening condition") << "1 = 1 OR 1 = 1" << "0" << "12";
+        QTest::newRow("resolved, widening condition") << "1 = 1 OR T0.sysVisible < 2" << "1" << "13";
+    }
+
+    void normalUserSeesOnlyWhatIsVisibleToEveryone()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, resolveKeys);
+        QFETCH(QString, limit);
+        Browse browse;
+        browse.where = where;
+        browse.resolveKeys = resolveKeys;
+        browse.limit = limit;
+        const QString reply = carlaBrowse(browse);
+        QCOMPARE(element(reply, "Status"), QStringLiteral("1"));
+        const QStringList visible = column(reply, "sysVisible");
+        QVERIFY(!visible.isEmpty());
+        QCOMPARE(visible.filter(QRegularExpression("^2$")).size(), visible.size());
+        const QList<quint64> stats = _fixture.window().tableMainStats("invProductCategory");
+        QCOMPARE(element(reply, "Stats").split(',').value(4), QString::number(stats.at(4)));
+    }
+
+    void resolvedKeysShowTheirLabels()
+    {
+        Browse browse;
+        browse.table = QStringLiteral("invProduct");
+        browse.where = QStringLiteral("T0.pkyProduct = 1");
+        browse.resolveKeys = QStringLiteral("1");
+        const QString reply = adminBrowse(browse);
+        QCOMPARE(column(reply, "codProductCategory"), QStringList{"1"});
+        QCOMPARE(column(reply, "codProductCategory", "RowDisp"), QStringList{"Papelería"});
+        QCOMPARE(column(reply, "fldCode", "RowDisp"), QStringList{"PAP-001"});
+        QCOMPARE(column(reply, "sysVisible", "RowDisp"), QStringList{"2"});
+    }
+
+    void zeroReferencesAreEmpty()
+    {
+        QVERIFY(_fixture.controller()->customQuery(
+            "SET FOREIGN_KEY_CHECKS = 0; INSERT INTO salOrderLine VALUES (900, 1, 0, 1.00, 1.00, 1.00, 1, 2, 1, 2, 0, 1);"
+            " SET FOREIGN_KEY_CHECKS = 1").isActive());
+        Browse browse;
+        browse.table = QStringLiteral("salOrderLine");
+        browse.where = QStringLiteral("T0.pkyOrderLine = 900");
+        browse.resolveKeys = QStringLiteral("1");
+        const QString reply = adminBrowse(browse);
+        QCOMPARE(column(reply, "codProduct"), QStringList{""});
+        QCOMPARE(column(reply, "codProduct", "RowDisp"), QStringList{""});
+        QCOMPARE(column(reply, "fldQuantity", "RowDisp"), QStringList{"1.00"});
+    }
+
+    // No authentication component admits such a user, so the component is
+    // driven directly, over the fixture's own database connection.
+    void unknownTypeSeesNothing()
+    {
+        KTSercomBase* prototype = KTPluginLoader::load<KTSercomBase>(DB_BROWSE_SERCOM_PLUGIN);
+        QVERIFY(prototype);
+        std::unique_ptr<KTSercomBase> browser(prototype->createInstance());
+        QMap<QString, QMap<int, quint64> > keys;
+        QMap<QString, QList<int> > modifiers;
+        browser->setup(1, &keys, &modifiers);
+        QVERIFY(QMetaObject::invokeMethod(browser.get(), "setDbController",
+                                          Q_ARG(KTDatabaseController*, _fixture.controller())));
+        QMultiMap<QString, QString> params{{"Table", "invProductCategory"}, {"Where", "1 = 1 OR 1 = 1"},
+                                           {"ResolveKeys", "0"}, {"_UserLogin", "invitado"}, {"_UserType", "4"},
+                                           {"_ObjectName", "ComponentProduct"}};
+        const QString reply = browser->processRequest(params);
+        QCOMPARE(element(reply, "Status"), QStringLiteral("1"));
+        QCOMPARE(element(reply, "RowCount"), QStringLiteral("0"));
+        QVERIFY(KTSessionFixture::elements(reply, "Row").isEmpty());
+        QCOMPARE(element(reply, "Stats").split(',').value(4), QStringLiteral("0"));
+    }
+
+    void failuresAreAnswered_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown table") << "invBodega" << "" << "invBodega";
+        QTest::newRow("database error") << "invProductCategory" << "fldMissing = 1" << "fldMissing";
+    }
+
+    void failuresAreAnswered()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, where);
+        QFETCH(QString, message);
+        Browse browse;
+        browse.table = table;
+        browse.where = where;
+        browse.limit = QStringLiteral("7");
+        const QString reply = adminBrowse(browse);
+        QCOMPARE(element(reply, "Status"), QStringLiteral("0"));
+        QVERIFY2(element(reply, "Message").contains(message), qPrintable(reply));
+        QVERIFY(KTSessionFixture::elements(reply, "Row").isEmpty());
+    }
+};
+
+QTEST_MAIN(tst_DbBrowseSercom)
+#include "tst_dbbrowsesercom.moc"
