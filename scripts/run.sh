@@ -58,18 +58,25 @@ Password=$ADMIN_PASSWORD
 ConnectivityPassword=$COMPANY_PASSWORD
 CFG
 fi
+server_objects="OmbrixServerDefinitions OmbrixServerBaseObjects OmbrixServerDatabase OmbrixServerConnector
+                OmbrixServerAuthorization MySqlDialectMap PasswordAuthcom
+                DbInsertSercom DbSelectSercom DbBrowseSercom
+                LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet"
 if [ ! -f "$app/OmbrixSystemObjects.cfg" ]; then
     {
         echo "[ServerFiles]"
-        for object in OmbrixServerDefinitions OmbrixServerBaseObjects OmbrixServerDatabase OmbrixServerConnector \
-                      OmbrixServerAuthorization MySqlDialectMap PasswordAuthcom \
-                      LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet; do
+        for object in $server_objects; do
             echo "$object=1"
         done
         echo "[ClientFiles]"
         sed -n "s/^[0-9]*|'\(Component[A-Za-z]*\)'.*/\1=1/p" "$app/OmbrixDbData/Data/srvComponent.odd"
     } > "$app/OmbrixSystemObjects.cfg"
 fi
+# Objects that a newer build brings join a list written by an earlier run.
+for object in $server_objects; do
+    grep -q "^$object=" "$app/OmbrixSystemObjects.cfg" \
+        || sed -i "/^\[ServerFiles\]/a $object=1" "$app/OmbrixSystemObjects.cfg"
+done
 if [ ! -f "$app/OmbrixServerUI.cfg" ]; then
     cat > "$app/OmbrixServerUI.cfg" <<CFG
 [PanelSettings]
