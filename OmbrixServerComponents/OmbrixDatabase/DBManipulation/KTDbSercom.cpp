@@ -5,6 +5,7 @@
 #include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTDbTable.h>
+#include <KTMainWindow.h>
 
 #include <QDateTime>
 #include <QSqlQuery>
@@ -100,6 +101,19 @@ KTDbTable* KTDbSercom::definition(const QString& tableName) const
     return _dbController ? _dbController->dbDefinitionMap().value(tableName) : nullptr;
 }
 
+QString KTDbSercom::primaryKeyName(KTDbTable* table)
+{
+    return table && table->_primaryKey.keyField ? table->_primaryKey.keyField->name : QString();
+}
+
+QString KTDbSercom::keyExpression(const QString& firstValue) const
+{
+    if (firstValue != QLatin1String("NULL") || !_dbController)
+        return firstValue;
+    // The dialect's complete select of the last generated key, as a sub-query.
+    return QStringLiteral("( %1 )").arg(_dbController->lastInsertID().chopped(1));
+}
+
 QString KTDbSercom::refuse(const QString& message)
 {
     _lastResult = false;
@@ -109,10 +123,20 @@ QString KTDbSercom::refuse(const QString& message)
     return failureResponse(_lastMessage);
 }
 
+KTSercomResponse::Attributes KTDbSercom::rootAttributes() const
+{
+    return {{QStringLiteral("ObjectType"), _objectType}, {QStringLiteral("ObjectName"), _objectName}};
+}
+
+KTSercomResponse KTDbSercom::answer(const QString& outcome) const
+{
+    return KTSercomResponse(rootAttributes(), outcome);
+}
+
 QString KTDbSercom::failureResponse(const QString& message, bool withParentComponent,
                                     const QString& parentComponent) const
 {
-    KTSercomResponse response(_objectType, _objectName, QStringLiteral("LogMessage"));
+    KTSercomResponse response = answer(QStringLiteral("LogMessage"));
     response.text(QStringLiteral("Status"), QStringLiteral("0")).text(QStringLiteral("Message"), message);
     if (withParentComponent)
         response.text(QStringLiteral("ParentComponent"), parentComponent);
@@ -171,12 +195,14 @@ void KTDbSercom::recordKey(const QString& tableName, int lineNumber, const QStri
 }
 
 KTDbSercom::Rows KTDbSercom::readRows(QSqlQuery& query, KTDbTable* table, const QStringList& fields,
-                                      bool resolved) const
+                                      bool resolved, int binaryEnd) const
 {
     Rows rows;
+    if (binaryEnd < 0)
+        binaryEnd = int(fields.size() - systemFields.size());
     while (query.next()) {
         QStringList display;
-        const QStringList values = rowValues(query, table, fields, resolved, &display);
+        const QStringList values = rowValues(query, table, fields, resolved, binaryEnd, &display);
         rows.keys << values.value(0);
         rows.values << values.join(QLatin1Char('|'));
         rows.display << display.join(QLatin1Char('|'));
@@ -188,14 +214,13 @@ KTDbSercom::Rows KTDbSercom::readRows(QSqlQuery& query, KTDbTable* table, const 
 // the key's display form; binary fields travel as Base64; a zero reference
 // means "none" and travels empty.
 QStringList KTDbSercom::rowValues(const QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
-                                  QStringList* display) const
+                                  int binaryEnd, QStringList* display) const
 {
     QStringList values;
-    const int systemStart = int(fields.size()) - int(systemFields.size());
     int offset = 0;
     for (int k = 0; k < fields.size(); ++k) {
         const QString& name = fields.at(k);
-        const _TableField* field = k < systemStart && table ? table->dbField(name) : nullptr;
+        const _TableField* field = k < binaryEnd && table ? table->dbField(name) : nullptr;
         if (field && field->format == QLatin1String("5")) {
             const QString encoded = QString::fromLatin1(query.value(offset + k).toByteArray().toBase64());
             values << encoded;
@@ -213,6 +238,28 @@ QStringList KTDbSercom::rowValues(const QSqlQuery& query, KTDbTable* table, cons
     return values;
 }
 
+QList<quint64> KTDbSercom::tableStats(const QString& tableName, bool* published)
+{
+    KTMainWindow* window = KTMainWindow::mainWindowInstance();
+    QList<quint64> stats = window ? window->tableMainStats(tableName) : QList<quint64>();
+    if (published)
+        *published = stats.size() >= StatisticCount;
+    stats.resize(StatisticCount, 0);
+    return stats;
+}
+
+// Administrators see the records visible to them and to normal users,
+// normal users only their own; any other type sees nothing.
+quint64 KTDbSercom::visibleCount(const QList<quint64>& stats) const
+{
+    switch (_userType) {
+    case 1: return stats.at(StatNormalVisible) + stats.at(StatAdminVisible) + stats.at(StatSuperVisible);
+    case 2: return stats.at(StatNormalVisible) + stats.at(StatAdminVisible);
+    case 3: return stats.at(StatNormalVisible);
+    default: return 0;
+    }
+}
+
 bool KTDbSercom::logRecords(const QStringList& keys, const QString& actionKey)
 {
     if (_objectType != QLatin1String("Component") || !_dbController)
@@ -224,9 +271,21 @@ bool KTDbSercom::logRecords(const QStringList& keys, const QString& actionKey)
     const QDateTime now = QDateTime::currentDateTime();
     const QString date = QStringLiteral("'%1'").arg(now.toString(QStringLiteral("yyyy-MM-dd")));
     const QString time = QStringLiteral("'%1'").arg(now.toString(QStringLiteral("hhmmss")));
+    const QString lastKey = lastGeneratedKey();
     for (const QString& key : keys)
         log(_userCod, QStringLiteral("2"), componentKey, actionKey, date, time, key);
+    // A later action's "NULL" key means the request's own last generated key,
+    // not the log row's: give the connection its key back (MySQL keeps it per
+    // connection and lets LAST_INSERT_ID(n) set it).
+    if (!keys.isEmpty() && !lastKey.isEmpty())
+        _dbController->customQuery(QStringLiteral("SELECT LAST_INSERT_ID(%1)").arg(lastKey));
     return true;
+}
+
+QString KTDbSercom::lastGeneratedKey() const
+{
+    QSqlQuery query = _dbController->customQuery(_dbController->lastInsertID());
+    return query.next() ? QString::number(query.value(0).toULongLong()) : QString();
 }
 
 void KTDbSercom::report(const QString& message, int type)

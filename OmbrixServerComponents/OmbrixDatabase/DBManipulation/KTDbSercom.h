@@ -1,6 +1,8 @@
 #ifndef KTDBSERCOM_H
 #define KTDBSERCOM_H
 
+#include "KTSercomResponse.h"
+
 #include <KTSercomBase.h>
 
 #include <QList>
@@ -24,6 +26,11 @@ public:
         EnabledRecords, DisabledRecords, AuthorizedRecords, NotAuthorizedRecords, NormalUserAccessRecords,
         AdminUserAccessRecords, SuperUserAccessRecords, NormalUserVisibleRecords, AdminUserVisibleRecords,
         SuperUserVisibleRecords, TotalRecords, Inserts, Deletes, Edits, CounterCount
+    };
+    // Positions in the table statistics the control panel publishes.
+    enum Statistic {
+        StatTotal, StatInserts, StatDeletes, StatEdits, StatNormalVisible, StatAdminVisible, StatSuperVisible,
+        StatisticCount
     };
     // The system columns that close every table and every whole row.
     static const QStringList systemFields;
@@ -52,8 +59,16 @@ protected:
     // Copies the requester's identity and client object into the state.
     void readIdentity(const QMultiMap<QString, QString>& params);
     KTDbTable* definition(const QString& tableName) const;
+    static QString primaryKeyName(KTDbTable* table);
+    // What names a row by its first value: the key the database generated
+    // last on this connection for "NULL", the value itself otherwise.
+    QString keyExpression(const QString& firstValue) const;
     // The failure answer for a request the component cannot run, with its warning event.
     QString refuse(const QString& message);
+    // The attributes of every answer's root, in order: the client object that asked.
+    virtual KTSercomResponse::Attributes rootAttributes() const;
+    // An answer whose outcome element is outcome.
+    KTSercomResponse answer(const QString& outcome) const;
     QString failureResponse(const QString& message, bool withParentComponent = false,
                             const QString& parentComponent = QString()) const;
 
@@ -69,8 +84,16 @@ protected:
     void recordKey(const QString& tableName, int lineNumber, const QString& key);
 
     // Every row of a finished select in the answers' row format. resolved:
-    // the select carries a label column after each resolved key.
-    Rows readRows(QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved) const;
+    // the select carries a label column after each resolved key. Only the
+    // first binaryEnd fields may be binary; -1: all but the system columns.
+    Rows readRows(QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
+                  int binaryEnd = -1) const;
+
+    // The table's statistics as the panel publishes them, always StatisticCount
+    // long; published tells whether the panel had any for the table.
+    static QList<quint64> tableStats(const QString& tableName, bool* published = nullptr);
+    // How many of the table's records the requester may see.
+    quint64 visibleCount(const QList<quint64>& stats) const;
 
     // Writes one user-log row per record key when the request comes from a
     // client component; false when it does not.
@@ -85,8 +108,9 @@ protected:
     QString _objectNameEmbedded;
 
 private:
+    QString lastGeneratedKey() const;
     QStringList rowValues(const QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
-                          QStringList* display) const;
+                          int binaryEnd, QStringList* display) const;
 };
 
 #endif

@@ -1,16 +1,13 @@
 #include "KTSercomResponse.h"
 
-KTSercomResponse::KTSercomResponse(const QString& objectType, const QString& objectName, const QString& outcome,
-                                   const QString& objectNameEmbedded)
+KTSercomResponse::KTSercomResponse(const Attributes& rootAttributes, const QString& outcome)
     : _writer(&_document)
 {
     _writer.setAutoFormatting(true);
     _writer.writeStartDocument();
     _writer.writeStartElement(QStringLiteral("ActionRequest"));
-    _writer.writeAttribute(QStringLiteral("ObjectType"), objectType);
-    _writer.writeAttribute(QStringLiteral("ObjectName"), objectName);
-    if (!objectNameEmbedded.isEmpty())
-        _writer.writeAttribute(QStringLiteral("ObjectNameEmbedded"), objectNameEmbedded);
+    for (const auto& attribute : rootAttributes)
+        _writer.writeAttribute(attribute.first, attribute.second);
     _writer.writeStartElement(outcome);
 }
 
@@ -27,6 +24,13 @@ KTSercomResponse& KTSercomResponse::rows(const QStringList& values, const QStrin
         if (i < display.size())
             _writer.writeTextElement(QStringLiteral("RowDisp"), display.at(i));
     }
+    return *this;
+}
+
+KTSercomResponse& KTSercomResponse::markup(const QString& xml)
+{
+    // A document-type token is written as it stands, unescaped.
+    _writer.writeDTD(xml);
     return *this;
 }
 

@@ -1,6 +1,8 @@
 #ifndef KTSERCOMRESPONSE_H
 #define KTSERCOMRESPONSE_H
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QXmlStreamWriter>
@@ -10,14 +12,18 @@
 class KTSercomResponse
 {
 public:
-    KTSercomResponse(const QString& objectType, const QString& objectName, const QString& outcome,
-                     const QString& objectNameEmbedded = QString());
+    // The root's attributes in the order they are written.
+    using Attributes = QList<QPair<QString, QString> >;
+
+    KTSercomResponse(const Attributes& rootAttributes, const QString& outcome);
     KTSercomResponse(const KTSercomResponse&) = delete;
     KTSercomResponse& operator=(const KTSercomResponse&) = delete;
 
     KTSercomResponse& text(const QString& tag, const QString& value);
     // One "Row" per entry, each followed by its "RowDisp" when display is given.
     KTSercomResponse& rows(const QStringList& values, const QStringList& display = QStringList());
+    // Writes xml into the outcome element as markup, not as text.
+    KTSercomResponse& markup(const QString& xml);
     // Closes the document and returns it.
     QString toString();
 

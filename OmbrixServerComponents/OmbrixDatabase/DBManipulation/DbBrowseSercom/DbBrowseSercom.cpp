@@ -5,25 +5,9 @@
 #include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTDbTable.h>
-#include <KTMainWindow.h>
 
 #include <QSqlError>
 #include <QSqlQuery>
-
-namespace {
-
-// Positions in the table statistics the control panel publishes (not the
-// modifier counters of the base class, whose names are alike).
-enum Statistic { StatTotal, StatInserts, StatDeletes, StatEdits, StatNormalVisible, StatAdminVisible,
-                 StatSuperVisible, StatisticCount };
-
-QList<quint64> currentStats(const QString& table)
-{
-    KTMainWindow* window = KTMainWindow::mainWindowInstance();
-    return window ? window->tableMainStats(table) : QList<quint64>();
-}
-
-} // namespace
 
 DbBrowseSercom::DbBrowseSercom(QObject* parent)
     : KTDbSercom(parent)
@@ -47,10 +31,12 @@ QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params
     if (!table)
         return refuse(tr("La tabla '%1' no existe en el servidor").arg(tableName));
 
-    QList<quint64> stats = currentStats(tableName);
-    const bool changed = tableChanged(tableName, stats,
-                                      params.value(QStringLiteral("Stats")).split(QLatin1Char(',')), limit);
-    stats.resize(StatisticCount);
+    bool published = false;
+    const QList<quint64> stats = tableStats(tableName, &published);
+    const bool sinceLastBrowse =
+        tableChanged(tableName, stats, params.value(QStringLiteral("Stats")).split(QLatin1Char(',')), limit);
+    // A table the panel has no statistics for is always sent.
+    const bool changed = !published || sinceLastBrowse;
     const QStringList statsSent{QString::number(stats.at(StatTotal)), QString::number(stats.at(StatInserts)),
                                 QString::number(stats.at(StatDeletes)), QString::number(stats.at(StatEdits)),
                                 QString::number(visibleCount(stats))};
@@ -81,7 +67,7 @@ QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params
     _lastResult = true;
     _lastMessage = tr("%1 > Solicitud de visualización realizada exitosamente. Nro de registros : '%2'")
                        .arg(_objectName).arg(count);
-    KTSercomResponse response(_objectType, _objectName, QStringLiteral("FillSetModel"), _objectNameEmbedded);
+    KTSercomResponse response = answer(QStringLiteral("FillSetModel"));
     response.text(QStringLiteral("CallerComponent"), params.value(QStringLiteral("CallerComponent")))
         .text(QStringLiteral("FillSetModel"), params.value(QStringLiteral("FillSetModel")))
         .text(QStringLiteral("Status"), changed ? QStringLiteral("1") : QStringLiteral("0"))
@@ -99,12 +85,20 @@ QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params
     return response.toString();
 }
 
+KTSercomResponse::Attributes DbBrowseSercom::rootAttributes() const
+{
+    KTSercomResponse::Attributes attributes = KTDbSercom::rootAttributes();
+    if (!_objectNameEmbedded.isEmpty())
+        attributes.append({QStringLiteral("ObjectNameEmbedded"), _objectNameEmbedded});
+    return attributes;
+}
+
 // Only inserts, deletes and edits say whether the client's rows are still
-// current; a table the panel has no statistics for is always sent.
+// current. The limit is stored whatever the outcome.
 bool DbBrowseSercom::tableChanged(const QString& table, const QList<quint64>& stats, const QStringList& clientStats,
                                   const QString& limit)
 {
-    const bool unchanged = stats.size() >= StatisticCount && clientStats.size() >= 3
+    const bool unchanged = clientStats.size() >= 3
         && clientStats.at(0) == QString::number(stats.at(StatInserts))
         && clientStats.at(1) == QString::number(stats.at(StatDeletes))
         && clientStats.at(2) == QString::number(stats.at(StatEdits))
@@ -126,14 +120,4 @@ QString DbBrowseSercom::visibleCondition(const QString& prefix, const QString& w
     default: return QStringLiteral("1 = 0");
     }
     return where.isEmpty() ? visibility : QStringLiteral("%1 AND (%2)").arg(visibility, where);
-}
-
-quint64 DbBrowseSercom::visibleCount(const QList<quint64>& stats) const
-{
-    switch (_userType) {
-    case 1: return stats.at(StatNormalVisible) + stats.at(StatAdminVisible) + stats.at(StatSuperVisible);
-    case 2: return stats.at(StatNormalVisible) + stats.at(StatAdminVisible);
-    case 3: return stats.at(StatNormalVisible);
-    default: return 0;
-    }
 }

@@ -26,10 +26,10 @@ public:
              const QString&) override;
 
 private:
+    KTSercomResponse::Attributes rootAttributes() const override;
     bool tableChanged(const QString& table, const QList<quint64>& stats, const QStringList& clientStats,
                       const QString& limit);
     QString visibleCondition(const QString& prefix, const QString& where) const;
-    quint64 visibleCount(const QList<quint64>& stats) const;
 
     // Table name to the limit of this connection's last browse of it.
     QMap<QString, QString> _limits;

@@ -71,8 +71,7 @@ QString DbInsertSercom::insertRows(const Request& request, KTDbTable* table)
         values.last() = _group;
         for (int k = 0; k < systemStart; ++k)
             values[k] = sqlValue(table, request.fields.at(k), values.at(k));
-        const QString keyExpression = values.first() == QLatin1String("NULL")
-            ? QStringLiteral("( %1 )").arg(_dbController->lastInsertID().chopped(1)) : values.first();
+        const QString key = keyExpression(values.first());
 
         const QSqlQuery insert = _dbController->insertRecords(request.table, {values}, noModifiers(), request.fields);
         if (!insert.isActive()) {
@@ -87,7 +86,7 @@ QString DbInsertSercom::insertRows(const Request& request, KTDbTable* table)
         addModifiers(request.table, insertedCounters(request.fields, values));
 
         QSqlQuery readBack = _dbController->selectResolveKeys(
-            request.table, request.fields, QStringLiteral("T0.%1 = %2").arg(request.fields.first(), keyExpression),
+            request.table, request.fields, QStringLiteral("T0.%1 = %2").arg(request.fields.first(), key),
             QString(), QString(), QString());
         const Rows row = readRows(readBack, table, request.fields, true);
         if (row.values.isEmpty())
@@ -125,7 +124,7 @@ QString DbInsertSercom::successResponse(const Request& request, const Rows& inse
 {
     const QString count = QString::number(inserted.values.size());
     _lastMessage = tr("%1 > Registros insertados exitosamente : %2").arg(_objectName, count);
-    KTSercomResponse response(_objectType, _objectName, QStringLiteral("AppendRecords"));
+    KTSercomResponse response = answer(QStringLiteral("AppendRecords"));
     response.text(QStringLiteral("Login"), _user)
         .text(QStringLiteral("Status"), QStringLiteral("1"))
         .text(QStringLiteral("Message"), _lastMessage)

@@ -42,7 +42,7 @@ QString DbSelectSercom::processRequest(const QMultiMap<QString, QString>& params
     _lastResult = true;
     _lastMessage = tr("%1 > Solicitud de SELECT customizado fue realizado exitosamente. Nro de registros : '%2'")
                        .arg(_objectName, count);
-    KTSercomResponse response(_objectType, _objectName, QStringLiteral("CustomSelect"));
+    KTSercomResponse response = answer(QStringLiteral("CustomSelect"));
     response.text(QStringLiteral("Status"), QStringLiteral("1"))
         .text(QStringLiteral("RequestNumber"), params.value(QStringLiteral("RequestNumber")))
         .text(QStringLiteral("RequestName"), params.value(QStringLiteral("RequestName")))
@@ -68,7 +68,7 @@ QString DbSelectSercom::failure(const QMultiMap<QString, QString>& params, const
     report(tr("%1 > Solicitud de SELECT customizado de usuario '%2' con ID de Conexión : '%3' no fue realizado "
               "exitosamente. Error de BD : '%4'").arg(_objectName, _user).arg(_connectionID).arg(error),
            KT::WarningMessage);
-    KTSercomResponse response(_objectType, _objectName, QStringLiteral("CustomSelect"));
+    KTSercomResponse response = answer(QStringLiteral("CustomSelect"));
     return response.text(QStringLiteral("Status"), QStringLiteral("0"))
         .text(QStringLiteral("RequestNumber"), params.value(QStringLiteral("RequestNumber")))
         .text(QStringLiteral("RequestName"), params.value(QStringLiteral("RequestName")))
