@@ -17,6 +17,8 @@
 #include <QSqlQuery>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
+
 namespace {
 
 const QString parseLocation = QStringLiteral("KTTcpSocket::parseXML()");
@@ -596,8 +598,10 @@ void KTTcpSocket::rollBack(const QString& actionName)
 // After the commit: the statistics of every changed table, then the replies.
 void KTTcpSocket::requestCommitted(const QList<QStringList>& responses, const QString& logins)
 {
+    // A table a component only prepared a vector for has nothing to report.
     for (auto it = _transactionModifiers.cbegin(); it != _transactionModifiers.cend(); ++it)
-        emit updateTableRecordDataModelRequested(it.key(), it.value());
+        if (std::any_of(it.value().cbegin(), it.value().cend(), [](int delta) { return delta != 0; }))
+            emit updateTableRecordDataModelRequested(it.key(), it.value());
     emit broadcastActionRequest(responses, logins);
 }
 
