@@ -54,6 +54,25 @@ int KTSessionFixture::count(const QString& sql) const
     return text.isNull() ? -1 : text.toInt();
 }
 
+KTProtocolClient::Action KTSessionFixture::action(const QString& component, const KTProtocolClient::Parameters& params,
+                                                 const QString& objectType, const QString& objectName)
+{
+    KTProtocolClient::Action result;
+    result.component = component;
+    result.parameters = params;
+    result.objectType = objectType;
+    result.objectName = objectName;
+    return result;
+}
+
+QMap<QString, QList<int> > KTSessionFixture::deltas(const QSignalSpy& spy)
+{
+    QMap<QString, QList<int> > result;
+    for (const QList<QVariant>& signal : spy)
+        result.insert(signal.at(0).toString(), signal.at(1).value<QList<int> >());
+    return result;
+}
+
 QStringList KTSessionFixture::elements(const QString& xml, const QString& tag)
 {
     QDomDocument document;

@@ -33,6 +33,12 @@ public:
     // First column of the first row of sql, as text; a null string when there is none.
     QString value(const QString& sql) const;
     int count(const QString& sql) const;
+    static KTProtocolClient::Action action(const QString& component, const KTProtocolClient::Parameters& params,
+                                           const QString& objectType = QStringLiteral("Component"),
+                                           const QString& objectName = QStringLiteral("ComponentOrder"));
+    // Table name to the modifiers vector of every statistics delta a spy on
+    // the connector's updateTableRecordDataModelRequested has seen.
+    static QMap<QString, QList<int> > deltas(const QSignalSpy& spy);
     // The texts of every element named tag in xml, in document order.
     static QStringList elements(const QString& xml, const QString& tag);
     // Throws away whatever either client still has to receive.
