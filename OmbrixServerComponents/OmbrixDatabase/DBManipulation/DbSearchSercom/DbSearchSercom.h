@@ -1,0 +1,31 @@
+#ifndef DBSEARCHSERCOM_H
+#define DBSEARCHSERCOM_H
+
+#include <KTDbSercom.h>
+
+// Looks one record up by its key for a client widget: its label or browse
+// text, or the whole record with its system values.
+class DbSearchSercom : public KTDbSercom
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID KTSercomBaseInterface_iid)
+    Q_INTERFACES(KTSercomBaseInterface)
+public:
+    explicit DbSearchSercom(QObject* parent = nullptr);
+
+    KTSercomBase* createInstance() override;
+    bool broadcast() override;
+    QString processRequest(const QMultiMap<QString, QString>& params) override;
+    QString label() override;
+    QString name() override;
+    void log(const QString&, const QString&, const QString&, const QString&, const QString&, const QString&,
+             const QString&) override;
+
+private:
+    QStringList columns(KTDbTable* table, const QString& role) const;
+    static QString recordRow(const QSqlQuery& query, KTDbTable* table, const QStringList& columns);
+    static QString recordModifiers(const QSqlQuery& query, const QStringList& columns);
+    KTSercomResponse::Attributes rootAttributes() const override;
+};
+
+#endif
