@@ -60,7 +60,8 @@ CFG
 fi
 server_objects="OmbrixServerDefinitions OmbrixServerBaseObjects OmbrixServerDatabase OmbrixServerConnector
                 OmbrixServerAuthorization MySqlDialectMap PasswordAuthcom
-                DbInsertSercom DbSelectSercom DbBrowseSercom
+                DbInsertSercom DbUpdateSercom DbDeleteSercom DbModifiersSercom DbSelectSercom
+                DbBrowseSercom DbSearchSercom DbMetadataSercom
                 LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet"
 if [ ! -f "$app/OmbrixSystemObjects.cfg" ]; then
     {
