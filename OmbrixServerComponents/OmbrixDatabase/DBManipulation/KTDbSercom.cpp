@@ -28,10 +28,18 @@ const QStringList KTDbSercom::systemFields{
     QStringLiteral("sysEnabled"), QStringLiteral("sysEditable"), QStringLiteral("sysAuthorized"),
     QStringLiteral("sysVisible"), QStringLiteral("sysContext"), QStringLiteral("sysAuthorizationGroup")};
 
-KTDbSercom::KTDbSercom(QObject* parent)
+KTDbSercom::KTDbSercom(const QString& name, const QString& label, bool broadcast, bool writesLog, QObject* parent)
     : KTSercomBase(parent)
+    , _name(name)
+    , _label(label)
+    , _broadcast(broadcast)
+    , _writesLog(writesLog)
 {
 }
+
+QString KTDbSercom::name() { return _name; }
+QString KTDbSercom::label() { return _label; }
+bool KTDbSercom::broadcast() { return _broadcast; }
 
 void KTDbSercom::postSetup()
 {
@@ -55,7 +63,7 @@ void KTDbSercom::setDbController(KTDatabaseController* dbController)
 void KTDbSercom::log(const QString& user, const QString& objectType, const QString& objectKey,
                      const QString& actionKey, const QString& date, const QString& time, const QString& key)
 {
-    if (!_dbController)
+    if (!_writesLog || !_dbController)
         return;
     _dbController->insertRecords(userLogTable,
                                  {{QStringLiteral("NULL"), user, objectType, objectKey, actionKey, key, date, time,

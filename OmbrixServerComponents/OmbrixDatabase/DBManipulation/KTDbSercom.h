@@ -35,8 +35,14 @@ public:
     // The system columns that close every table and every whole row.
     static const QStringList systemFields;
 
-    explicit KTDbSercom(QObject* parent = nullptr);
+    // The constants that tell components apart: the name requests use, the
+    // label the panel shows, whether answers go to the other users and
+    // whether the component keeps the user log.
+    KTDbSercom(const QString& name, const QString& label, bool broadcast, bool writesLog, QObject* parent = nullptr);
 
+    QString name() override;
+    QString label() override;
+    bool broadcast() override;
     // One row of the user log; the reading components log nothing.
     void log(const QString& user, const QString& objectType, const QString& objectKey, const QString& actionKey,
              const QString& date, const QString& time, const QString& key) override;
@@ -108,6 +114,11 @@ protected:
     QString _objectNameEmbedded;
 
 private:
+    const QString _name;
+    const QString _label;
+    const bool _broadcast;
+    const bool _writesLog;
+
     QString lastGeneratedKey() const;
     QStringList rowValues(const QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
                           int binaryEnd, QStringList* display) const;

@@ -10,16 +10,11 @@
 #include <QSqlQuery>
 
 DbBrowseSercom::DbBrowseSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbBrowseSercom"), tr("Visor de datos"), false, false, parent)
 {
 }
 
 KTSercomBase* DbBrowseSercom::createInstance() { return new DbBrowseSercom; }
-bool DbBrowseSercom::broadcast() { return false; }
-QString DbBrowseSercom::label() { return tr("Visor de datos"); }
-QString DbBrowseSercom::name() { return QStringLiteral("DbBrowseSercom"); }
-void DbBrowseSercom::log(const QString&, const QString&, const QString&, const QString&, const QString&,
-                         const QString&, const QString&) {}
 
 QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params)
 {

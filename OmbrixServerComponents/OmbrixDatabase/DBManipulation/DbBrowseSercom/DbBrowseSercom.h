@@ -18,12 +18,7 @@ public:
     explicit DbBrowseSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
-    bool broadcast() override;
     QString processRequest(const QMultiMap<QString, QString>& params) override;
-    QString label() override;
-    QString name() override;
-    void log(const QString&, const QString&, const QString&, const QString&, const QString&, const QString&,
-             const QString&) override;
 
 private:
     KTSercomResponse::Attributes rootAttributes() const override;

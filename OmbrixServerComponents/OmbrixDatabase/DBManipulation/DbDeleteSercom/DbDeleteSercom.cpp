@@ -17,14 +17,11 @@ enum Entry { Key, Enabled, Editable, Authorized, Visible, EntrySize };
 } // namespace
 
 DbDeleteSercom::DbDeleteSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbDeleteSercom"), tr("Borrar Registro"), true, true, parent)
 {
 }
 
 KTSercomBase* DbDeleteSercom::createInstance() { return new DbDeleteSercom; }
-bool DbDeleteSercom::broadcast() { return true; }
-QString DbDeleteSercom::label() { return tr("Borrar Registro"); }
-QString DbDeleteSercom::name() { return QStringLiteral("DbDeleteSercom"); }
 
 QString DbDeleteSercom::processRequest(const QMultiMap<QString, QString>& params)
 {

@@ -10,14 +10,11 @@
 #include <QSqlQuery>
 
 DbInsertSercom::DbInsertSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbInsertSercom"), tr("Insertar Registro"), true, true, parent)
 {
 }
 
 KTSercomBase* DbInsertSercom::createInstance() { return new DbInsertSercom; }
-bool DbInsertSercom::broadcast() { return true; }
-QString DbInsertSercom::label() { return tr("Insertar Registro"); }
-QString DbInsertSercom::name() { return QStringLiteral("DbInsertSercom"); }
 
 QString DbInsertSercom::processRequest(const QMultiMap<QString, QString>& params)
 {

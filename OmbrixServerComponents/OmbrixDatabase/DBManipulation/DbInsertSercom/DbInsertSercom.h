@@ -15,10 +15,7 @@ public:
     explicit DbInsertSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
-    bool broadcast() override;
     QString processRequest(const QMultiMap<QString, QString>& params) override;
-    QString label() override;
-    QString name() override;
 
 private:
     struct Request {

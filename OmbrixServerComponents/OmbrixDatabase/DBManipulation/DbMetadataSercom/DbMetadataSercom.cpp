@@ -4,16 +4,11 @@
 #include <KTDbTable.h>
 
 DbMetadataSercom::DbMetadataSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbMetadataSercom"), tr("Metadata de tabla"), false, false, parent)
 {
 }
 
 KTSercomBase* DbMetadataSercom::createInstance() { return new DbMetadataSercom; }
-bool DbMetadataSercom::broadcast() { return false; }
-QString DbMetadataSercom::label() { return tr("Metadata de tabla"); }
-QString DbMetadataSercom::name() { return QStringLiteral("DbMetadataSercom"); }
-void DbMetadataSercom::log(const QString&, const QString&, const QString&, const QString&, const QString&,
-                           const QString&, const QString&) {}
 
 QString DbMetadataSercom::processRequest(const QMultiMap<QString, QString>& params)
 {

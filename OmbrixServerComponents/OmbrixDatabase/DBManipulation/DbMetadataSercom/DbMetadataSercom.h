@@ -14,12 +14,7 @@ public:
     explicit DbMetadataSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
-    bool broadcast() override;
     QString processRequest(const QMultiMap<QString, QString>& params) override;
-    QString label() override;
-    QString name() override;
-    void log(const QString&, const QString&, const QString&, const QString&, const QString&, const QString&,
-             const QString&) override;
 };
 
 #endif

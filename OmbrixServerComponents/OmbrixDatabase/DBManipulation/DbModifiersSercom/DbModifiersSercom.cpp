@@ -16,14 +16,11 @@ const QString unchanged = QStringLiteral("-1");
 } // namespace
 
 DbModifiersSercom::DbModifiersSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbModifiersSercom"), tr("Cambiar Modificadores"), true, true, parent)
 {
 }
 
 KTSercomBase* DbModifiersSercom::createInstance() { return new DbModifiersSercom; }
-bool DbModifiersSercom::broadcast() { return true; }
-QString DbModifiersSercom::label() { return tr("Cambiar Modificadores"); }
-QString DbModifiersSercom::name() { return QStringLiteral("DbModifiersSercom"); }
 
 QString DbModifiersSercom::processRequest(const QMultiMap<QString, QString>& params)
 {

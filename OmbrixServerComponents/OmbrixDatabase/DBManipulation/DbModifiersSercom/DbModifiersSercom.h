@@ -14,10 +14,7 @@ public:
     explicit DbModifiersSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
-    bool broadcast() override;
     QString processRequest(const QMultiMap<QString, QString>& params) override;
-    QString label() override;
-    QString name() override;
 
 private:
     QString malformed(const QString& tableName, KTDbTable* table, const QStringList& modifiers) const;

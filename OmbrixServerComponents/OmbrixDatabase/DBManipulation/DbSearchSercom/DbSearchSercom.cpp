@@ -23,16 +23,11 @@ QStringList parts(const QString& composition)
 } // namespace
 
 DbSearchSercom::DbSearchSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbSearchSercom"), tr("Visor de datos"), false, false, parent)
 {
 }
 
 KTSercomBase* DbSearchSercom::createInstance() { return new DbSearchSercom; }
-bool DbSearchSercom::broadcast() { return false; }
-QString DbSearchSercom::label() { return tr("Visor de datos"); }
-QString DbSearchSercom::name() { return QStringLiteral("DbSearchSercom"); }
-void DbSearchSercom::log(const QString&, const QString&, const QString&, const QString&, const QString&,
-                         const QString&, const QString&) {}
 
 QString DbSearchSercom::processRequest(const QMultiMap<QString, QString>& params)
 {

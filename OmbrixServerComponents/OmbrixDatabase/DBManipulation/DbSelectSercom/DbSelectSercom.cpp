@@ -9,16 +9,11 @@
 #include <QSqlQuery>
 
 DbSelectSercom::DbSelectSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbSelectSercom"), tr("Select personalizado"), false, false, parent)
 {
 }
 
 KTSercomBase* DbSelectSercom::createInstance() { return new DbSelectSercom; }
-bool DbSelectSercom::broadcast() { return false; }
-QString DbSelectSercom::label() { return tr("Select personalizado"); }
-QString DbSelectSercom::name() { return QStringLiteral("DbSelectSercom"); }
-void DbSelectSercom::log(const QString&, const QString&, const QString&, const QString&, const QString&,
-                         const QString&, const QString&) {}
 
 QString DbSelectSercom::processRequest(const QMultiMap<QString, QString>& params)
 {

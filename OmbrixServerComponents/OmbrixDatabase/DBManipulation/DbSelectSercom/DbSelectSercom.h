@@ -15,12 +15,7 @@ public:
     explicit DbSelectSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
-    bool broadcast() override;
     QString processRequest(const QMultiMap<QString, QString>& params) override;
-    QString label() override;
-    QString name() override;
-    void log(const QString&, const QString&, const QString&, const QString&, const QString&, const QString&,
-             const QString&) override;
 
 private:
     QString failure(const QMultiMap<QString, QString>& params, const QString& error);

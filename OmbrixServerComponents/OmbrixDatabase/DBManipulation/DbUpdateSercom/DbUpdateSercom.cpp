@@ -10,14 +10,11 @@
 #include <QSqlQuery>
 
 DbUpdateSercom::DbUpdateSercom(QObject* parent)
-    : KTDbSercom(parent)
+    : KTDbSercom(QStringLiteral("DbUpdateSercom"), tr("Editar Registro"), true, true, parent)
 {
 }
 
 KTSercomBase* DbUpdateSercom::createInstance() { return new DbUpdateSercom; }
-bool DbUpdateSercom::broadcast() { return true; }
-QString DbUpdateSercom::label() { return tr("Editar Registro"); }
-QString DbUpdateSercom::name() { return QStringLiteral("DbUpdateSercom"); }
 
 QString DbUpdateSercom::processRequest(const QMultiMap<QString, QString>& params)
 {
