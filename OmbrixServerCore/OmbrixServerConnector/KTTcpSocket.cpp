@@ -10,7 +10,9 @@
 #include <KTVersion.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QSqlError>
@@ -134,7 +136,7 @@ void KTTcpSocket::dispatch(const QDomElement& root)
     if (tag == QLatin1String("NegotiateConnection")) {
         processNegotiationRequest(parameters(root));
     } else if (tag == QLatin1String("RequestUpdate")) {
-        // Served by the client update step of the protocol.
+        processUpdateRequest(parameters(root));
     } else if (tag == QLatin1String("ObjectStatus")) {
         processObjectStatus(root);
     } else if (tag == QLatin1String("KeepAlive")) {
@@ -263,6 +265,97 @@ void KTTcpSocket::processNegotiationRequest(const QMap<QString, QString>& params
     writeNegotiationReply(true, message, QString());
     _connectionNegotiated = true;
 }
+
+// ---------------------------------------------------------------------------
+// Client update
+
+// Served in every state, so that a client refused for its version can update.
+void KTTcpSocket::processUpdateRequest(const QMap<QString, QString>& params)
+{
+    _updateSuccess = true;
+    const QString root = _applicationDirectory + QStringLiteral("/Downloads");
+    // The platform names one folder of the download area and nothing else.
+    if (!_operatingSystem.contains(QLatin1Char('/')) && !_operatingSystem.contains(QLatin1String(".."))
+        && !_operatingSystem.contains(QLatin1Char('\\')))
+        processUpdateRequestRecurse(params, root + QStringLiteral("/OmbrixClient-") + _operatingSystem, root);
+
+    const QString location = QStringLiteral("KTTcpSocket::processUpdateRequest()");
+    const QString message = _updateSuccess
+        ? tr("Se envió con éxito todos los componentes de Ombrix Client")
+        : tr("Hubo errores en la actualización de uno o más componentes de Ombrix Client");
+    writeUpdateReply(QStringLiteral("UpdateEnd"), {{QStringLiteral("Status"), _updateSuccess ? "1" : "0"},
+                                                   {QStringLiteral("Message"), message}});
+    emit eventMessage(tr("%1 en la conexión con ID : %2").arg(message).arg(_connectionID),
+                      _updateSuccess ? KT::SuccessMessage : KT::WarningMessage, location);
+}
+
+void KTTcpSocket::processUpdateRequestRecurse(const QMap<QString, QString>& params, const QString& folder,
+                                              const QString& root)
+{
+    const QDir dir(folder);
+    QSettings index(root + QStringLiteral("/ClientVersion.txt"), QSettings::IniFormat);
+    index.beginGroup(QStringLiteral("Files"));
+    for (const QString& name : dir.entryList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Unsorted)) {
+        // A value with commas reads back as a list.
+        const QVariant entry = index.value(name);
+        const QStringList parts = entry.typeId() == QMetaType::QStringList ? entry.toStringList()
+                                                                           : entry.toString().split(QLatin1Char(','));
+        sendUpdateFile(folder, name, params.value(name, QStringLiteral("-")), parts.value(1));
+    }
+    for (const QString& subfolder : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden,
+                                                  QDir::Unsorted))
+        if (subfolder != QLatin1String("Downloads"))
+            processUpdateRequestRecurse(params, folder + QLatin1Char('/') + subfolder, root);
+}
+
+void KTTcpSocket::sendUpdateFile(const QString& folder, const QString& name, const QString& clientSha1,
+                                 const QString& relativePath)
+{
+    QFile file(folder + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        _updateSuccess = false;
+        writeUpdateReply(QStringLiteral("UpdateFile"),
+                         {{QStringLiteral("Status"), QStringLiteral("0")}, {QStringLiteral("Name"), name},
+                          {QStringLiteral("Message"), tr("Error al abrir objeto : '%1'").arg(name)},
+                          {QStringLiteral("RelativePath"), relativePath}});
+        emit eventMessage(tr("No se pudo abrir el archivo : %1").arg(file.fileName()), KT::ErrorMessage,
+                          QStringLiteral("KTTcpSocket::processUpdateRequestRecurse()"));
+        return;
+    }
+    const QByteArray contents = file.readAll();
+    const QString sha1 = QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Sha1).toBase64());
+    const bool current = sha1 == clientSha1;
+    QList<QPair<QString, QString> > children{
+        {QStringLiteral("Status"), QStringLiteral("1")}, {QStringLiteral("Name"), name},
+        {QStringLiteral("Sha1"), sha1},
+        {QStringLiteral("Message"), current ? tr("No se requiere actualizar objeto : '%1'").arg(name)
+                                            : tr("Actualizando objeto : '%1'").arg(name)},
+        {QStringLiteral("RelativePath"), relativePath}};
+    if (!current)
+        children.append({QStringLiteral("Contents"), QString::fromLatin1(contents.toBase64())});
+    writeUpdateReply(QStringLiteral("UpdateFile"), children);
+}
+
+// Update replies carry their Message as the panel message.
+void KTTcpSocket::writeUpdateReply(const QString& tag, const QList<QPair<QString, QString> >& children)
+{
+    QString reply;
+    QXmlStreamWriter writer(&reply);
+    writer.setAutoFormatting(true);
+    writer.writeStartDocument();
+    writer.writeStartElement(tag);
+    QString message;
+    for (const auto& child : children) {
+        writer.writeTextElement(child.first, child.second);
+        if (child.first == QLatin1String("Message"))
+            message = child.second;
+    }
+    writer.writeEndDocument();
+    writeData(reply, _compressionFactor, message, UpdateAction);
+}
+
+// ---------------------------------------------------------------------------
+// Negotiation checks
 
 // Answers and reports the first check the request fails; false when it passes them all.
 bool KTTcpSocket::negotiationRefused(const QMap<QString, QString>& params)

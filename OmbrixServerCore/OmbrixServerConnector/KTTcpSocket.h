@@ -66,6 +66,11 @@ private:
     void loadComponents(const QString& path, bool recursive, bool topLevel, QMap<QString, Component*>& map);
     void setUpComponent(KTAuthcomBase* component);
     void setUpComponent(KTSercomBase* component);
+    void processUpdateRequest(const QMap<QString, QString>& params);
+    void processUpdateRequestRecurse(const QMap<QString, QString>& params, const QString& folder, const QString& root);
+    void sendUpdateFile(const QString& folder, const QString& name, const QString& clientSha1,
+                        const QString& relativePath);
+    void writeUpdateReply(const QString& tag, const QList<QPair<QString, QString> >& children);
     void processObjectStatus(const QDomElement& root);
     void processKeepAlive();
     void processAuthenticate(const QDomElement& root);
@@ -85,6 +90,7 @@ private:
     KTDatabaseController* _dbController = nullptr;
     bool _connectionNegotiated = false;
     bool _connectionAuthenticated = false;
+    bool _updateSuccess = false;
     // Until negotiation sets it, replies go out at zlib's default level.
     int _compressionFactor = -1;
     int _connectionID = 0;
