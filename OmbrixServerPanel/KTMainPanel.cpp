@@ -10,6 +10,7 @@
 #include <KTPluginLoader.h>
 #include <KTServerAuthorization.h>
 #include <KTServerConnector.h>
+#include <KTServerScheduler.h>
 #include <KTVersion.h>
 
 #include <QAction>
@@ -50,6 +51,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     _panelOptions = new KTPanelOptions;
     _panelView = new KTPanelView(this);
     _dbController = new KTDatabaseController(this);
+    _scheduler = new KTServerScheduler(this);
     _connector = new KTServerConnector(this);
     // Relative paths resolve against the working directory, the application directory.
     _connector->setApplicationDirectory(QDir::currentPath());
@@ -117,6 +119,13 @@ void KTMainPanel::connectObjects()
     connect(_connector, &KTServerConnector::eventMessage, this, &KTMainWindow::eventMessage);
     connect(_connector, &KTServerConnector::updateTableRecordDataModelRequested, _dbController,
             &KTDatabaseController::updateTableRecordDataModel);
+
+    connect(_connector, &KTServerConnector::scheduleRequested, _scheduler, &KTServerScheduler::schedule);
+    connect(_connector, &KTServerConnector::updateTaskScheduler, _scheduler,
+            qOverload<>(&KTServerScheduler::updateData));
+    connect(_scheduler, &KTServerScheduler::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(_scheduler, &KTServerScheduler::schedulerModelCreated, this, &KTMainWindow::schedulerModelCreated);
+    connect(_scheduler, &KTServerScheduler::broadcastActionRequest, _connector, &KTServerConnector::broadcastAction);
 
     connect(_dbController, &KTDatabaseController::eventMessage, this, &KTMainWindow::eventMessage);
     connect(_dbController, &KTDatabaseController::statusMessage, statusBar(),
@@ -279,7 +288,9 @@ void KTMainPanel::changeStatus(bool status)
     listenConnections();
     if (_dbController->allTablesLoaded()) {
         _connector->updateData(_dbController);
+        _scheduler->updateData(_dbController);
         _authorization->updateData(_dbController);
+        emit schedulerModelCreated(_scheduler->model());
         emit connectorModelCreated(_connector->model());
         emit authorizationModelCreated(_authorization->model());
     }

@@ -13,6 +13,7 @@ class KTPanelView;
 class KTPanetBase;
 class KTServerAuthorization;
 class KTServerConnector;
+class KTServerScheduler;
 class QAction;
 class QLabel;
 class QTimer;
@@ -51,6 +52,7 @@ public:
     KTDatabaseController* dbController() const { return _dbController; }
     KTServerConnector* connector() const { return _connector; }
     KTServerAuthorization* authorization() const { return _authorization; }
+    KTServerScheduler* scheduler() const { return _scheduler; }
     KTPanelView* panelView() const { return _panelView; }
     QAction* panetAction(const QString& name) const { return _actionMap.value(name); }
     QStringList systemObjectsListClient() const { return _systemObjectsListClient; }
@@ -85,6 +87,7 @@ private:
     KTPanelView* _panelView = nullptr;
     KTServerAuthorization* _authorization = nullptr;
     KTServerConnector* _connector = nullptr;
+    KTServerScheduler* _scheduler = nullptr;
     bool _initServerSearchingUpdates = true;
     QLabel* _panelStatus = nullptr;
     QTimer* _keepAliveTimer = nullptr;

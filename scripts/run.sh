@@ -59,7 +59,7 @@ ConnectivityPassword=$COMPANY_PASSWORD
 CFG
 fi
 server_objects="OmbrixServerDefinitions OmbrixServerBaseObjects OmbrixServerDatabase OmbrixServerConnector
-                OmbrixServerAuthorization MySqlDialectMap PasswordAuthcom
+                OmbrixServerAuthorization OmbrixServerScheduler MySqlDialectMap PasswordAuthcom
                 DbInsertSercom DbUpdateSercom DbDeleteSercom DbModifiersSercom DbSelectSercom
                 DbBrowseSercom DbSearchSercom DbMetadataSercom
                 LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet"

@@ -7,7 +7,9 @@
 #include <KTPanelView.h>
 #include <KTPanelViewPage.h>
 #include <KTPanetBase.h>
+#include <KTProtocolClient.h>
 #include <KTServerConnector.h>
+#include <KTServerScheduler.h>
 
 #include <QDir>
 #include <QStandardItemModel>
@@ -109,6 +111,7 @@ private Q_SLOTS:
         KTMainPanel panel;
         QSignalSpy events(&panel, &KTMainWindow::eventMessage);
         QSignalSpy connectorModels(&panel, &KTMainWindow::connectorModelCreated);
+        QSignalSpy schedulerModels(&panel, &KTMainWindow::schedulerModelCreated);
         panel.readServerSettings();
         QVERIFY(!panel.connector()->isListening());
 
@@ -145,6 +148,14 @@ private Q_SLOTS:
         QCOMPARE(panel.connector()->serverPort(), port);
         QCOMPARE(panel.connector()->unitParams(), unit);
         QCOMPARE(connectorModels.size(), models + 1);
+        // The scheduler page gets the stored tasks, and a client's schedule reaches them.
+        QVERIFY(!schedulerModels.isEmpty());
+        QCOMPARE(schedulerModels.last().at(0).value<QStandardItemModel*>(), panel.scheduler()->model());
+        const int tasks = panel.scheduler()->model()->rowCount();
+        client.sendText(KTProtocolClient::schedule({{"SourceUser", "2"}, {"TargetGroup", "1"}, {"TaskType", "3"},
+                                                   {"RequestDate", "2026-12-07"}, {"Users", "2"},
+                                                   {"Command", "NULL,2,1,2026-12-07,10:00,A,B,QQ==,1,2,1,2,0,1"}}));
+        QTRY_COMPARE(panel.scheduler()->model()->rowCount(), tasks + 1);
 
         panel.changeStatus(false);
         QVERIFY(!panel.connector()->isListening());
