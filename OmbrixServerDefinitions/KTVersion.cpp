@@ -68,9 +68,25 @@ QString KTVersion::vendorWebAddress()
 
 QString KTVersion::upgradeDatabaseDriver() { return QStringLiteral("QMYSQL"); }
 QString KTVersion::upgradeDatabaseName() { return QStringLiteral("OmbrixLicenseDB"); }
-QString KTVersion::upgradeDatabaseUser() { return QStringLiteral("root"); }
-QString KTVersion::upgradeDatabasePassword() { return QStringLiteral("kd517zq_#*!_314"); }
-int KTVersion::upgradeDatabasePort() { return 3306; }
+// Like the host, the account and port are the deployment's to override.
+QString KTVersion::upgradeDatabaseUser()
+{
+    const QString user = qEnvironmentVariable("OMBRIX_UPGRADE_USER");
+    return user.isEmpty() ? QStringLiteral("root") : user;
+}
+
+QString KTVersion::upgradeDatabasePassword()
+{
+    return qEnvironmentVariableIsSet("OMBRIX_UPGRADE_PASSWORD") ? qEnvironmentVariable("OMBRIX_UPGRADE_PASSWORD")
+                                                               : QStringLiteral("kd517zq_#*!_314");
+}
+
+int KTVersion::upgradeDatabasePort()
+{
+    bool numeric = false;
+    const int port = qEnvironmentVariableIntValue("OMBRIX_UPGRADE_PORT", &numeric);
+    return numeric && port > 0 ? port : 3306;
+}
 
 QString KTVersion::simplifiedVersion(const QString& version)
 {

@@ -100,6 +100,24 @@ private Q_SLOTS:
         qunsetenv("OMBRIX_UPGRADE_HOST");
         QCOMPARE(KTVersion::upgradeHost(), builtIn);
     }
+
+    void upgradeAccountIsOverridable()
+    {
+        const int port = KTVersion::upgradeDatabasePort();
+        const QString user = KTVersion::upgradeDatabaseUser();
+        qputenv("OMBRIX_UPGRADE_PORT", "33306");
+        qputenv("OMBRIX_UPGRADE_USER", "OmbrixAdm");
+        qputenv("OMBRIX_UPGRADE_PASSWORD", "");
+        QCOMPARE(KTVersion::upgradeDatabasePort(), 33306);
+        QCOMPARE(KTVersion::upgradeDatabaseUser(), QStringLiteral("OmbrixAdm"));
+        QCOMPARE(KTVersion::upgradeDatabasePassword(), QString());
+        qputenv("OMBRIX_UPGRADE_PORT", "puerto");
+        QCOMPARE(KTVersion::upgradeDatabasePort(), port);
+        for (const char* name : {"OMBRIX_UPGRADE_PORT", "OMBRIX_UPGRADE_USER", "OMBRIX_UPGRADE_PASSWORD"})
+            qunsetenv(name);
+        QCOMPARE(KTVersion::upgradeDatabaseUser(), user);
+        QVERIFY(!KTVersion::upgradeDatabasePassword().isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_KTVersion)
