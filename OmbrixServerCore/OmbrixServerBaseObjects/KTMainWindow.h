@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMap>
+#include <QMultiMap>
 #include <QStringList>
 
 class QStandardItemModel;
@@ -52,7 +53,7 @@ public Q_SLOTS:
 Q_SIGNALS:
     void downloadCompleted();
     void downloadListUpdated(QMap<QString, QStringList> downloadMap,
-                             QMap<QString, QStringList> clientDownloadMap,
+                             QMultiMap<QString, QStringList> clientDownloadMap,
                              QString serverUpgradeLog, QString serverCommands,
                              QString clientUpgradeLog, QString clientCommands);
     void eventMessage(const QString& message, int status, const QString& objectLocation);

@@ -103,11 +103,11 @@ bool KTUpgradeDatabase::publish(const Release& release, const QString& folder)
         _lastError = query.lastError().text();
         return false;
     }
-    return insertFiles(lastKey(), folder) && run("INSERT IGNORE INTO _AccessList SELECT c.pkyClient, "
+    return insertFiles(lastKey(), release.platform, folder) && run("INSERT IGNORE INTO _AccessList SELECT c.pkyClient, "
                                                  "o.pkySystemObject, 1 FROM _Client c, _SystemObject o");
 }
 
-bool KTUpgradeDatabase::insertFiles(qint64 software, const QString& folder)
+bool KTUpgradeDatabase::insertFiles(qint64 software, int platform, const QString& folder)
 {
     QDirIterator files(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
     while (files.hasNext()) {
@@ -119,10 +119,13 @@ bool KTUpgradeDatabase::insertFiles(qint64 software, const QString& folder)
         }
         const QByteArray contents = file.readAll();
         const QString name = files.fileName();
-        const qint64 object = systemObject(KTVersion::file2Object(name, 0));
+        // Object names as the platform's own installation names them, so that
+        // one client program has one name on every platform.
+        const QString objectName = KTVersion::file2Object(name, platform);
+        const qint64 object = systemObject(objectName);
         QSqlQuery blob(_database);
         blob.prepare("INSERT INTO _Blob (fldName, fldSize, fldDescription, fldContents, fldSHA1) VALUES (?, ?, ?, ?, ?)");
-        blob.addBindValue(KTVersion::file2Object(name, 0));
+        blob.addBindValue(objectName);
         blob.addBindValue(contents.size());
         blob.addBindValue(name);
         blob.addBindValue(contents);

@@ -50,7 +50,7 @@ public:
 
 private:
     bool run(const QString& statement);
-    bool insertFiles(qint64 software, const QString& folder);
+    bool insertFiles(qint64 software, int platform, const QString& folder);
     qint64 systemObject(const QString& name);
     qint64 lastKey();
 
