@@ -11,6 +11,7 @@
 #include <KTServerAuthorization.h>
 #include <KTServerConnector.h>
 #include <KTServerScheduler.h>
+#include <KTServerUpdater.h>
 #include <KTVersion.h>
 
 #include <QAction>
@@ -44,6 +45,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
 {
     setUpForm();
     qRegisterMetaType<QMap<QString, QStringList> >("QMap <QString, QStringList>");
+    qRegisterMetaType<QMultiMap<QString, QStringList> >("QMultiMap<QString, QStringList>");
     qRegisterMetaType<QList<int> >("QList<int>");
     qRegisterMetaType<QList<QStringList> >("QList<QStringList>");
     setWindowIcon(QIcon(QStringLiteral(":/Resources/Images/imgOmbrixServerLogo.png")));
@@ -51,10 +53,12 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     _panelOptions = new KTPanelOptions;
     _panelView = new KTPanelView(this);
     _dbController = new KTDatabaseController(this);
+    _updater = new KTServerUpdater(this);
     _scheduler = new KTServerScheduler(this);
     _connector = new KTServerConnector(this);
     // Relative paths resolve against the working directory, the application directory.
     _connector->setApplicationDirectory(QDir::currentPath());
+    _updater->setApplicationDirectory(QDir::currentPath());
     _authorization = new KTServerAuthorization(this);
     _keepAliveTimer = new QTimer(this);
     setCentralWidget(_panelView);
@@ -127,6 +131,7 @@ void KTMainPanel::connectObjects()
     connect(_scheduler, &KTServerScheduler::schedulerModelCreated, this, &KTMainWindow::schedulerModelCreated);
     connect(_scheduler, &KTServerScheduler::broadcastActionRequest, _connector, &KTServerConnector::broadcastAction);
 
+    connectUpdater();
     connect(_dbController, &KTDatabaseController::eventMessage, this, &KTMainWindow::eventMessage);
     connect(_dbController, &KTDatabaseController::statusMessage, statusBar(),
             [this](const QString& message) { statusBar()->showMessage(message); });
@@ -310,6 +315,38 @@ void KTMainPanel::listenConnections()
     else
         emit eventMessage(tr("El servidor no pudo abrir el puerto %1 con los párametros especificados").arg(_serverPort),
                           KT::ErrorMessage, location);
+}
+
+void KTMainPanel::connectUpdater()
+{
+    connect(_updater, &KTServerUpdater::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(_updater, &KTServerUpdater::clientObjectDownloadStatusUpdated, this,
+            &KTMainWindow::clientObjectDownloadStatusUpdated);
+    connect(_updater, &KTServerUpdater::objectDownloadStatusUpdated, this, &KTMainWindow::objectDownloadStatusUpdated);
+    connect(_updater, &KTServerUpdater::upgradeStatusChanged, this, &KTMainWindow::upgradeStatusChanged);
+    connect(_updater, &KTServerUpdater::upgradeThreadFinished, this, &KTMainWindow::upgradeThreadFinished);
+    connect(_updater, &KTServerUpdater::upgradeThreadStarted, this, &KTMainWindow::upgradeThreadStarted);
+    connect(_updater, &KTServerUpdater::downloadListUpdated, this, &KTMainWindow::downloadListUpdated);
+    connect(_updater, &KTServerUpdater::downloadCompleted, this, &KTMainWindow::downloadCompleted);
+    connect(_updater, &KTServerUpdater::customQueryRequested, this, &KTMainPanel::executeCustomQuery);
+}
+
+// ---------------------------------------------------------------------------
+// Updates
+
+void KTMainPanel::checkUpdates()
+{
+    _updater->checkUpdates(_companyName, _password);
+}
+
+void KTMainPanel::downloadUpdates()
+{
+    _updater->downloadUpdates();
+}
+
+void KTMainPanel::prepareInstallation(QString serverCommands)
+{
+    _updater->performInstall(serverCommands);
 }
 
 void KTMainPanel::sendKeepAlive()

@@ -14,13 +14,14 @@ class KTPanetBase;
 class KTServerAuthorization;
 class KTServerConnector;
 class KTServerScheduler;
+class KTServerUpdater;
 class QAction;
 class QLabel;
 class QTimer;
 class QToolBar;
 
 // The server process's window. It owns the server's core objects (database
-// controller, connector, authorization model), wires their signals together,
+// controller, updater, scheduler, connector, authorization model), wires their signals together,
 // reads the settings, loads the panel pages and brings the database up; it is
 // the concrete facade that libraries and pages reach through KTMainWindow.
 class KTMainPanel : public KTMainWindow
@@ -53,12 +54,15 @@ public:
     KTServerConnector* connector() const { return _connector; }
     KTServerAuthorization* authorization() const { return _authorization; }
     KTServerScheduler* scheduler() const { return _scheduler; }
+    KTServerUpdater* updater() const { return _updater; }
     KTPanelView* panelView() const { return _panelView; }
     QAction* panetAction(const QString& name) const { return _actionMap.value(name); }
     QStringList systemObjectsListClient() const { return _systemObjectsListClient; }
 
 public Q_SLOTS:
     bool loadTablesFromFiles() override;
+    void checkUpdates() override;
+    void downloadUpdates() override;
     void loadSettings() override;
     void loadTableRecordData() override;
     void updateDatabase() override;
@@ -68,6 +72,7 @@ public Q_SLOTS:
     void changeStatus(bool status);
     void sendKeepAlive();
     void executeCustomQuery(QString customQuery);
+    void prepareInstallation(QString serverCommands);
     void showPanelOptions();
     void updatePanelValues(int rows, int columns);
     void panetSetChecked(QString name, bool shown);
@@ -77,6 +82,7 @@ public Q_SLOTS:
 private:
     void setUpForm();
     void connectObjects();
+    void connectUpdater();
     void readSystemObjects();
     void loadPanetFile(const QString& dirName, const QString& fileName);
     void setUpPanets();
@@ -88,6 +94,7 @@ private:
     KTServerAuthorization* _authorization = nullptr;
     KTServerConnector* _connector = nullptr;
     KTServerScheduler* _scheduler = nullptr;
+    KTServerUpdater* _updater = nullptr;
     bool _initServerSearchingUpdates = true;
     QLabel* _panelStatus = nullptr;
     QTimer* _keepAliveTimer = nullptr;

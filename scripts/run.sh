@@ -59,7 +59,7 @@ ConnectivityPassword=$COMPANY_PASSWORD
 CFG
 fi
 server_objects="OmbrixServerDefinitions OmbrixServerBaseObjects OmbrixServerDatabase OmbrixServerConnector
-                OmbrixServerAuthorization OmbrixServerScheduler MySqlDialectMap PasswordAuthcom
+                OmbrixServerAuthorization OmbrixServerScheduler OmbrixServerUpdater MySqlDialectMap PasswordAuthcom
                 DbInsertSercom DbUpdateSercom DbDeleteSercom DbModifiersSercom DbSelectSercom
                 DbBrowseSercom DbSearchSercom DbMetadataSercom
                 LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet"
@@ -87,6 +87,14 @@ Tabs=1
 ActivatedPanets=LogPanet--0,0,0|DatabasePanet--0,0,1|ConnectorPanet--0,1,0|AuthorizationPanet--0,1,1
 CFG
 fi
+
+# A demonstration upgrade service in the same MariaDB: the demo account holds
+# no newer release, so a check on the update page finds nothing to download.
+export OMBRIX_UPGRADE_HOST=127.0.0.1 OMBRIX_UPGRADE_PORT=$DB_PORT OMBRIX_UPGRADE_USER=OmbrixAdm \
+       OMBRIX_UPGRADE_PASSWORD=$DB_PASSWORD
+"$app/OmbrixUpgradeAdmin" create
+"$app/OmbrixUpgradeAdmin" account --company "Empresa Demo" --account-password "$DB_PASSWORD" \
+    --server-upgrade 01.30.00 --client-upgrade 02.08.01 --client-platforms 2
 
 [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
 echo "Ombrix Server: port $SERVER_PORT on every IPv4 address (company 'Empresa Demo')."

@@ -10,6 +10,7 @@
 #include <KTProtocolClient.h>
 #include <KTServerConnector.h>
 #include <KTServerScheduler.h>
+#include <KTServerUpdater.h>
 
 #include <QDir>
 #include <QStandardItemModel>
@@ -176,6 +177,29 @@ private Q_SLOTS:
         QVERIFY(events.first().at(0).toString().startsWith(
             "Error en la ejecución de Query : 'SELECT * FROM tablaInexistente'. BD: '"));
         panel.panetSetChecked("NoExiste", true);
+    }
+
+    // The SQL lines of a server release run on the panel's own connection.
+    void installRunsTheReleaseStatements()
+    {
+        writeFile("OmbrixServer.cfg", serverSettings());
+        KTMainPanel panel;
+        panel.readServerSettings();
+        QVERIFY(panel.establishConnection());
+        QTemporaryDir installation;
+        panel.updater()->setApplicationDirectory(installation.path());
+        QSignalSpy events(&panel, &KTMainWindow::eventMessage);
+        panel.prepareInstallation("SQL|DROP TABLE IF EXISTS upgRelease|\n"
+                                  "SQL|CREATE TABLE upgRelease (a INT)|\n"
+                                  "SQL|INSERT INTO tablaInexistente VALUES (1)|\n"
+                                  "FILE|libKTNew.so|lib\n"
+                                  "SQL|INSERT INTO upgRelease VALUES (7)|");
+        disconnect(qApp, &QCoreApplication::aboutToQuit, panel.updater(), nullptr);
+        QCOMPARE(eventTexts(events).first(), QStringLiteral("Comenzando instalación de nuevas versiones"));
+        QCOMPARE(KTTestServer::eventsOfType(events, 0).size(), 1);
+        QSqlQuery rows = panel.dbController()->customQuery("SELECT a FROM upgRelease");
+        QVERIFY(rows.next());
+        QCOMPARE(rows.value(0).toInt(), 7);
     }
 
     // What an operator sees after start-up, saved for a person to look at.
