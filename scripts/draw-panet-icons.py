@@ -10,7 +10,7 @@ import runpy
 
 _panel = runpy.run_path(os.path.join(os.path.dirname(os.path.abspath(__file__)), "draw-panel-icons.py"))
 png, render = _panel["png"], _panel["render"]
-circle, rect, rounded, segment = (_panel[name] for name in ("circle", "rect", "rounded", "segment"))
+circle, ring, rect, rounded, segment = (_panel[name] for name in ("circle", "ring", "rect", "rounded", "segment"))
 tick, cross = _panel["tick"], _panel["cross"]
 PURPLE, BLUE, GREEN, RED, GREY, WHITE = (_panel[name] for name in ("PURPLE", "BLUE", "GREEN", "RED", "GREY", "WHITE"))
 YELLOW = (169, 145, 13)
@@ -86,6 +86,47 @@ ICONS = {
         [(GREY, segment(16, 16, 7, 7, 2.5)), (GREY, segment(16, 16, 25, 7, 2.5)), (GREY, segment(16, 16, 16, 26, 2.5)),
          (PURPLE, circle(16, 16, 5)), (BLUE, circle(7, 7, 4)), (BLUE, circle(25, 7, 4)), (GREEN, circle(16, 26, 4))],
 }
+
+
+def arrow_down(colour, cx=16, top=4, bottom=27):
+    """A thick downward arrow: a shaft and a head."""
+    return [(colour, rect(cx - 3, top, cx + 3, bottom - 8)), (colour, triangle(cx - 9, bottom - 10, cx + 9, bottom - 10, cx, bottom))]
+
+
+def sheet(colour):
+    """A page of a file with a folded corner."""
+    return [(colour, rounded(7, 3, 25, 29, 2)), (WHITE, rounded(9, 5, 23, 27, 1)), (colour, triangle(18, 3, 25, 3, 25, 10))]
+
+
+def word_size(colour, bits):
+    """Bars under a platform mark: one for 32 bits, two for 64."""
+    return [(colour, rect(6 + 5 * i, 26, 9 + 5 * i, 29)) for i in range(bits // 32)]
+
+
+UPDATE = CORE + "/UpdatePanet/Images/"
+LINUX = [(BLUE, ellipse(16, 13, 8, 10)), (WHITE, ellipse(16, 15, 5, 7)), (YELLOW, triangle(13, 9, 19, 9, 16, 12)),
+         (BLUE, circle(14, 7, 1)), (BLUE, circle(18, 7, 1))]
+WINDOWS = [(colour, rect(x0, y0, x0 + 9, y0 + 9)) for colour, x0, y0 in
+           ((RED, 6, 3), (GREEN, 17, 3), (BLUE, 6, 14), (YELLOW, 17, 14))]
+ICONS.update({
+    UPDATE + "UpdatePanet.png": [(BLUE, ring(16, 16, 14, 11))] + arrow_down(GREEN, top=6, bottom=26),
+    UPDATE + "UpdatePanetConfig.png": gear(GREEN),
+    UPDATE + "PanetDownload.png": arrow_down(GREEN) + [(BLUE, rect(5, 27, 27, 30))],
+    UPDATE + "UpdatePanetInfo.png": [(BLUE, circle(16, 16, 14)), (WHITE, circle(16, 9, 2.5)), (WHITE, rect(14, 13, 18, 25))],
+    UPDATE + "UpdatePanetInstall.png": [(PURPLE, rounded(4, 16, 28, 29, 2))] + arrow_down(GREEN, top=2, bottom=22),
+    UPDATE + "PanetStopped.png": [(GREY, circle(16, 16, 13)), (WHITE, rect(11, 11, 21, 21))],
+    UPDATE + "PanetCheckingUpdates.png": [(BLUE, ring(13, 13, 10, 7)), (BLUE, segment(20, 20, 28, 28, 4))],
+    UPDATE + "PanetNoUpgrades.png": [(GREEN, circle(16, 16, 13))] + tick(WHITE),
+    UPDATE + "PanetDownloading.png": [(BLUE, circle(16, 16, 14))] + arrow_down(WHITE, top=7, bottom=25),
+    UPDATE + "PanetUpgrading.png": [(PURPLE, circle(16, 16, 14))] + gear(WHITE)[-2:] + [(PURPLE, circle(16, 16, 3))],
+    UPDATE + "UpdatePanetFileNotDownloaded.png": sheet(GREY) + [(RED, circle(24, 24, 6))],
+    UPDATE + "UpdatePanetFileAlreadyDownloaded.png": sheet(BLUE) + badge(GREEN, tick),
+    UPDATE + "UpdatePanetFileAlreadyInstalled.png": sheet(PURPLE) + badge(BLUE, tick),
+    UPDATE + "UpdatePanetLogoLinux32.png": LINUX + word_size(GREY, 32),
+    UPDATE + "UpdatePanetLogoLinux64.png": LINUX + word_size(GREY, 64),
+    UPDATE + "UpdatePanetLogoWindows32.png": WINDOWS + word_size(GREY, 32),
+    UPDATE + "UpdatePanetLogoWindows64.png": WINDOWS + word_size(GREY, 64),
+})
 
 if __name__ == "__main__":
     for path, layers in ICONS.items():

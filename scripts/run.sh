@@ -62,7 +62,7 @@ server_objects="OmbrixServerDefinitions OmbrixServerBaseObjects OmbrixServerData
                 OmbrixServerAuthorization OmbrixServerScheduler OmbrixServerUpdater MySqlDialectMap PasswordAuthcom
                 DbInsertSercom DbUpdateSercom DbDeleteSercom DbModifiersSercom DbSelectSercom
                 DbBrowseSercom DbSearchSercom DbMetadataSercom
-                LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet"
+                LogPanet DatabasePanet ConnectorPanet AuthorizationPanet SchedulerPanet UpdatePanet"
 if [ ! -f "$app/OmbrixSystemObjects.cfg" ]; then
     {
         echo "[ServerFiles]"
