@@ -108,13 +108,9 @@ void KTDownloader::checkUpdates()
         return stop(tr("La variable que contiene el password no está inicializada.\nContáctese con su proveedor."),
                     KT::BugMessage, checkSource);
 
-    QSqlQuery account(QSqlDatabase::database(connectionName));
-    account.exec(QStringLiteral("SELECT codCurrentServerSoftware, codUpgradeServerSoftware, fldServerDownloaded FROM "
-                                "_Client WHERE fldName = %1 AND codClientStatus = 1 AND fldUnitPassword = %2 ;")
-                     .arg(quoted(_companyName), quoted(_password)));
-    if (!account.next())
-        return stop(tr("La cuenta '%1' no existe, no está activa o su password es incorrecto.\nContáctese con su "
-                       "proveedor.").arg(_companyName), KT::ErrorMessage, checkSource);
+    QSqlQuery account = accountQuery(QStringLiteral("Server"));
+    if (!account.isValid())
+        return;
     _currentRegisteredVersion = account.value(0).toString();
     _upgradeServerVersion = account.value(1).toString();
 
@@ -132,6 +128,40 @@ void KTDownloader::checkUpdates()
     report(tr("La lista de actualizaciones ha sido completada"), KT::InformationMessage);
     emit upgradeStatusChanged(0);
     emit upgradeTerminated();
+}
+
+// The account's recorded and assigned release of one product ("Server" or
+// "Client"), positioned on its row; not valid, after the error event, when
+// the account is unknown, inactive or the password is wrong.
+QSqlQuery KTDownloader::accountQuery(const QString& product)
+{
+    QSqlQuery account(QSqlDatabase::database(connectionName));
+    account.exec(QStringLiteral("SELECT codCurrent%1Software, codUpgrade%1Software, fld%1Downloaded FROM _Client "
+                                "WHERE fldName = %2 AND codClientStatus = 1 AND fldUnitPassword = %3 ;")
+                     .arg(product, quoted(_companyName), quoted(_password)));
+    if (!account.next())
+        stop(tr("La cuenta '%1' no existe, no está activa o su password es incorrecto.\nContáctese con su proveedor.")
+                 .arg(_companyName), KT::ErrorMessage, checkSource);
+    return account;
+}
+
+// The release's files, after the event that announces it; not active, after
+// the error event, when the release has none.
+QSqlQuery KTDownloader::fileList(int softwareType, const QString& platform, const QString& version)
+{
+    QSqlQuery rows(QSqlDatabase::database(connectionName));
+    rows.exec(fileListQuery(softwareType, platform, version));
+    if (rows.size() <= 0) {
+        stop(tr("La lista de archivos a descargar está vacia.\nContáctese con su proveedor."), KT::BugMessage,
+             checkSource);
+        rows.finish();
+        return rows;
+    }
+    report(tr("Se encontró una nueva versión de %1 (version  %2). Generando tabla de descarga ...")
+               .arg(softwareType == serverSoftware ? QStringLiteral("Ombrix Server") : QStringLiteral("Ombrix Client"),
+                    version),
+           KT::InformationMessage);
+    return rows;
 }
 
 bool KTDownloader::connectToUpgradeDatabase()
@@ -196,16 +226,9 @@ QString KTDownloader::fileListQuery(int softwareType, const QString& platform, c
 
 bool KTDownloader::buildServerTable()
 {
-    QSqlQuery rows(QSqlDatabase::database(connectionName));
-    rows.exec(fileListQuery(serverSoftware, platformCode(), _upgradeServerVersion));
-    if (rows.size() <= 0) {
-        stop(tr("La lista de archivos a descargar está vacia.\nContáctese con su proveedor."), KT::BugMessage,
-             checkSource);
+    QSqlQuery rows = fileList(serverSoftware, platformCode(), _upgradeServerVersion);
+    if (!rows.isActive())
         return false;
-    }
-    report(tr("Se encontró una nueva versión de Ombrix Server (version  %1). Generando tabla de descarga ...")
-               .arg(_upgradeServerVersion),
-           KT::InformationMessage);
     const QString folder = QStringLiteral("OmbrixServer-") + KTVersion::operatingSystemLiteral();
     if (!QDir().mkpath(downloadsPath() + QLatin1Char('/') + folder)) {
         stop(tr("No se pudo crear directorio de descarga : %1").arg(folder), KT::ErrorMessage, folderSource);
@@ -226,20 +249,10 @@ bool KTDownloader::buildServerTable()
                  KT::ErrorMessage, checkSource);
             return false;
         }
-        QString state = QStringLiteral("0");
-        if (_fileMap.value(object, QStringLiteral("-")) == entry.at(Sha1)) {
-            state = QStringLiteral("2");
-        } else if (downloaded.contains(object)) {
-            bool readable = false;
-            const QString path = downloadsPath() + QLatin1Char('/') + folder + QLatin1Char('/') + downloaded.value(object);
-            const QString digest = fileDigest(path, &readable);
-            if (!readable) {
-                stop(tr("No fue posible abrir el archivo : %1").arg(downloaded.value(object)), KT::ErrorMessage,
-                     checkSource);
-                return false;
-            }
-            state = digest == entry.at(Sha1) ? QStringLiteral("1") : QStringLiteral("0");
-        }
+        QString state = QStringLiteral("2");
+        if (_fileMap.value(object, QStringLiteral("-")) != entry.at(Sha1)
+            && !downloadedState(folder, downloaded.value(object), entry.at(Sha1), &state))
+            return false;
         pending = pending || state == QLatin1String("0");
         entry << state << rows.value(11).toString() << folder;
         _downloadMap.insert(object, entry);
@@ -259,15 +272,9 @@ bool KTDownloader::buildServerTable()
 
 bool KTDownloader::buildClientTable()
 {
-    QSqlQuery account(QSqlDatabase::database(connectionName));
-    account.exec(QStringLiteral("SELECT codCurrentClientSoftware, codUpgradeClientSoftware, fldClientDownloaded FROM "
-                                "_Client WHERE fldName = %1 AND codClientStatus = 1 AND fldUnitPassword = %2 ;")
-                     .arg(quoted(_companyName), quoted(_password)));
-    if (!account.next()) {
-        stop(tr("La cuenta '%1' no existe, no está activa o su password es incorrecto.\nContáctese con su proveedor.")
-                 .arg(_companyName), KT::ErrorMessage, checkSource);
+    QSqlQuery account = accountQuery(QStringLiteral("Client"));
+    if (!account.isValid())
         return false;
-    }
     _upgradeClientVersion = account.value(1).toString();
     const QString installed = installedClientVersion();
     if (installed > account.value(0).toString()
@@ -278,16 +285,9 @@ bool KTDownloader::buildClientTable()
         report(tr("No existen versiones de Ombrix Client nuevas asignadas a esta cuenta."), KT::InformationMessage);
         return true;
     }
-    QSqlQuery rows(QSqlDatabase::database(connectionName));
-    rows.exec(fileListQuery(clientSoftware, QString(), _upgradeClientVersion));
-    if (rows.size() <= 0) {
-        stop(tr("La lista de archivos a descargar está vacia.\nContáctese con su proveedor."), KT::BugMessage,
-             checkSource);
+    QSqlQuery rows = fileList(clientSoftware, QString(), _upgradeClientVersion);
+    if (!rows.isActive())
         return false;
-    }
-    report(tr("Se encontró una nueva versión de Ombrix Client (version  %1). Generando tabla de descarga ...")
-               .arg(_upgradeClientVersion),
-           KT::InformationMessage);
     QString platform;
     while (rows.next()) {
         if (!clientRow(rows))
@@ -319,19 +319,9 @@ bool KTDownloader::clientRow(const QSqlQuery& rows)
         return false;
     }
     const QMap<QString, QString> downloaded = downloadedFiles(folder, platform);
-    QString state = QStringLiteral("0");
-    if (downloaded.contains(object)) {
-        bool readable = false;
-        const QString digest = fileDigest(downloadsPath() + QLatin1Char('/') + folder + QLatin1Char('/')
-                                              + downloaded.value(object), &readable);
-        if (!readable) {
-            stop(tr("No fue posible abrir el archivo : %1").arg(downloaded.value(object)), KT::ErrorMessage,
-                 checkSource);
-            return false;
-        }
-        if (digest == entry.at(Sha1))
-            state = QStringLiteral("1");
-    }
+    QString state;
+    if (!downloadedState(folder, downloaded.value(object), entry.at(Sha1), &state))
+        return false;
     entry << state << rows.value(11).toString() << folder << QString::number(platform);
     _clientDownloadMap.insert(object, entry);
     return true;
@@ -352,6 +342,26 @@ QString KTDownloader::releaseTexts(const QString& column, int softwareType, cons
     while (query.next())
         text += query.value(0).toString() + QLatin1Char('\n');
     return text;
+}
+
+// "1" when the download folder holds the file with the expected digest, "0"
+// when it holds another or none; false, after the error event, when the file
+// cannot be read.
+bool KTDownloader::downloadedState(const QString& folder, const QString& fileName, const QString& sha1,
+                                   QString* state)
+{
+    *state = QStringLiteral("0");
+    if (fileName.isEmpty())
+        return true;
+    bool readable = false;
+    const QString digest = fileDigest(downloadsPath() + QLatin1Char('/') + folder + QLatin1Char('/') + fileName, &readable);
+    if (!readable) {
+        stop(tr("No fue posible abrir el archivo : %1").arg(fileName), KT::ErrorMessage, checkSource);
+        return false;
+    }
+    if (digest == sha1)
+        *state = QStringLiteral("1");
+    return true;
 }
 
 void KTDownloader::recurseDirectory(const QString& dirName)

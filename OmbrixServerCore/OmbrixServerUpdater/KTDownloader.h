@@ -40,6 +40,9 @@ Q_SIGNALS:
 
 private:
     bool connectToUpgradeDatabase();
+    QSqlQuery accountQuery(const QString& product);
+    QSqlQuery fileList(int softwareType, const QString& platform, const QString& version);
+    bool downloadedState(const QString& folder, const QString& fileName, const QString& sha1, QString* state);
     bool synchronise(const QString& column, const QString& installed, const QString& recorded, bool server);
     bool buildServerTable();
     bool buildClientTable();
