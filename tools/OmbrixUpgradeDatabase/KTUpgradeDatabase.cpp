@@ -139,7 +139,9 @@ bool KTUpgradeDatabase::insertFiles(qint64 software, int platform, const QString
         link.addBindValue(software);
         link.addBindValue(object);
         link.addBindValue(lastKey());
-        link.addBindValue(QDir(folder).relativeFilePath(files.filePath()));
+        // The folder the file goes to, relative to the installation ("." for its top).
+        const QString relativeFolder = QDir(folder).relativeFilePath(files.fileInfo().path());
+        link.addBindValue(relativeFolder.isEmpty() ? QStringLiteral(".") : relativeFolder);
         if (!link.exec()) {
             _lastError = link.lastError().text();
             return false;

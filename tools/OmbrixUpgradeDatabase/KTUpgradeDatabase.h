@@ -42,7 +42,8 @@ public:
     bool createSchema();
     // Adds the account, or replaces the one of the same company.
     bool setAccount(const Account& account);
-    // Publishes every file under folder (recursively; relative paths kept)
+    // Publishes every file under folder (recursively; each file's folder,
+    // relative to folder, is where it goes in the installation)
     // as the files of release, readable by every account. Files that
     // another release already published are shared by object name.
     bool publish(const Release& release, const QString& folder);
