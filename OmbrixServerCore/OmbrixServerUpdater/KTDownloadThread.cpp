@@ -29,11 +29,15 @@ void KTDownloadThread::run()
     connect(&downloader, &KTDownloader::clientObjectDownloadStatusUpdated, this,
             &KTDownloadThread::clientObjectDownloadStatusUpdated);
     connect(&downloader, &KTDownloader::downloadCompleted, this, &KTDownloadThread::downloadCompleted);
-    // Queued to the thread object's (main) thread: a download request that the
-    // published tables trigger is posted before the quit and served first.
+    // Queued to the thread object's (main) thread, which handles the
+    // published tables first: a download request they trigger is posted
+    // before the quit.
     connect(&downloader, &KTDownloader::upgradeTerminated, this, &QThread::quit, Qt::QueuedConnection);
     connect(this, &KTDownloadThread::downloadUpdatesRequested, &downloader, &KTDownloader::downloadUpdates);
     downloader.checkUpdates();
     exec();
+    // The quit may end the event loop before it has run that request (or
+    // before the loop has even started): serve what was posted in time.
+    QCoreApplication::sendPostedEvents(&downloader, QEvent::MetaCall);
     QSqlDatabase::removeDatabase(QStringLiteral("checkUpdates"));
 }
