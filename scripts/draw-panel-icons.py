@@ -18,19 +18,19 @@ GREY = (150, 150, 150)
 WHITE = (255, 255, 255)
 
 
-def png(pixels):
+def png(pixels, width=SIZE, height=SIZE):
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-    raw = b"".join(b"\x00" + bytes(v for px in pixels[y * SIZE:(y + 1) * SIZE] for v in px) for y in range(SIZE))
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
+    raw = b"".join(b"\x00" + bytes(v for px in pixels[y * width:(y + 1) * width] for v in px) for y in range(height))
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
 
 
-def render(layers):
-    """layers: list of (colour, inside(x, y)) painted in order, in a 0..32 coordinate space."""
+def render(layers, width=SIZE, height=SIZE):
+    """layers: list of (colour, inside(x, y)) painted in order, in a 0..width by 0..height space."""
     pixels = []
-    for py in range(SIZE):
-        for px in range(SIZE):
+    for py in range(height):
+        for px in range(width):
             r = g = b = a = 0.0
             for sy in range(SAMPLES):
                 for sx in range(SAMPLES):
@@ -39,7 +39,7 @@ def render(layers):
                     colour = None
                     for fill, inside in layers:
                         if inside(x, y):
-                            colour = fill
+                            colour = fill(x, y) if callable(fill) else fill
                     if colour:
                         r, g, b, a = r + colour[0], g + colour[1], b + colour[2], a + 1
             n = SAMPLES * SAMPLES

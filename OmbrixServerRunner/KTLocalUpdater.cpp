@@ -1,0 +1,189 @@
+#include "KTLocalUpdater.h"
+
+#include "ui_uiLocalUpdater.h"
+
+#include <KT.h>
+#include <KTVersion.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+
+namespace {
+
+const QString clientIndex = QStringLiteral("DownloadedClientVersion.txt");
+const QString serverIndex = QStringLiteral("DownloadedServerVersion.txt");
+const QString helperScript = QStringLiteral("UpgradeHelper.bat");
+
+bool windowsBuild()
+{
+    const int platform = KTVersion::operatingSystem().toInt();
+    return platform == KT::Windows32 || platform == KT::Windows64;
+}
+
+// Index entries come from the download: a file name stays a plain name and a
+// relative path stays inside the folder it is relative to.
+bool safeEntry(const QString& fileName, const QString& relativePath)
+{
+    const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    return !fileName.isEmpty() && !fileName.contains(separators) && fileName != QLatin1String("..")
+        && !QDir::isAbsolutePath(relativePath) && !relativePath.startsWith(QLatin1Char('\\'))
+        && !relativePath.contains(QLatin1Char(':')) && !relativePath.split(separators).contains(QStringLiteral(".."));
+}
+
+} // namespace
+
+KTLocalUpdater::KTLocalUpdater(QWidget* parent)
+    : QDialog(parent)
+    , _ui(new Ui::uiLocalUpdater)
+    , _applicationDirectory(QCoreApplication::applicationDirPath())
+{
+    _ui->setupUi(this);
+    _ui->lblVersion->setText(KTVersion::ombrixServerVersionSimplified());
+    _ui->lblVersionAlias->setText(KTVersion::ombrixServerAlias());
+    adjustSize();
+    centre();
+}
+
+KTLocalUpdater::~KTLocalUpdater()
+{
+    delete _ui;
+}
+
+void KTLocalUpdater::centre()
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move((screen->geometry().width() - width()) / 2, (screen->geometry().height() - height()) / 2);
+}
+
+bool KTLocalUpdater::fail(const QString& message)
+{
+    // Never start a server on a partly installed release.
+    _exitType = StartNothing;
+    QMessageBox::warning(this, tr("Error"), message, QMessageBox::Ok);
+    return false;
+}
+
+bool KTLocalUpdater::checkForUpdates(const QString& dirName)
+{
+    _exitType = StartPanel;
+    const QString downloads = _applicationDirectory + QLatin1Char('/') + dirName;
+    if (!QFileInfo::exists(downloads)) {
+        QDir().mkpath(downloads);
+        return true;
+    }
+    const bool client = QFile::exists(downloads + QLatin1Char('/') + clientIndex);
+    const bool server = QFile::exists(downloads + QLatin1Char('/') + serverIndex);
+    if (client && !updateClient(downloads))
+        return false;
+    if (server && !updateServer(downloads, dirName))
+        return false;
+    return true;
+}
+
+// Copies source to folder/target, replacing an older copy or creating the folder first.
+bool KTLocalUpdater::installFile(const QString& source, const QString& folder, const QString& target,
+                                 const QString& folderName, bool server)
+{
+    const QString fileName = QFileInfo(target).fileName();
+    QFile existing(target);
+    if (existing.exists()) {
+        if (!existing.remove())
+            return fail(tr("No se puede borrar archivo : %1").arg(fileName)
+                        + (server ? QStringLiteral("\r\nError : %1").arg(existing.error()) : QString()));
+    } else if (!QDir().mkpath(folder)) {
+        return fail(tr("No se puede crear directorio : %1").arg(folderName));
+    }
+    if (!QFile::copy(source, target))
+        return fail(tr("No se puede copiar el archivo : %1").arg(fileName));
+    return true;
+}
+
+bool KTLocalUpdater::updateClient(const QString& downloads)
+{
+    {
+        QSettings index(downloads + QLatin1Char('/') + clientIndex, QSettings::IniFormat);
+        _ui->lblSystemObject->setText(tr("Actualizando software cliente a version : %1")
+                                     .arg(index.value(QStringLiteral("ClientValues/ClientVersion")).toString()));
+        index.beginGroup(QStringLiteral("Files"));
+        for (const QString& fileName : index.childKeys()) {
+            const QStringList value = index.value(fileName).toString().split(QLatin1Char(','));
+            const QString relativePath = value.value(1);
+            if (!safeEntry(fileName, relativePath))
+                return fail(tr("El archivo %1 tiene una ruta no válida : %2").arg(fileName, relativePath));
+            const QString platformFolder =
+                QStringLiteral("OmbrixClient-") + KTVersion::operatingSystemLiteral(value.value(0).toInt());
+            const QString folder = downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + relativePath;
+            if (!installFile(downloads + QLatin1Char('/') + platformFolder + QStringLiteral("-Download/") + fileName,
+                             folder, folder + QLatin1Char('/') + fileName, platformFolder, false))
+                return false;
+        }
+    }
+    const QString current = downloads + QStringLiteral("/ClientVersion.txt");
+    if (QFile::exists(current) && !QFile::remove(current))
+        return fail(tr("No se puede actualizar el archivo actual de definiciones del cliente"));
+    if (!QFile::copy(downloads + QLatin1Char('/') + clientIndex, current))
+        return fail(tr("No se puede copiar el archivo : %1").arg(clientIndex));
+    if (!QFile::remove(downloads + QLatin1Char('/') + clientIndex))
+        return fail(tr("No se puede actualizar el archivo descargado de definiciones del cliente"));
+    return true;
+}
+
+bool KTLocalUpdater::updateServer(const QString& downloads, const QString& dirName)
+{
+    QFile script(_applicationDirectory + QLatin1Char('/') + helperScript);
+    script.remove();
+    script.open(QIODevice::WriteOnly | QIODevice::Text);
+    script.write("@ping 127.0.0.1 -n 2 -w 1000 > nul \n");
+    script.write("@ping 127.0.0.1 -n 2 -w 1000> nul \r\n");
+    {
+        QSettings index(downloads + QLatin1Char('/') + serverIndex, QSettings::IniFormat);
+        _ui->lblSystemObject->setText(tr("Actualizando software servidor a version : %1")
+                                     .arg(index.value(QStringLiteral("ServerValues/ServerVersion")).toString()));
+        index.beginGroup(QStringLiteral("Files"));
+        for (const QString& fileName : index.childKeys()) {
+            const QStringList value = index.value(fileName).toString().split(QLatin1Char(','));
+            const QString relativePath = value.value(1);
+            if (!safeEntry(fileName, relativePath))
+                return fail(tr("El archivo %1 tiene una ruta no válida : %2").arg(fileName, relativePath));
+            const QString platformFolder =
+                QStringLiteral("OmbrixServer-") + KTVersion::operatingSystemLiteral(value.value(0).toInt());
+            if (windowsBuild()) {
+                script.write(QStringLiteral("copy /Y %1\\%2\\%3 %4\\%3\r\n")
+                                 .arg(dirName, platformFolder, fileName,
+                                      QString(relativePath).replace(QLatin1Char('/'), QLatin1Char('\\')))
+                                 .toUtf8());
+                continue;
+            }
+            const QString folder = _applicationDirectory + QLatin1Char('/') + relativePath;
+            if (!installFile(downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + fileName, folder,
+                             folder + QLatin1Char('/') + fileName, relativePath, true))
+                return false;
+        }
+    }
+    if (windowsBuild()) {
+        script.write("OmbrixServerRunner");
+        _exitType = StartUpgradeHelper;
+    }
+    script.close();
+    if (!QFile::remove(downloads + QLatin1Char('/') + serverIndex))
+        return fail(tr("No se puede actualizar el archivo descargado de definiciones del servidor"));
+    return true;
+}
+
+void KTLocalUpdater::executeProcess()
+{
+    QString program;
+    if (_exitType == StartPanel)
+        program = windowsBuild() ? QStringLiteral("OmbrixServerPanel.exe") : QStringLiteral("OmbrixServerPanel");
+    else if (_exitType == StartUpgradeHelper)
+        program = helperScript;
+    if (!program.isEmpty())
+        QProcess::startDetached(_applicationDirectory + QLatin1Char('/') + program, {}, _applicationDirectory);
+}

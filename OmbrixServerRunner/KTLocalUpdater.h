@@ -1,0 +1,46 @@
+#ifndef KTLOCALUPDATER_H
+#define KTLOCALUPDATER_H
+
+#include <QDialog>
+
+namespace Ui {
+class uiLocalUpdater;
+}
+
+// The runner's splash dialog. While no server runs it puts a downloaded
+// release in place: the client files into the folders the connector serves,
+// the server files into the application directory, and the download index
+// files in place of the current ones. Its exit type tells what to start next.
+class KTLocalUpdater : public QDialog
+{
+    Q_OBJECT
+public:
+    enum ExitType { StartNothing = 0, StartPanel = 1, StartUpgradeHelper = 2 };
+
+    explicit KTLocalUpdater(QWidget* parent = nullptr);
+    ~KTLocalUpdater() override;
+
+    // Where the installation lies; the program's folder by default.
+    void setApplicationDirectory(const QString& directory) { _applicationDirectory = directory; }
+    // True when the panel may be started; dirName is relative to the application directory.
+    bool checkForUpdates(const QString& dirName);
+    void setExitType(int exitType) { _exitType = exitType; }
+    int exitType() const { return _exitType; }
+
+public Q_SLOTS:
+    void executeProcess();
+
+private:
+    bool updateClient(const QString& downloads);
+    bool updateServer(const QString& downloads, const QString& dirName);
+    bool installFile(const QString& source, const QString& folder, const QString& target, const QString& folderName,
+                     bool server);
+    bool fail(const QString& message);
+    void centre();
+
+    Ui::uiLocalUpdater* _ui;
+    int _exitType = StartPanel;
+    QString _applicationDirectory;
+};
+
+#endif
