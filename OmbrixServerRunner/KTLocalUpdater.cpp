@@ -105,25 +105,37 @@ bool KTLocalUpdater::installFile(const QString& source, const QString& folder, c
     return true;
 }
 
+// The files an index lists, with the platform code and relative path of
+// each, after its version is shown; false, after the error box, when an
+// entry would leave the folder it belongs in.
+bool KTLocalUpdater::readIndex(const QString& path, const QString& versionKey, const QString& status,
+                               QList<IndexEntry>* entries)
+{
+    QSettings index(path, QSettings::IniFormat);
+    _ui->lblSystemObject->setText(status.arg(index.value(versionKey).toString()));
+    index.beginGroup(QStringLiteral("Files"));
+    for (const QString& fileName : index.childKeys()) {
+        const QStringList value = index.value(fileName).toString().split(QLatin1Char(','));
+        const IndexEntry entry{fileName, value.value(0).toInt(), value.value(1)};
+        if (!safeEntry(entry.fileName, entry.relativePath))
+            return fail(tr("El archivo %1 tiene una ruta no válida : %2").arg(entry.fileName, entry.relativePath));
+        entries->append(entry);
+    }
+    return true;
+}
+
 bool KTLocalUpdater::updateClient(const QString& downloads)
 {
-    {
-        QSettings index(downloads + QLatin1Char('/') + clientIndex, QSettings::IniFormat);
-        _ui->lblSystemObject->setText(tr("Actualizando software cliente a version : %1")
-                                     .arg(index.value(QStringLiteral("ClientValues/ClientVersion")).toString()));
-        index.beginGroup(QStringLiteral("Files"));
-        for (const QString& fileName : index.childKeys()) {
-            const QStringList value = index.value(fileName).toString().split(QLatin1Char(','));
-            const QString relativePath = value.value(1);
-            if (!safeEntry(fileName, relativePath))
-                return fail(tr("El archivo %1 tiene una ruta no válida : %2").arg(fileName, relativePath));
-            const QString platformFolder =
-                QStringLiteral("OmbrixClient-") + KTVersion::operatingSystemLiteral(value.value(0).toInt());
-            const QString folder = downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + relativePath;
-            if (!installFile(downloads + QLatin1Char('/') + platformFolder + QStringLiteral("-Download/") + fileName,
-                             folder, folder + QLatin1Char('/') + fileName, platformFolder, false))
-                return false;
-        }
+    QList<IndexEntry> entries;
+    if (!readIndex(downloads + QLatin1Char('/') + clientIndex, QStringLiteral("ClientValues/ClientVersion"),
+                   tr("Actualizando software cliente a version : %1"), &entries))
+        return false;
+    for (const IndexEntry& entry : entries) {
+        const QString platformFolder = QStringLiteral("OmbrixClient-") + KTVersion::operatingSystemLiteral(entry.platform);
+        const QString folder = downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + entry.relativePath;
+        if (!installFile(downloads + QLatin1Char('/') + platformFolder + QStringLiteral("-Download/") + entry.fileName,
+                         folder, folder + QLatin1Char('/') + entry.fileName, platformFolder, false))
+            return false;
     }
     const QString current = downloads + QStringLiteral("/ClientVersion.txt");
     if (QFile::exists(current) && !QFile::remove(current))
@@ -137,35 +149,28 @@ bool KTLocalUpdater::updateClient(const QString& downloads)
 
 bool KTLocalUpdater::updateServer(const QString& downloads, const QString& dirName)
 {
+    QList<IndexEntry> entries;
+    if (!readIndex(downloads + QLatin1Char('/') + serverIndex, QStringLiteral("ServerValues/ServerVersion"),
+                   tr("Actualizando software servidor a version : %1"), &entries))
+        return false;
     QFile script(_applicationDirectory + QLatin1Char('/') + helperScript);
     script.remove();
     script.open(QIODevice::WriteOnly | QIODevice::Text);
     script.write("@ping 127.0.0.1 -n 2 -w 1000 > nul \n");
     script.write("@ping 127.0.0.1 -n 2 -w 1000> nul \r\n");
-    {
-        QSettings index(downloads + QLatin1Char('/') + serverIndex, QSettings::IniFormat);
-        _ui->lblSystemObject->setText(tr("Actualizando software servidor a version : %1")
-                                     .arg(index.value(QStringLiteral("ServerValues/ServerVersion")).toString()));
-        index.beginGroup(QStringLiteral("Files"));
-        for (const QString& fileName : index.childKeys()) {
-            const QStringList value = index.value(fileName).toString().split(QLatin1Char(','));
-            const QString relativePath = value.value(1);
-            if (!safeEntry(fileName, relativePath))
-                return fail(tr("El archivo %1 tiene una ruta no válida : %2").arg(fileName, relativePath));
-            const QString platformFolder =
-                QStringLiteral("OmbrixServer-") + KTVersion::operatingSystemLiteral(value.value(0).toInt());
-            if (windowsBuild()) {
-                script.write(QStringLiteral("copy /Y %1\\%2\\%3 %4\\%3\r\n")
-                                 .arg(dirName, platformFolder, fileName,
-                                      QString(relativePath).replace(QLatin1Char('/'), QLatin1Char('\\')))
-                                 .toUtf8());
-                continue;
-            }
-            const QString folder = _applicationDirectory + QLatin1Char('/') + relativePath;
-            if (!installFile(downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + fileName, folder,
-                             folder + QLatin1Char('/') + fileName, relativePath, true))
-                return false;
+    for (const IndexEntry& entry : entries) {
+        const QString platformFolder = QStringLiteral("OmbrixServer-") + KTVersion::operatingSystemLiteral(entry.platform);
+        if (windowsBuild()) {
+            script.write(QStringLiteral("copy /Y %1\\%2\\%3 %4\\%3\r\n")
+                             .arg(dirName, platformFolder, entry.fileName,
+                                  QString(entry.relativePath).replace(QLatin1Char('/'), QLatin1Char('\\')))
+                             .toUtf8());
+            continue;
         }
+        const QString folder = _applicationDirectory + QLatin1Char('/') + entry.relativePath;
+        if (!installFile(downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + entry.fileName, folder,
+                         folder + QLatin1Char('/') + entry.fileName, entry.relativePath, true))
+            return false;
     }
     if (windowsBuild()) {
         script.write("OmbrixServerRunner");

@@ -31,6 +31,13 @@ public Q_SLOTS:
     void executeProcess();
 
 private:
+    struct IndexEntry {
+        QString fileName;
+        int platform;
+        QString relativePath;
+    };
+
+    bool readIndex(const QString& path, const QString& versionKey, const QString& status, QList<IndexEntry>* entries);
     bool updateClient(const QString& downloads);
     bool updateServer(const QString& downloads, const QString& dirName);
     bool installFile(const QString& source, const QString& folder, const QString& target, const QString& folderName,

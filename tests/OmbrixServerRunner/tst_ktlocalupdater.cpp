@@ -1,4 +1,5 @@
 #include "KTMessageBoxCatcher.h"
+#include "KTTestFiles.h"
 
 #include <KTLocalUpdater.h>
 #include <KTVersion.h>
@@ -8,23 +9,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& contents)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 // The promotion of a downloaded release in a temporary application directory.
 class tst_KTLocalUpdater : public QObject

@@ -1,5 +1,6 @@
 #include "KTTestDatabase.h"
 #include "KTTestEvents.h"
+#include "KTTestFiles.h"
 
 #include <KT.h>
 #include <KTServerUpdater.h>
@@ -43,18 +44,6 @@ int errorCount(const QSignalSpy& events)
     return errors;
 }
 
-bool writeFile(const QString& path, const QByteArray& contents)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
