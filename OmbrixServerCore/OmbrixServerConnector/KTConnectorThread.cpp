@@ -62,6 +62,9 @@ void KTConnectorThread::run()
         _socket = nullptr;
         return;
     }
+    // Replies and pushed changes are small frames written back to back:
+    // without this, each one after the first waits for the client's delayed ACK.
+    _socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // Connected before the database opens, so that a socket which closes
     // itself for want of a database still ends its thread.
     connectSocket();
