@@ -1,0 +1,238 @@
+#include "KTBenchmarkServer.h"
+
+#include "KTBenchmarkClient.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTcpServer>
+#include <QTextStream>
+#include <QThread>
+
+const QString KTBenchmarkServer::company = QStringLiteral("Empresa Benchmark");
+const QString KTBenchmarkServer::companyPassword = QStringLiteral("clave-empresa");
+const QString KTBenchmarkServer::adminLogin = QStringLiteral("admin");
+const QString KTBenchmarkServer::adminPassword = QStringLiteral("clave-admin");
+const QString KTBenchmarkServer::dbName = QStringLiteral("ombrix_bench");
+
+namespace {
+
+const QString controlConnection = QStringLiteral("benchControl");
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool writeText(const QString& path, const QString& text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(text.toUtf8());
+    return true;
+}
+
+QString mariadbScript()
+{
+    return QStringLiteral(OMBRIX_SOURCE_DIR "/scripts/mariadb.sh");
+}
+
+} // namespace
+
+KTBenchmarkServer::KTBenchmarkServer() = default;
+
+KTBenchmarkServer::~KTBenchmarkServer()
+{
+    stop();
+}
+
+bool KTBenchmarkServer::fail(const QString& error)
+{
+    _error = error;
+    return false;
+}
+
+bool KTBenchmarkServer::start(const QString& applicationDirectory)
+{
+    if (!_work.isValid())
+        return fail(QStringLiteral("no temporary directory"));
+    if (!startDatabase() || !prepareWorkingDirectory(applicationDirectory))
+        return false;
+    _panel = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    _panel->setProcessEnvironment(environment);
+    _panel->setWorkingDirectory(_work.filePath(QStringLiteral("app")));
+    _panel->setStandardOutputFile(_work.filePath(QStringLiteral("panel.log")));
+    _panel->setStandardErrorFile(_work.filePath(QStringLiteral("panel.log")), QIODevice::Append);
+    _panel->start(applicationDirectory + QStringLiteral("/OmbrixServerPanel"), {});
+    if (!_panel->waitForStarted())
+        return fail(QStringLiteral("the panel did not start: ") + _panel->errorString());
+    return waitUntilServing();
+}
+
+// The test run's MariaDB when its variables are set, otherwise one of our own.
+bool KTBenchmarkServer::startDatabase()
+{
+    if (qEnvironmentVariableIsSet("OMBRIX_TEST_DB_PORT")) {
+        _dbPort = qEnvironmentVariableIntValue("OMBRIX_TEST_DB_PORT");
+        _dbPassword = qEnvironmentVariable("OMBRIX_TEST_DB_PASSWORD");
+    } else {
+        _dbPort = freePort();
+        _dbPassword = QStringLiteral("OmbrixBench-2026");
+        QProcess script;
+        script.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        script.start(mariadbScript(), {QStringLiteral("start"), _work.filePath(QStringLiteral("mariadb")),
+                                       QString::number(_dbPort), _dbPassword});
+        if (!script.waitForFinished(180000) || script.exitCode() != 0)
+            return fail(QStringLiteral("MariaDB did not start"));
+        _ownDatabase = true;
+    }
+    QSqlDatabase control = openDatabase(controlConnection);
+    if (!control.isOpen())
+        return fail(control.lastError().text());
+    QSqlQuery drop(control);
+    if (!drop.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(dbName)))
+        return fail(drop.lastError().text());
+    return true;
+}
+
+QSqlDatabase KTBenchmarkServer::openDatabase(const QString& name) const
+{
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    db.setHostName(dbHost());
+    db.setPort(_dbPort);
+    db.setUserName(QStringLiteral("OmbrixAdm"));
+    db.setPassword(_dbPassword);
+    // The database may not exist yet: connect to the server and choose it when it does.
+    db.open();
+    QSqlQuery(db).exec(QStringLiteral("USE %1").arg(dbName));
+    return db;
+}
+
+// The installation's folders linked into a working directory with settings of its own.
+bool KTBenchmarkServer::prepareWorkingDirectory(const QString& applicationDirectory)
+{
+    const QString app = _work.filePath(QStringLiteral("app"));
+    QDir().mkpath(app);
+    for (const char* folder : {"OmbrixDbData", "OmbrixServerComponents", "OmbrixServerPanets", "Downloads"})
+        if (!QFile::link(applicationDirectory + QLatin1Char('/') + QLatin1String(folder), app + QLatin1Char('/') + QLatin1String(folder)))
+            return fail(QStringLiteral("cannot link %1").arg(QLatin1String(folder)));
+    _port = freePort();
+    const QString settings = QStringLiteral(
+        "[ServerSettings]\nServerPort=%1\nListenAddress=127.0.0.1\n[LicenseInfo]\nCompany=%2\nID=900123\nPassword=%3\n"
+        "[Database]\nType=QMYSQL\nHost=127.0.0.1\nDbPort=%4\nDbName=%5\n[AdminUser]\nLogin=%6\nPassword=%7\n"
+        "ConnectivityPassword=%8\n")
+        .arg(_port).arg(company, _dbPassword).arg(_dbPort).arg(dbName, adminLogin, adminPassword, companyPassword);
+    const QString objects = QStringLiteral(
+        "[ServerFiles]\nMySqlDialectMap\nPasswordAuthcom\nDbSelectSercom\nDbInsertSercom\nDbBrowseSercom\n"
+        "DatabasePanet\n[ClientFiles]\nComponentProductCategory\nComponentProduct\n");
+    const QString layout = QStringLiteral(
+        "[PanelSettings]\nPanelColumns=1\nPanelRows=1\nTabs=1\nActivatedPanets=DatabasePanet--0,0,0\n");
+    if (!writeText(app + QStringLiteral("/OmbrixServer.cfg"), settings)
+        || !writeText(app + QStringLiteral("/OmbrixSystemObjects.cfg"), objects)
+        || !writeText(app + QStringLiteral("/OmbrixServerUI.cfg"), layout))
+        return fail(QStringLiteral("cannot write the settings"));
+    return true;
+}
+
+// Serving once the administrator the panel seeds can log in; then the
+// products table gets the rows a full browse reads.
+bool KTBenchmarkServer::waitUntilServing()
+{
+    QDeadlineTimer deadline(180000);
+    while (!deadline.hasExpired()) {
+        if (_panel->state() != QProcess::Running)
+            return fail(QStringLiteral("the panel ended; see ") + _work.filePath(QStringLiteral("panel.log")));
+        KTBenchmarkClient probe(_port, adminLogin);
+        if (probe.logIn()) {
+            QSqlQuery seed(openDatabase(controlConnection + QStringLiteral("Seed")));
+            if (!seed.exec(QStringLiteral(
+                    "INSERT INTO invProduct (codProductCategory, fldCode, fldName, fldUnit, fldPrice, binImage, sysEnabled, "
+                    "sysEditable, sysAuthorized, sysVisible, sysContext, sysAuthorizationGroup) SELECT 1, "
+                    "CONCAT('BEN-', seq), CONCAT('Producto de prueba ', seq), 'Unidad', 10.00, '', 1, 1, 1, 2, 0, 1 "
+                    "FROM seq_1_to_1000")))
+                return fail(seed.lastError().text());
+            return true;
+        }
+        QThread::msleep(200);
+    }
+    return fail(QStringLiteral("the panel did not serve within three minutes"));
+}
+
+namespace {
+
+// The table's columns other than those given, as a list for INSERT ... SELECT.
+QString otherColumns(const QSqlDatabase& db, const QString& table, const QStringList& except)
+{
+    QStringList columns;
+    const QSqlRecord record = db.record(table);
+    for (int i = 0; i < record.count(); ++i)
+        if (!except.contains(record.fieldName(i)))
+            columns << record.fieldName(i);
+    return columns.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+bool KTBenchmarkServer::addUsers(int count)
+{
+    const QSqlDatabase db = openDatabase(controlConnection);
+    const QString user = otherColumns(db, QStringLiteral("accUser"), {"pkyUser", "fldLogin"});
+    const QString group = otherColumns(db, QStringLiteral("accGroup"), {"pkyGroup", "fldName"});
+    const QString identifier = otherColumns(db, QStringLiteral("accUserIdentifier"), {"pkyUserIdentifier", "codUser"});
+    QStringList qualified;
+    for (const QString& column : identifier.split(QStringLiteral(", ")))
+        qualified << QStringLiteral("i.") + column;
+    QSqlQuery query(db);
+    const QStringList statements{
+        QStringLiteral("INSERT INTO accUser (fldLogin, %1) SELECT CONCAT('bench', seq), %1 FROM accUser, seq_1_to_%2 "
+                       "WHERE pkyUser = 2").arg(user).arg(count),
+        QStringLiteral("INSERT INTO accGroup (fldName, %1) SELECT CONCAT('bench', seq), %1 FROM accGroup, "
+                       "seq_1_to_%2 WHERE pkyGroup = 2").arg(group).arg(count),
+        QStringLiteral("INSERT INTO accUserIdentifier (codUser, %1) SELECT u.pkyUser, %2 FROM accUser u, "
+                       "accUserIdentifier i WHERE u.fldLogin LIKE 'bench%' AND i.codUser = 2 AND i.codType = 1")
+            .arg(identifier, qualified.join(QStringLiteral(", ")))};
+    for (const QString& statement : statements)
+        if (!query.exec(statement))
+            return fail(query.lastError().text());
+    return true;
+}
+
+qint64 KTBenchmarkServer::residentKiB() const
+{
+    if (!_panel)
+        return 0;
+    QFile status(QStringLiteral("/proc/%1/status").arg(_panel->processId()));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+void KTBenchmarkServer::stop()
+{
+    if (_panel && _panel->state() != QProcess::NotRunning) {
+        _panel->terminate();
+        if (!_panel->waitForFinished(10000)) {
+            _panel->kill();
+            _panel->waitForFinished();
+        }
+    }
+    _panel.reset();
+    for (const QString& name : QSqlDatabase::connectionNames())
+        QSqlDatabase::removeDatabase(name);
+    if (_ownDatabase) {
+        QProcess::execute(mariadbScript(), {QStringLiteral("stop"), _work.filePath(QStringLiteral("mariadb"))});
+        _ownDatabase = false;
+    }
+}

@@ -1,0 +1,60 @@
+#ifndef KTBENCHMARKSERVER_H
+#define KTBENCHMARKSERVER_H
+
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// The system under measurement, started from a clean state: a throwaway
+// MariaDB (or the test run's, when its variables are set), a fresh database
+// that the staged control panel creates and seeds itself, and the panel
+// running offscreen in a working directory of its own.
+class KTBenchmarkServer
+{
+public:
+    static const QString company;
+    static const QString companyPassword;
+    static const QString adminLogin;
+    static const QString adminPassword;
+    static const QString dbName;
+
+    KTBenchmarkServer();
+    ~KTBenchmarkServer();
+
+    // False with errorString() set when any step fails.
+    bool start(const QString& applicationDirectory);
+    void stop();
+    QString errorString() const { return _error; }
+
+    quint16 port() const { return _port; }
+    QString dbHost() const { return QStringLiteral("127.0.0.1"); }
+    int dbPort() const { return _dbPort; }
+    QString dbPassword() const { return _dbPassword; }
+    // Users bench1 to bench<count>, administrators like the seeded one and
+    // with its password: the server lets a user hold one connection only.
+    bool addUsers(int count);
+    static QString userLogin(int index) { return QStringLiteral("bench%1").arg(index + 1); }
+    // A new connection to the benchmark database, named name.
+    QSqlDatabase openDatabase(const QString& name) const;
+    // The panel's resident memory in KiB, 0 when unknown.
+    qint64 residentKiB() const;
+
+private:
+    bool startDatabase();
+    bool prepareWorkingDirectory(const QString& applicationDirectory);
+    bool waitUntilServing();
+    bool fail(const QString& error);
+
+    QTemporaryDir _work;
+    std::unique_ptr<QProcess> _panel;
+    bool _ownDatabase = false;
+    int _dbPort = 0;
+    QString _dbPassword;
+    quint16 _port = 0;
+    QString _error;
+};
+
+#endif

@@ -1,0 +1,54 @@
+#include "KTLoadRunner.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <vector>
+
+KTLoadRunner::Result KTLoadRunner::run(int threads, double seconds, const StepFactory& makeStep)
+{
+    using Clock = std::chrono::steady_clock;
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    Clock::time_point deadline;
+    std::vector<Result> partial(threads);
+    std::vector<std::unique_ptr<QThread>> workers;
+    for (int index = 0; index < threads; ++index) {
+        workers.emplace_back(QThread::create([&, index] {
+            std::unique_ptr<Step> step = makeStep(index);
+            const bool prepared = step->prepare();
+            partial[index].unprepared = prepared ? 0 : 1;
+            ++ready;
+            while (!go.load())
+                QThread::msleep(1);
+            if (!prepared)
+                return;
+            QElapsedTimer timer;
+            while (Clock::now() < deadline) {
+                timer.start();
+                const bool ok = step->step();
+                partial[index].latency.add(timer.nsecsElapsed());
+                partial[index].failures += ok ? 0 : 1;
+            }
+        }));
+        workers.back()->start();
+    }
+    while (ready.load() < threads)
+        QThread::msleep(5);
+    const Clock::time_point started = Clock::now();
+    deadline = started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    go = true;
+    for (auto& worker : workers)
+        worker->wait();
+
+    Result result;
+    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    for (const Result& one : partial) {
+        result.latency.merge(one.latency);
+        result.failures += one.failures;
+        result.unprepared += one.unprepared;
+    }
+    return result;
+}

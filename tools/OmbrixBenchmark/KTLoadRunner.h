@@ -1,0 +1,35 @@
+#ifndef KTLOADRUNNER_H
+#define KTLOADRUNNER_H
+
+#include "KTLatencyStats.h"
+
+#include <functional>
+#include <memory>
+
+// Runs the same step on a number of threads at once for a fixed time and
+// gathers the latency of every step. Each thread gets its own step object,
+// made and prepared on that thread before the clock starts.
+class KTLoadRunner
+{
+public:
+    class Step
+    {
+    public:
+        virtual ~Step() = default;
+        virtual bool prepare() = 0;
+        virtual bool step() = 0;
+    };
+    using StepFactory = std::function<std::unique_ptr<Step>(int threadIndex)>;
+
+    struct Result {
+        KTLatencyStats latency;
+        int failures = 0;
+        int unprepared = 0;
+        double seconds = 0;
+        double perSecond() const { return seconds > 0 ? latency.count() / seconds : 0; }
+    };
+
+    static Result run(int threads, double seconds, const StepFactory& makeStep);
+};
+
+#endif

@@ -1,0 +1,150 @@
+// Measures the server the way its users feel it: throughput and latency of
+// the everyday requests with 1 to 128 clients at once, each next to the same
+// SQL run directly against MariaDB, and the memory an idle connection costs.
+//
+//   OmbrixBenchmark [--seconds 10] [--clients 1,8,32,128] [--idle 0,100,200] [--smoke]
+
+#include "KTBenchmarkClient.h"
+#include "KTBenchmarkServer.h"
+#include "KTDirectBaseline.h"
+#include "KTLoadRunner.h"
+#include "KTWorkload.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSysInfo>
+#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QTextStream out(stdout);
+
+QList<int> numbers(const QString& list)
+{
+    QList<int> values;
+    for (const QString& value : list.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        values << value.toInt();
+    return values;
+}
+
+QString fixed(double value, int decimals = 1)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+struct Figures {
+    double serverPerSecond = 0;
+    double serverP50 = 0;
+    double directPerSecond = 0;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Ombrix Server benchmark"));
+    parser.addHelpOption();
+    parser.addOptions({{"seconds", "Seconds per workload and client count.", "s", "10"},
+                       {"clients", "Client counts.", "list", "1,8,32,128"},
+                       {"idle", "Idle logged-in connections to weigh.", "list", "0,100,200"},
+                       {"app", "Staged application directory.", "dir", OMBRIX_APP_DIR},
+                       {"smoke", "A second per workload, few clients: checks that the program still works."}});
+    parser.process(app);
+    const bool smoke = parser.isSet("smoke");
+    const double seconds = smoke ? 0.5 : parser.value("seconds").toDouble();
+    const QList<int> clientCounts = numbers(smoke ? QStringLiteral("1,2") : parser.value("clients"));
+    const QList<int> idleCounts = numbers(smoke ? QStringLiteral("0,5") : parser.value("idle"));
+
+    const int maxClients = *std::max_element(clientCounts.cbegin(), clientCounts.cend());
+    const int maxIdle = *std::max_element(idleCounts.cbegin(), idleCounts.cend());
+    KTBenchmarkServer server;
+    if (!server.start(parser.value("app")) || !server.addUsers(maxClients + maxIdle)) {
+        QTextStream(stderr) << "OmbrixBenchmark: " << server.errorString() << '\n';
+        return 1;
+    }
+    out << "# Ombrix Server benchmark\n\n" << QSysInfo::prettyProductName() << ", " << QThread::idealThreadCount()
+        << " cores; " << seconds << " s per run\n\n";
+    out << "| workload | clients | req/s | p50 ms | p95 ms | p99 ms | direct req/s | direct p50 ms | ratio | server RSS MiB |\n"
+        << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    out.flush();
+
+    int problems = 0;
+    QMap<QPair<int, int>, Figures> figures;
+    for (KTWorkload::Kind kind : KTWorkload::all) {
+        KTWorkload sample(kind, server.port(), KTBenchmarkServer::adminLogin);
+        if (!sample.prepare()) {
+            QTextStream(stderr) << "OmbrixBenchmark: cannot prepare " << KTWorkload::name(kind) << '\n';
+            return 1;
+        }
+        const QStringList statements = KTDirectBaseline::capture(server, [&] { return sample.step(); });
+        for (int clients : clientCounts) {
+            const KTLoadRunner::Result measured = KTLoadRunner::run(clients, seconds, [&](int index) {
+                return std::make_unique<KTWorkload>(kind, server.port(), KTBenchmarkServer::userLogin(index));
+            });
+            const qint64 resident = server.residentKiB();
+            const KTLoadRunner::Result direct = KTLoadRunner::run(
+                clients, seconds, KTDirectBaseline::replay(server, statements, kind == KTWorkload::Connect));
+            problems += measured.failures + measured.unprepared + direct.failures + direct.unprepared;
+            const double ratio = direct.perSecond() > 0 ? measured.perSecond() / direct.perSecond() : 0;
+            figures[{kind, clients}] = {measured.perSecond(), measured.latency.percentileMs(0.5), direct.perSecond()};
+            out << "| " << KTWorkload::name(kind) << " | " << clients << " | " << fixed(measured.perSecond()) << " | "
+                << fixed(measured.latency.percentileMs(0.5), 2) << " | " << fixed(measured.latency.percentileMs(0.95), 2)
+                << " | " << fixed(measured.latency.percentileMs(0.99), 2) << " | " << fixed(direct.perSecond()) << " | "
+                << fixed(direct.latency.percentileMs(0.5), 2) << " | " << fixed(ratio, 2) << " | "
+                << fixed(resident / 1024.0) << " |";
+            if (measured.failures + measured.unprepared + direct.failures + direct.unprepared)
+                out << " failures: " << measured.failures + measured.unprepared << " server, "
+                    << direct.failures + direct.unprepared << " direct";
+            out << '\n';
+            out.flush();
+        }
+        out.flush();
+    }
+
+    out << "\n| idle logged-in connections | server RSS MiB |\n|---:|---:|\n";
+    std::vector<std::unique_ptr<KTBenchmarkClient>> idle;
+    QList<QPair<int, qint64>> weights;
+    for (int count : idleCounts) {
+        while (int(idle.size()) < count) {
+            idle.push_back(std::make_unique<KTBenchmarkClient>(
+                server.port(), KTBenchmarkServer::userLogin(maxClients + int(idle.size()))));
+            problems += idle.back()->logIn() ? 0 : 1;
+        }
+        QThread::msleep(1000);
+        weights << qMakePair(count, server.residentKiB());
+        out << "| " << count << " | " << fixed(weights.last().second / 1024.0) << " |\n";
+        out.flush();
+    }
+    if (weights.size() >= 2 && weights.last().first > weights.first().first)
+        out << "\nper idle connection: "
+            << fixed(double(weights.last().second - weights.first().second)
+                         / (weights.last().first - weights.first().first), 0)
+            << " KiB\n";
+    idle.clear();
+
+    out << "\nTargets: ";
+    const int eight = clientCounts.contains(8) ? 8 : clientCounts.last();
+    const auto ratioAt = [&](KTWorkload::Kind kind) {
+        const Figures f = figures.value({kind, eight});
+        return f.directPerSecond > 0 ? f.serverPerSecond / f.directPerSecond : 0.0;
+    };
+    out << "select/direct at N=" << eight << " " << fixed(ratioAt(KTWorkload::SelectByKey), 2) << " (>= 0.5); "
+        << "insert/direct " << fixed(ratioAt(KTWorkload::Insert), 2) << " (>= 0.6); ";
+    const double full = figures.value({KTWorkload::BrowseFull, eight}).serverPerSecond;
+    out << "browse unchanged/full "
+        << fixed(full > 0 ? figures.value({KTWorkload::BrowseUnchanged, eight}).serverPerSecond / full : 0, 1)
+        << " (>= 10); connect p50 at N=" << clientCounts.first() << " "
+        << fixed(figures.value({KTWorkload::Connect, clientCounts.first()}).serverP50, 2) << " ms (< 20)\n";
+    if (problems)
+        out << "\n" << problems << " requests or logins failed\n";
+    out.flush();
+    server.stop();
+    return problems ? 2 : 0;
+}
