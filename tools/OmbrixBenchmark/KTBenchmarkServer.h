@@ -39,6 +39,10 @@ public:
     static QString userLogin(int index) { return QStringLiteral("bench%1").arg(index + 1); }
     // A new connection to the benchmark database, named name.
     QSqlDatabase openDatabase(const QString& name) const;
+    // MariaDB's open connections, and a wait (of 30 s at most) until the
+    // connections of clients that have left are closed.
+    int databaseConnections() const;
+    void waitForConnectionsAtMost(int count) const;
     // The panel's resident memory in KiB, 0 when unknown.
     qint64 residentKiB() const;
 

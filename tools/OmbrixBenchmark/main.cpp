@@ -55,6 +55,8 @@ int main(int argc, char* argv[])
                        {"clients", "Client counts.", "list", "1,8,32,128"},
                        {"idle", "Idle logged-in connections to weigh.", "list", "0,100,200"},
                        {"app", "Staged application directory.", "dir", OMBRIX_APP_DIR},
+                       {"workloads", "Workloads to run, by number from 1 (select by key) to 5 (connect).", "list",
+                        "1,2,3,4,5"},
                        {"smoke", "A second per workload, few clients: checks that the program still works."}});
     parser.process(app);
     const bool smoke = parser.isSet("smoke");
@@ -77,7 +79,11 @@ int main(int argc, char* argv[])
 
     int problems = 0;
     QMap<QPair<int, int>, Figures> figures;
+    const QList<int> chosen = numbers(parser.value("workloads"));
+    const int quiet = server.databaseConnections();
     for (KTWorkload::Kind kind : KTWorkload::all) {
+        if (!chosen.contains(int(kind) + 1))
+            continue;
         KTWorkload sample(kind, server.port(), KTBenchmarkServer::adminLogin);
         if (!sample.prepare()) {
             QTextStream(stderr) << "OmbrixBenchmark: cannot prepare " << KTWorkload::name(kind) << '\n';
@@ -89,6 +95,8 @@ int main(int argc, char* argv[])
                 return std::make_unique<KTWorkload>(kind, server.port(), KTBenchmarkServer::userLogin(index));
             });
             const qint64 resident = server.residentKiB();
+            // The direct run starts once the server has closed the clients' database connections.
+            server.waitForConnectionsAtMost(quiet + 1);
             const KTLoadRunner::Result direct = KTLoadRunner::run(
                 clients, seconds, KTDirectBaseline::replay(server, statements, kind == KTWorkload::Connect));
             problems += measured.failures + measured.unprepared + direct.failures + direct.unprepared;
