@@ -26,7 +26,7 @@ KTLoadRunner::Result KTLoadRunner::run(int threads, double seconds, const StepFa
             if (!prepared)
                 return;
             QElapsedTimer timer;
-            while (Clock::now() < deadline) {
+            while (Clock::now() < deadline && !interrupted) {
                 timer.start();
                 const bool ok = step->step();
                 partial[index].latency.add(timer.nsecsElapsed());

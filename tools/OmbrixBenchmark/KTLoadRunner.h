@@ -3,6 +3,7 @@
 
 #include "KTLatencyStats.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -30,6 +31,8 @@ public:
     };
 
     static Result run(int threads, double seconds, const StepFactory& makeStep);
+    // Set from a signal handler: the run in progress ends at its next step.
+    static inline std::atomic<bool> interrupted{false};
 };
 
 #endif

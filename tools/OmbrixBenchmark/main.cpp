@@ -17,12 +17,19 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <vector>
 
 namespace {
 
 QTextStream out(stdout);
+
+// Ctrl+C or a kill ends the current run early, and the benchmark stops what it started.
+void interrupt(int)
+{
+    KTLoadRunner::interrupted = true;
+}
 
 QList<int> numbers(const QString& list)
 {
@@ -59,6 +66,8 @@ int main(int argc, char* argv[])
                         "1,2,3,4,5"},
                        {"smoke", "A second per workload, few clients: checks that the program still works."}});
     parser.process(app);
+    std::signal(SIGINT, interrupt);
+    std::signal(SIGTERM, interrupt);
     const bool smoke = parser.isSet("smoke");
     const double seconds = smoke ? 0.5 : parser.value("seconds").toDouble();
     const QList<int> clientCounts = numbers(smoke ? QStringLiteral("1,2") : parser.value("clients"));
@@ -82,7 +91,7 @@ int main(int argc, char* argv[])
     const QList<int> chosen = numbers(parser.value("workloads"));
     const int quiet = server.databaseConnections();
     for (KTWorkload::Kind kind : KTWorkload::all) {
-        if (!chosen.contains(int(kind) + 1))
+        if (!chosen.contains(int(kind) + 1) || KTLoadRunner::interrupted)
             continue;
         KTWorkload sample(kind, server.port(), KTBenchmarkServer::adminLogin);
         if (!sample.prepare()) {
@@ -91,6 +100,8 @@ int main(int argc, char* argv[])
         }
         const QStringList statements = KTDirectBaseline::capture(server, [&] { return sample.step(); });
         for (int clients : clientCounts) {
+            if (KTLoadRunner::interrupted)
+                break;
             const KTLoadRunner::Result measured = KTLoadRunner::run(clients, seconds, [&](int index) {
                 return std::make_unique<KTWorkload>(kind, server.port(), KTBenchmarkServer::userLogin(index));
             });
@@ -120,6 +131,8 @@ int main(int argc, char* argv[])
     std::vector<std::unique_ptr<KTBenchmarkClient>> idle;
     QList<QPair<int, qint64>> weights;
     for (int count : idleCounts) {
+        if (KTLoadRunner::interrupted)
+            break;
         while (int(idle.size()) < count) {
             idle.push_back(std::make_unique<KTBenchmarkClient>(
                 server.port(), KTBenchmarkServer::userLogin(maxClients + int(idle.size()))));
