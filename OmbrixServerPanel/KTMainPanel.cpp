@@ -6,6 +6,7 @@
 
 #include <KT.h>
 #include <KTDatabaseController.h>
+#include <KTFrame.h>
 #include <KTPanetBase.h>
 #include <KTPluginLoader.h>
 #include <KTServerAuthorization.h>
@@ -150,6 +151,11 @@ void KTMainPanel::readServerSettings()
     QSettings settings(serverSettingsFile, QSettings::IniFormat);
     _serverPort = settings.value(QStringLiteral("ServerSettings/ServerPort")).toString();
     _listenAddress = settings.value(QStringLiteral("ServerSettings/ListenAddress")).toString();
+    // A missing, malformed or non-positive bound keeps the default.
+    const int maxConnections = settings.value(QStringLiteral("ServerSettings/MaxConnections")).toInt();
+    _connector->setMaxConnections(maxConnections > 0 ? maxConnections : KTServerConnector::defaultMaxConnections);
+    const qint64 maxFrameSize = settings.value(QStringLiteral("ServerSettings/MaxFrameSize")).toLongLong();
+    _connector->setMaxFrameSize(maxFrameSize > 0 ? maxFrameSize : KTFrame::defaultMaxSize);
     _initServerSearchingUpdates = settings.value(QStringLiteral("ServerSettings/InitServerSearchingUpdates"), true).toBool();
     _companyName = settings.value(QStringLiteral("LicenseInfo/Company")).toString();
     _companyID = settings.value(QStringLiteral("LicenseInfo/ID")).toString();

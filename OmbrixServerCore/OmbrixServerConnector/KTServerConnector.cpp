@@ -77,16 +77,29 @@ QMap<int, QStringList> KTServerConnector::activeComponents() const
     return _activeComponents;
 }
 
+namespace {
+
+// The descriptor is ours once accepted; leaving it open would leak it.
+void refuse(qintptr socketDescriptor)
+{
+    QTcpSocket refused;
+    if (refused.setSocketDescriptor(socketDescriptor))
+        refused.abort();
+}
+
+} // namespace
+
 void KTServerConnector::incomingConnection(qintptr socketDescriptor)
 {
+    const QString location = QStringLiteral("KTServerConnector::incomingConnection()");
+    if (_connectionTable.size() >= _maxConnections) {
+        emit eventMessage(tr("Conexión rechazada: el servidor ya atiende el máximo de %1 conexiones simultáneas")
+                              .arg(_maxConnections), KT::WarningMessage, location);
+        return refuse(socketDescriptor);
+    }
     if (_connectionTable.contains(_nextConnectionID)) {
-        emit eventMessage(tr("ID de conexión : %1, ya existe").arg(_nextConnectionID), KT::BugMessage,
-                          QStringLiteral("KTServerConnector::incomingConnection()"));
-        // The descriptor is ours now; leaving it open would leak it.
-        QTcpSocket refused;
-        if (refused.setSocketDescriptor(socketDescriptor))
-            refused.abort();
-        return;
+        emit eventMessage(tr("ID de conexión : %1, ya existe").arg(_nextConnectionID), KT::BugMessage, location);
+        return refuse(socketDescriptor);
     }
     const int connectionID = _nextConnectionID++;
     auto* thread = new KTConnectorThread(socketDescriptor, connectionID, _dbDefinitionMap, _dbParams, _unitParams,

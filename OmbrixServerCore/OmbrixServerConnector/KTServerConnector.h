@@ -32,6 +32,11 @@ public:
     QStringList unitParams() const { return _unitParams; }
     // Largest frame a client may announce; larger ones close the connection.
     void setMaxFrameSize(qint64 bytes) { _maxFrameSize = bytes; }
+    // Connections served at once; the ones past it are closed on arrival, so
+    // that a flood cannot exhaust threads or database connections.
+    void setMaxConnections(int connections) { _maxConnections = connections; }
+    int maxConnections() const { return _maxConnections; }
+    static constexpr int defaultMaxConnections = 200;
     // Where the component folders and the client area are; the program's folder by default.
     void setApplicationDirectory(const QString& dir) { _applicationDirectory = dir; }
 
@@ -78,6 +83,7 @@ private:
     QStringList _loggedUsers;
     QStringList _unitParams;
     qint64 _maxFrameSize;
+    int _maxConnections = defaultMaxConnections;
     QString _applicationDirectory;
 };
 

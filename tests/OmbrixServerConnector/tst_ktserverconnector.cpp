@@ -300,6 +300,27 @@ private Q_SLOTS:
         QCOMPARE(order, QList<QByteArray>({"ended", "finished"}));
     }
 
+    void connectionsPastTheBoundAreRefused()
+    {
+        _connector->setMaxConnections(2);
+        auto first = client();
+        auto second = client();
+        QVERIFY(waitForConnections(2));
+        auto third = client();
+        QVERIFY(third);
+        QTRY_VERIFY(!third->connected());
+        QCOMPARE(eventTexts(*_events).filter("Conexión rechazada").size(), 1);
+        QCOMPARE(_connector->connectionIDs(), QList<int>({1, 2}));
+
+        // A place that frees up is taken by the next client.
+        first.reset();
+        QVERIFY(waitForConnections(1));
+        auto fourth = client();
+        QVERIFY(waitForConnections(2));
+        QCOMPARE(_connector->connectionIDs(), QList<int>({2, 3}));
+        QVERIFY(fourth->connected());
+    }
+
     void manyClientsLeaveNothingBehind()
     {
         const int baseline = serverThreads();
