@@ -256,8 +256,10 @@ private Q_SLOTS:
 
     void check_recordsTheInstalledRelease()
     {
+        // A new account has no recorded release at all.
         KTUpgradeDatabase::Account changed = account();
-        changed.currentServer = QStringLiteral("01.20.00");
+        changed.currentServer = QString();
+        changed.currentClient = QString();
         setAccount(changed);
         writeFile(downloads(QStringLiteral("ClientVersion.txt")), "[ClientValues]\nClientVersion=02.09.00\n");
         publishServer(QStringLiteral("01.32.00"), {{QStringLiteral("libKTNew.so"), "new"}});

@@ -66,10 +66,11 @@ bool KTUpgradeDatabase::setAccount(const Account& account)
     query.prepare("REPLACE INTO _Client (fldName, codClientStatus, fldUnitPassword, codCurrentServerSoftware, "
                   "codUpgradeServerSoftware, codCurrentClientSoftware, codUpgradeClientSoftware) "
                   "VALUES (?, ?, ?, ?, ?, ?, ?)");
-    for (const QVariant& value : {QVariant(account.company), QVariant(account.active ? 1 : 2),
-                                  QVariant(account.password), QVariant(account.currentServer),
-                                  QVariant(account.upgradeServer), QVariant(account.currentClient),
-                                  QVariant(account.upgradeClient)})
+    // A release not given is recorded as none (''), never as NULL.
+    const auto text = [](const QString& value) { return QVariant(value.isNull() ? QStringLiteral("") : value); };
+    for (const QVariant& value : {text(account.company), QVariant(account.active ? 1 : 2), text(account.password),
+                                  text(account.currentServer), text(account.upgradeServer),
+                                  text(account.currentClient), text(account.upgradeClient)})
         query.addBindValue(value);
     if (!query.exec()) {
         _lastError = query.lastError().text();
