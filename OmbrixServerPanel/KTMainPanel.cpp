@@ -38,6 +38,7 @@ const QString panelSettingsFile = QStringLiteral("OmbrixServerUI.cfg");
 const QString systemObjectsFile = QStringLiteral("OmbrixSystemObjects.cfg");
 const QString mapsDirectory = QStringLiteral("OmbrixServerComponents/OmbrixDbMaps");
 constexpr int keepAliveInterval = 600000;
+constexpr int defaultReconnectInterval = 5000;
 
 } // namespace
 
@@ -62,6 +63,8 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     _updater->setApplicationDirectory(QDir::currentPath());
     _authorization = new KTServerAuthorization(this);
     _keepAliveTimer = new QTimer(this);
+    _reconnectTimer = new QTimer(this);
+    _reconnectTimer->setInterval(defaultReconnectInterval);
     setCentralWidget(_panelView);
 
     _panelStatus = new QLabel(this);
@@ -116,6 +119,9 @@ void KTMainPanel::connectObjects()
 {
     connect(_keepAliveTimer, &QTimer::timeout, this, &KTMainPanel::sendKeepAlive);
     _keepAliveTimer->start(keepAliveInterval);
+    connect(_reconnectTimer, &QTimer::timeout, this, &KTMainPanel::reconnectDatabase);
+    // A connection that lost the database makes the panel look at its own at once.
+    connect(_connector, &KTServerConnector::databaseLost, this, &KTMainPanel::sendKeepAlive);
     connect(_actExit, &QAction::triggered, this, &QWidget::close);
     connect(_actPanel, &QAction::triggered, this, &KTMainPanel::showPanelOptions);
     connect(_panelOptions, &KTPanelOptions::valuesUpdated, this, &KTMainPanel::updatePanelValues);
@@ -151,6 +157,8 @@ void KTMainPanel::readServerSettings()
     QSettings settings(serverSettingsFile, QSettings::IniFormat);
     _serverPort = settings.value(QStringLiteral("ServerSettings/ServerPort")).toString();
     _listenAddress = settings.value(QStringLiteral("ServerSettings/ListenAddress")).toString();
+    const int reconnectInterval = settings.value(QStringLiteral("ServerSettings/ReconnectInterval")).toInt();
+    _reconnectTimer->setInterval(reconnectInterval > 0 ? reconnectInterval : defaultReconnectInterval);
     // A missing, malformed or non-positive bound keeps the default.
     const int maxConnections = settings.value(QStringLiteral("ServerSettings/MaxConnections")).toInt();
     _connector->setMaxConnections(maxConnections > 0 ? maxConnections : KTServerConnector::defaultMaxConnections);
@@ -294,8 +302,11 @@ void KTMainPanel::changeStatus(bool status)
         if (_connector->isListening())
             _connector->close();
         setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelNotOk.png"));
+        if (_dbController->connectionLost() && !_reconnectTimer->isActive())
+            _reconnectTimer->start();
         return;
     }
+    _reconnectTimer->stop();
     listenConnections();
     if (_dbController->allTablesLoaded()) {
         _connector->updateData(_dbController);
@@ -353,6 +364,13 @@ void KTMainPanel::downloadUpdates()
 void KTMainPanel::prepareInstallation(QString serverCommands)
 {
     _updater->performInstall(serverCommands);
+}
+
+// Until the database is back; the recovery reopens the port through changeStatus(true).
+void KTMainPanel::reconnectDatabase()
+{
+    if (!_dbController->connectionLost() || _dbController->reconnect())
+        _reconnectTimer->stop();
 }
 
 void KTMainPanel::sendKeepAlive()

@@ -71,6 +71,7 @@ public Q_SLOTS:
     void listenConnections();
     void changeStatus(bool status);
     void sendKeepAlive();
+    void reconnectDatabase();
     void executeCustomQuery(QString customQuery);
     void prepareInstallation(QString serverCommands);
     void showPanelOptions();
@@ -98,6 +99,7 @@ private:
     bool _initServerSearchingUpdates = true;
     QLabel* _panelStatus = nullptr;
     QTimer* _keepAliveTimer = nullptr;
+    QTimer* _reconnectTimer = nullptr;
     QAction* _actExit = nullptr;
     QAction* _actPanel = nullptr;
     QMap<QString, QAction*> _actionMap;

@@ -93,4 +93,5 @@ void KTConnectorThread::connectSocket()
     connect(this, &KTConnectorThread::closeRequest, _socket, &KTTcpSocket::closeConnection);
     connect(_socket, &KTTcpSocket::scheduleRequested, this, &KTConnectorThread::scheduleRequested);
     connect(_socket, &KTTcpSocket::updateTaskScheduler, this, &KTConnectorThread::updateTaskScheduler);
+    connect(_socket, &KTTcpSocket::databaseLost, this, &KTConnectorThread::databaseLost);
 }

@@ -43,6 +43,8 @@ Q_SIGNALS:
     void setActiveComponent(int connectionID, QString componentName, bool active);
     void scheduleRequested(QVariant schedule);
     void updateTaskScheduler();
+    // This connection's database connection was found gone.
+    void databaseLost();
     void sendResponseRequested(QString response, int compressionFactor, QString message, int role);
     void closeRequest();
     void connectionEnded(int connectionID);

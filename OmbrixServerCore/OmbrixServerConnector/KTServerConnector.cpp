@@ -124,6 +124,7 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
     connect(thread, &KTConnectorThread::setActiveComponent, this, &KTServerConnector::setActiveComponent);
     connect(thread, &KTConnectorThread::scheduleRequested, this, &KTServerConnector::scheduleRequested);
     connect(thread, &KTConnectorThread::updateTaskScheduler, this, &KTServerConnector::updateTaskScheduler);
+    connect(thread, &KTConnectorThread::databaseLost, this, &KTServerConnector::databaseLost);
 }
 
 void KTServerConnector::appendConnectionRow(int connectionID)

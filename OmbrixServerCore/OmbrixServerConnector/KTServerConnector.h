@@ -62,6 +62,8 @@ Q_SIGNALS:
     void updateTableRecordDataModelRequested(QString tableName, QList<int> modifiers);
     void scheduleRequested(QVariant schedule);
     void updateTaskScheduler();
+    // A connection found the database gone: the panel checks its own connection.
+    void databaseLost();
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;

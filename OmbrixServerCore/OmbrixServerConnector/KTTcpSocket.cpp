@@ -39,6 +39,11 @@ KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitPar
     _systemObjects = unitParams.value(2).split(QLatin1Char(','));
     _systemObjectsClient = unitParams.value(3).split(QLatin1Char(','));
     connect(_dbController, &KTDatabaseController::eventMessage, this, &KTTcpSocket::eventMessage);
+    _dbController->setReportsConnectionLoss(false);
+    connect(_dbController, &KTDatabaseController::dbStatusChanged, this, [this](bool up) {
+        if (!up && _dbController->connectionLost())
+            emit databaseLost();
+    });
     connect(_dbController, &KTDatabaseController::updateTableRecordDataModelRequested, this,
             &KTTcpSocket::updateTableRecordDataModelRequested);
     connect(this, &QTcpSocket::readyRead, this, qOverload<>(&KTTcpSocket::readData));

@@ -48,6 +48,8 @@ Q_SIGNALS:
     void broadcastActionRequest(QList<QStringList> responseList, QString broadcastUsers);
     void scheduleRequested(QVariant schedule);
     void updateTaskScheduler();
+    // This connection's database connection was found gone.
+    void databaseLost();
     void setDbController(KTDatabaseController* controller);
 
 protected:

@@ -63,6 +63,7 @@ bool KTDatabaseController::establishConnection(const QString& connectionName, co
         return false;
     }
     _connectionStatus = true;
+    _connectionLost = false;
     setStatus(true);
     _lastConnectionError.clear();
     createParser(driver, dbMapDirectoryName);
@@ -200,19 +201,71 @@ void KTDatabaseController::setDbDefinitionMap(QMap<QString, KTDbTable*> dbDefini
         _mainParser->setDbDefinitionMap(dbDefinitionMap);
 }
 
+// A request starts on a working connection when one can be had: a lost one
+// is opened again first, never in the middle of a transaction.
 bool KTDatabaseController::beginTransaction()
 {
-    return _dbConnection.transaction();
+    if (_connectionLost && !reconnect())
+        return false;
+    _inTransaction = _dbConnection.transaction();
+    if (!_inTransaction)
+        noteFailure(_dbConnection.lastError());
+    return _inTransaction;
 }
 
 bool KTDatabaseController::commit()
 {
-    return _dbConnection.commit();
+    _inTransaction = false;
+    const bool committed = _dbConnection.commit();
+    if (!committed)
+        noteFailure(_dbConnection.lastError());
+    return committed;
 }
 
 bool KTDatabaseController::rollback()
 {
+    _inTransaction = false;
     return _dbConnection.rollback();
+}
+
+namespace {
+
+// Client library errors for a server that went away or cannot be reached,
+// and the server's own for a killed connection.
+bool lostConnection(const QSqlError& error)
+{
+    static const QStringList codes{QStringLiteral("2002"), QStringLiteral("2003"), QStringLiteral("2006"),
+                                   QStringLiteral("2013"), QStringLiteral("1927"), QStringLiteral("4031")};
+    return codes.contains(error.nativeErrorCode());
+}
+
+} // namespace
+
+void KTDatabaseController::noteFailure(const QSqlError& error)
+{
+    if (!lostConnection(error) || _connectionLost || !_connectionStatus)
+        return;
+    _connectionLost = true;
+    if (_reportsConnectionLoss)
+        emit eventMessage(tr("Se perdió la conexión con la BD : %1. Mensaje : %2")
+                              .arg(_dbConnection.databaseName(), error.text()), KT::ErrorMessage,
+                          QStringLiteral("KTDatabaseController::execute()"));
+    setStatus(false);
+}
+
+bool KTDatabaseController::reconnect()
+{
+    if (!_connectionLost)
+        return true;
+    _dbConnection.close();
+    if (!_dbConnection.open())
+        return false;
+    _connectionLost = false;
+    if (_reportsConnectionLoss)
+        emit eventMessage(tr("Se restableció la conexión con la BD : %1").arg(_dbConnection.databaseName()),
+                          KT::SuccessMessage, connectionSource);
+    setStatus(true);
+    return true;
 }
 
 QSqlQuery KTDatabaseController::lock(const QStringList& tables, const QStringList& aliases,
@@ -337,8 +390,13 @@ QString KTDatabaseController::quoted(const QString& text) const
 
 QSqlQuery KTDatabaseController::execute(const QString& sql)
 {
+    // Outside a transaction a statement may open a lost connection again;
+    // inside one, the rest of a transaction the server has rolled back must fail.
+    if (_connectionLost && !_inTransaction)
+        reconnect();
     QSqlQuery query(_dbConnection);
-    query.exec(sql);
+    if (!query.exec(sql))
+        noteFailure(query.lastError());
     return query;
 }
 

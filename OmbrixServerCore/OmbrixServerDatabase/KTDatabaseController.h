@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,15 @@ public:
 
     QStringList dbParameters() const;
     bool connectionStatus() const;
+    // True from the moment a statement finds the database gone until a
+    // reconnection succeeds.
+    bool connectionLost() const { return _connectionLost; }
+    // Opens the lost connection again with its parameters; reports the
+    // recovery and the status once it is back.
+    bool reconnect();
+    // The panel's controller reports a loss in the log; a connection's
+    // controller only signals it, so that a loss is logged once.
+    void setReportsConnectionLoss(bool reports) { _reportsConnectionLoss = reports; }
     bool allTablesLoaded() const;
     bool allTablesCreated() const;
     bool allDataLoaded() const;
@@ -121,12 +131,16 @@ private:
     QSqlQuery execute(const QString& sql);
     QSqlQuery executeEach(const QString& sql);
     void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
+    void noteFailure(const QSqlError& error);
 
     KTDatabaseParser* _mainParser = nullptr;
     bool _allDataLoaded = true;
     bool _allTablesCreated = true;
     bool _allTablesLoaded = false;
     bool _connectionStatus = false;
+    bool _connectionLost = false;
+    bool _inTransaction = false;
+    bool _reportsConnectionLoss = true;
     bool _status = false;
     // True when the definitions were read by this controller, which then owns
     // them; a map received from the main controller is only borrowed.

@@ -1,0 +1,147 @@
+#include "KTTestEvents.h"
+#include "KTTestServer.h"
+
+#include <KTDatabaseController.h>
+#include <KTMainPanel.h>
+#include <KTProtocolClient.h>
+#include <KTServerConnector.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString appDir = qEnvironmentVariable("OMBRIX_APP_DIR");
+const QString password = QStringLiteral("OmbrixLoss-2026");
+
+bool mariadb(const QStringList& arguments)
+{
+    return QProcess::execute(QStringLiteral(OMBRIX_SOURCE_DIR "/scripts/mariadb.sh"), arguments) == 0;
+}
+
+QString insertCategory(const QString& name)
+{
+    KTProtocolClient::Action action;
+    action.component = QStringLiteral("DbInsertSercom");
+    action.objectType = QStringLiteral("Component");
+    action.objectName = QStringLiteral("ComponentProductCategory");
+    action.parameters = {{"Table", "invProductCategory"},
+                         {"Fields", "pkyProductCategory,fldName,fldDescription,sysEnabled,sysEditable,sysAuthorized,"
+                                    "sysVisible,sysContext,sysAuthorizationGroup"},
+                         {"Values", QStringLiteral("NULL|'%1'|NULL|1|1|1|2|0|1").arg(name)},
+                         {"LineNumbers", "1"}};
+    return KTProtocolClient::actionRequest({action});
+}
+
+} // namespace
+
+// MariaDB stopped under a working server and started again: the server
+// notices once, closes its port, answers its clients with failures, and
+// comes back by itself without losing what was committed.
+class tst_DatabaseLoss : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir _dir;
+    QString _previous;
+    QString _dataDir;
+    int _dbPort = 0;
+
+    QString status(KTRawClient& client, const QString& request)
+    {
+        client.sendText(request);
+        return KTProtocolClient::element(client.nextReply(20000), QStringLiteral("Status"));
+    }
+
+    int categories(KTMainPanel& panel, const QString& name)
+    {
+        QSqlQuery query = panel.dbController()->customQuery(
+            QStringLiteral("SELECT COUNT(*) FROM invProductCategory WHERE fldName = '%1'").arg(name));
+        return query.next() ? query.value(0).toInt() : -1;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        _dbPort = probe.serverPort();
+        probe.close();
+        _dataDir = _dir.filePath(QStringLiteral("mariadb"));
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password}));
+
+        for (const char* folder : {"OmbrixDbData", "OmbrixServerComponents", "OmbrixServerPanets", "Downloads"})
+            QVERIFY(QFile::link(appDir + "/" + folder, _dir.filePath(folder)));
+        QFile settings(_dir.filePath(QStringLiteral("OmbrixServer.cfg")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral("[ServerSettings]\nServerPort=0\nListenAddress=127.0.0.1\nReconnectInterval=200\n"
+                                      "[LicenseInfo]\nCompany=%1\nID=900123\nPassword=%2\n[Database]\nType=QMYSQL\n"
+                                      "Host=127.0.0.1\nDbPort=%3\nDbName=ombrix_loss\n[AdminUser]\nLogin=jefe\n"
+                                      "Password=clave-jefe\nConnectivityPassword=%4\n")
+                           .arg(KTTestServer::companyName, password)
+                           .arg(_dbPort)
+                           .arg(KTTestServer::companyPassword)
+                           .toUtf8());
+        settings.close();
+        QFile objects(_dir.filePath(QStringLiteral("OmbrixSystemObjects.cfg")));
+        QVERIFY(objects.open(QIODevice::WriteOnly));
+        objects.write("[ServerFiles]\nPasswordAuthcom\nDbInsertSercom\n[ClientFiles]\nComponentProductCategory\n");
+        objects.close();
+        _previous = QDir::currentPath();
+        QDir::setCurrent(_dir.path());
+    }
+
+    void cleanupTestCase()
+    {
+        QDir::setCurrent(_previous);
+        mariadb({QStringLiteral("stop"), _dataDir});
+    }
+
+    void serverRecoversWithoutLosingCommittedData()
+    {
+        KTMainPanel panel;
+        QSignalSpy events(&panel, &KTMainWindow::eventMessage);
+        panel.readServerSettings();
+        QVERIFY(panel.establishConnection());
+        QVERIFY(panel.loadTablesFromFiles());
+        panel.loadTableRecordData();
+        panel.updateDatabase();
+        QVERIFY(panel.connector()->isListening());
+
+        KTRawClient client;
+        QVERIFY(client.connectTo(panel.connector()->serverPort()));
+        QCOMPARE(status(client, KTTestServer::negotiation()), QStringLiteral("1"));
+        QCOMPARE(status(client, KTTestServer::login("jefe", "clave-jefe")), QStringLiteral("1"));
+        // Inserts are answered to the clients that have the categories open.
+        client.sendText(KTProtocolClient::objectStatus(QStringLiteral("ComponentProductCategory"), true));
+        QCOMPARE(status(client, insertCategory("Antes del corte")), QStringLiteral("1"));
+
+        QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
+        // The client is answered, and the server stops taking new clients.
+        QCOMPARE(status(client, insertCategory("Durante el corte")), QStringLiteral("0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!panel.connector()->isListening(), 20000);
+        QCOMPARE(status(client, insertCategory("Durante el corte")), QStringLiteral("0"));
+        panel.sendKeepAlive();
+        QCOMPARE(eventTexts(events).filter(QStringLiteral("Se perdió la conexión con la BD")).size(), 1);
+
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password}));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.connector()->isListening(), 30000);
+        QCOMPARE(eventTexts(events).filter(QStringLiteral("Se restableció la conexión con la BD")).size(), 1);
+        // The connection that stayed works again, and a new client gets in.
+        QCOMPARE(status(client, insertCategory("Después del corte")), QStringLiteral("1"));
+        KTRawClient late;
+        QVERIFY(late.connectTo(panel.connector()->serverPort()));
+        QCOMPARE(status(late, KTTestServer::negotiation()), QStringLiteral("1"));
+
+        QCOMPARE(categories(panel, "Antes del corte"), 1);
+        QCOMPARE(categories(panel, "Durante el corte"), 0);
+        QCOMPARE(categories(panel, "Después del corte"), 1);
+    }
+};
+
+QTEST_MAIN(tst_DatabaseLoss)
+#include "tst_databaseloss.moc"
