@@ -378,7 +378,7 @@ QString KTDatabaseController::valueText(const QVariant& value)
 
 QString KTDatabaseController::quoted(const QString& text) const
 {
-    QSqlField field(QString(), QMetaType(QMetaType::QString));
+    QSqlField field{QString(), QMetaType(QMetaType::QString)};
     field.setValue(text.isNull() ? QStringLiteral("") : text);
     if (const QSqlDriver* driver = _dbConnection.driver(); driver && _dbConnection.isValid())
         return driver->formatValue(field);

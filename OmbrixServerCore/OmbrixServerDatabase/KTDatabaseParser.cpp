@@ -128,8 +128,12 @@ KTDatabaseParser::createDataFromFileBindingBlobs(QFile& tableFile, int blobField
                 bindings.insert(placeholder, row.at(j));
                 continue;
             }
-            QFile blob(blobDir + QLatin1Char('/') + row.at(j));
-            if (blob.open(QIODevice::ReadOnly))
+            // A blob is a file of the blob folder itself, never a path out of it.
+            const QString blobName = row.at(j);
+            const bool plainName = !blobName.contains(QLatin1Char('/')) && !blobName.contains(QLatin1Char('\\'))
+                && blobName != QLatin1String("..");
+            QFile blob(blobDir + QLatin1Char('/') + blobName);
+            if (plainName && blob.open(QIODevice::ReadOnly))
                 bindings.insert(placeholder, blob.readAll());
             else
                 emit eventMessage(tr("No se pudo abrir archivo : '%1'").arg(blob.fileName()), KT::ErrorMessage,

@@ -75,7 +75,7 @@ void KTDownloader::stop(const QString& message, int type, const QString& source)
 
 QString KTDownloader::quoted(const QString& text) const
 {
-    QSqlField field(QString(), QMetaType(QMetaType::QString));
+    QSqlField field{QString(), QMetaType(QMetaType::QString)};
     field.setValue(text);
     return QSqlDatabase::database(connectionName, false).driver()->formatValue(field);
 }
