@@ -386,6 +386,32 @@ private Q_SLOTS:
         QVERIFY(!parse(QString()).table);
         QVERIFY(!parse(QString(200000, QLatin1Char('<'))).table);
     }
+
+    // A blob column names a file of the blob folder; a path out of it is read as nothing.
+    void blobNamesStayInTheBlobFolder()
+    {
+        QTemporaryDir root;
+        QDir(root.path()).mkpath(QStringLiteral("Blobs"));
+        for (const char* name : {"Blobs/logo.png", "secret.txt"}) {
+            QFile file(root.filePath(QLatin1String(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(name);
+        }
+        QFile data(root.filePath(QStringLiteral("srvBlob.odd")));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        data.write("1|'a'|logo.png\n2|'b'|../secret.txt\n");
+        data.close();
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        QSignalSpy events(_parser.get(), &KTDatabaseParser::eventMessage);
+        const auto statements = _parser->createDataFromFileBindingBlobs(data, 2, root.filePath(QStringLiteral("Blobs")));
+        QList<QVariant> blobs;
+        for (const QMap<QString, QVariant>& bindings : statements)
+            blobs << bindings.value(QStringLiteral(":2"));
+        QVERIFY(blobs.contains(QVariant(QByteArray("Blobs/logo.png"))));
+        QVERIFY(!blobs.contains(QVariant(QByteArray("secret.txt"))));
+        QCOMPARE(events.size(), 1);
+        QVERIFY(events.first().at(0).toString().contains(QStringLiteral("../secret.txt")));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_KTDatabaseParser)
