@@ -21,6 +21,11 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 const QString parseLocation = QStringLiteral("KTTcpSocket::parseXML()");
@@ -596,6 +601,13 @@ void KTTcpSocket::processActionRequest(const QDomElement& root)
     }
     if (!ok)
         return;
+    // Nobody would learn of the outcome: work for a client that is gone is undone.
+    if (peerGone()) {
+        rollBack(QStringLiteral("ActionRequest"));
+        emit eventMessage(tr("La conexión '%1' del usuario '%2' se cerró durante su solicitud; no se guardaron los "
+                             "cambios").arg(_connectionID).arg(_user), KT::WarningMessage, parseLocation);
+        return;
+    }
     if (!_dbController->commit()) {
         emit eventMessage(tr("No se pudo realizar Commit en la base de datos. Usuario '%1', Conexión '%2'")
                               .arg(_user).arg(_connectionID), KT::BugMessage, parseLocation);
@@ -607,6 +619,19 @@ void KTTcpSocket::processActionRequest(const QDomElement& root)
     if (schedule.isValid())
         emit scheduleRequested(schedule);
     requestCommitted(responses, logins);
+}
+
+// The event loop learns of a closed connection only after the request; the
+// kernel knows already: a peek that reads the end of the stream, or a reset.
+bool KTTcpSocket::peerGone()
+{
+#ifdef Q_OS_UNIX
+    char byte;
+    const ssize_t peeked = ::recv(int(socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+#else
+    return state() != QAbstractSocket::ConnectedState;
+#endif
 }
 
 void KTTcpSocket::processLockRequest(const QDomElement& root)

@@ -60,6 +60,7 @@ private:
     enum ActionType { NegotiationAction = 0, UpdateAction = 1, AuthenticationAction = 2, RequestAction = 3 };
 
     void dispatch(const QDomElement& root);
+    bool peerGone();
     void processNegotiationRequest(const QMap<QString, QString>& params);
     bool negotiationRefused(const QMap<QString, QString>& params);
     QString minimumClientVersion() const;

@@ -1,8 +1,10 @@
 #include "KTSessionFixture.h"
+#include "KTTestEvents.h"
 
 #include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
+#include <KTVersion.h>
 
 #include <QDomDocument>
 #include <QSqlQuery>
@@ -230,6 +232,28 @@ private Q_SLOTS:
         QVERIFY(KTProtocolClient::element(reply, "Message").contains("transacción"));
         QTRY_VERIFY(!KTTestServer::eventsOfType(_fixture.server().events(), KT::BugMessage)
                          .filter("error al iniciar una transacción").isEmpty());
+    }
+
+    // The client leaves while the server is between the two actions of its request.
+    void aClientGoneBeforeTheCommitLeavesNothing()
+    {
+        QSignalSpy events(_fixture.server().connector(), &KTServerConnector::eventMessage);
+        // A third user, so that the fixture's two keep their connections: the support user, shipped disabled.
+        QVERIFY(_fixture.controller()->customQuery("UPDATE accUser SET sysEnabled = 1 WHERE pkyUser = 1").isActive());
+        {
+            KTClientSession leaving;
+            QVERIFY(leaving.logIn(_fixture.server().connector()->serverPort(), "soporte",
+                                  KTVersion::ombrixServerPassword()));
+            QVERIFY(leaving.send(KTProtocolClient::actionRequest({insertCategory("Abandonada"), echo({{"DelayMs", "400"}})})));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!_fixture.server().connector()->loggedUsers().contains("soporte"), 10000);
+        QCOMPARE(count("SELECT COUNT(*) FROM invProductCategory WHERE fldName = 'Abandonada'"), 0);
+        _fixture.controller()->customQuery("UPDATE accUser SET sysEnabled = 0 WHERE pkyUser = 1");
+        QCOMPARE(eventTexts(events).filter("se cerró durante su solicitud").size(), 1);
+        // The others go on as before.
+        QVERIFY(_fixture.carla().replies().isEmpty());
+        const QString reply = _fixture.admin().request(KTProtocolClient::actionRequest({echo({{"Nota", "sigue"}})}));
+        QCOMPARE(echoed(reply, "Nota"), QStringList({"sigue"}));
     }
 };
 

@@ -3,12 +3,14 @@
 
 #include <KTSercomBase.h>
 
+#include <QThread>
 #include <QXmlStreamWriter>
 
 class KTDatabaseController;
 
 // Answers with every parameter it was handed, one "Param" per value in the
-// order the map gives them; fails when asked to with <Fail>1</Fail>.
+// order the map gives them; fails when asked to with <Fail>1</Fail> and
+// takes its time with <DelayMs>.
 class EchoSercom : public KTSercomBase
 {
     Q_OBJECT
@@ -19,6 +21,7 @@ public:
     bool broadcast() override { return true; }
     QString processRequest(const QMultiMap<QString, QString>& params) override
     {
+        QThread::msleep(params.value(QStringLiteral("DelayMs")).toULong());
         QString reply;
         QXmlStreamWriter writer(&reply);
         writer.writeStartElement(QStringLiteral("Echo"));
