@@ -14,11 +14,9 @@ targets=("${@:-frame tabledefinition datafile}")
 read -r -a targets <<< "${targets[*]}"
 
 scripts/install-deps.sh
-command -v clang++ >/dev/null || { SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo;
-    $SUDO apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev; }
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_FUZZ=ON >/dev/null
-cmake --build "$build" --target MySqlDialectMap "${targets[@]/#/fuzz_}"
+cmake --build "$build" --target MySqlDialectMap "${targets[@]/#/fuzz_}" >/dev/null
 
 export OMBRIX_APP_DIR="$PWD/$build/app" QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
@@ -27,8 +25,14 @@ for target in "${targets[@]}"; do
     work="$build/corpus/$target"
     crashes="tests/fuzz/crashes/$target"
     mkdir -p "$work" "$crashes"
-    echo "== fuzz_$target for ${seconds}s"
-    "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
-        -artifact_prefix="$crashes/" "$work" "tests/fuzz/corpus/$target" || status=1
+    log="$build/fuzz_$target.log"
+    if "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+        -artifact_prefix="$crashes/" "$work" "tests/fuzz/corpus/$target" >"$log" 2>&1; then
+        echo "fuzz_$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$log")"
+    else
+        tail -n 60 "$log"
+        echo "fuzz_$target FAILED; the input is in $crashes/"
+        status=1
+    fi
 done
 exit $status

@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-mysql libqt6sql6-sqlite
     mariadb-server mariadb-client
     fonts-dejavu-core
+    clang libclang-rt-14-dev
 )
 
 missing=()
