@@ -7,10 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/install-deps.sh
+scripts/build.sh
 build=${OMBRIX_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build"
 app="$root/$build/app"
 
 # Values chosen on the first run and kept in .run/run.env for the next ones.

@@ -5,10 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/build.sh
 build=${OMBRIX_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure "$@"
 # The whole suite also fuzzes each parser briefly (a filtered run does not).
 [ $# -gt 0 ] || scripts/fuzz.sh 5
