@@ -2,6 +2,8 @@
 
 #include "KT.h"
 
+#include <QDir>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -128,4 +130,17 @@ QString KTVersion::file2Object(const QString& fileName, int os)
     default:
         return fileName;
     }
+}
+
+bool KTVersion::isPlainFileName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
+
+bool KTVersion::isInsidePath(const QString& relativePath)
+{
+    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    return !QDir::isAbsolutePath(relativePath) && !relativePath.startsWith(QLatin1Char('\\'))
+        && !relativePath.contains(QLatin1Char(':')) && !relativePath.split(separators).contains(QStringLiteral(".."));
 }

@@ -34,6 +34,11 @@ public:
     static QString simplifiedVersion(const QString& version);
     static bool lessThan(const QString& version1, const QString& version2);
     static QString file2Object(const QString& fileName, int os);
+    // Names and paths that arrive with downloads or data files: a plain name
+    // has no folder part; a relative path stays inside the folder it is
+    // relative to (not absolute, no drive, no "..").
+    static bool isPlainFileName(const QString& name);
+    static bool isInsidePath(const QString& relativePath);
 };
 
 #endif

@@ -121,7 +121,11 @@ void KTMainPanel::connectObjects()
     _keepAliveTimer->start(keepAliveInterval);
     connect(_reconnectTimer, &QTimer::timeout, this, &KTMainPanel::reconnectDatabase);
     // A connection that lost the database makes the panel look at its own at once.
-    connect(_connector, &KTServerConnector::databaseLost, this, &KTMainPanel::sendKeepAlive);
+    // Once the loss is known, the reconnection timer has it in hand.
+    connect(_connector, &KTServerConnector::databaseLost, this, [this] {
+        if (!_dbController->connectionLost())
+            sendKeepAlive();
+    });
     connect(_actExit, &QAction::triggered, this, &QWidget::close);
     connect(_actPanel, &QAction::triggered, this, &KTMainPanel::showPanelOptions);
     connect(_panelOptions, &KTPanelOptions::valuesUpdated, this, &KTMainPanel::updatePanelValues);

@@ -11,7 +11,6 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 
@@ -25,16 +24,6 @@ bool windowsBuild()
 {
     const int platform = KTVersion::operatingSystem().toInt();
     return platform == KT::Windows32 || platform == KT::Windows64;
-}
-
-// Index entries come from the download: a file name stays a plain name and a
-// relative path stays inside the folder it is relative to.
-bool safeEntry(const QString& fileName, const QString& relativePath)
-{
-    const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-    return !fileName.isEmpty() && !fileName.contains(separators) && fileName != QLatin1String("..")
-        && !QDir::isAbsolutePath(relativePath) && !relativePath.startsWith(QLatin1Char('\\'))
-        && !relativePath.contains(QLatin1Char(':')) && !relativePath.split(separators).contains(QStringLiteral(".."));
 }
 
 } // namespace
@@ -117,7 +106,8 @@ bool KTLocalUpdater::readIndex(const QString& path, const QString& versionKey, c
     for (const QString& fileName : index.childKeys()) {
         const QStringList value = index.value(fileName).toString().split(QLatin1Char(','));
         const IndexEntry entry{fileName, value.value(0).toInt(), value.value(1)};
-        if (!safeEntry(entry.fileName, entry.relativePath))
+        // Index entries come from the download: nothing may land outside its folder.
+        if (!KTVersion::isPlainFileName(entry.fileName) || !KTVersion::isInsidePath(entry.relativePath))
             return fail(tr("El archivo %1 tiene una ruta no válida : %2").arg(entry.fileName, entry.relativePath));
         entries->append(entry);
     }

@@ -6,6 +6,7 @@
 #include <KTDatabaseMap.h>
 #include <KTDbTable.h>
 #include <KTPluginLoader.h>
+#include <KTVersion.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -130,10 +131,8 @@ KTDatabaseParser::createDataFromFileBindingBlobs(QFile& tableFile, int blobField
             }
             // A blob is a file of the blob folder itself, never a path out of it.
             const QString blobName = row.at(j);
-            const bool plainName = !blobName.contains(QLatin1Char('/')) && !blobName.contains(QLatin1Char('\\'))
-                && blobName != QLatin1String("..");
             QFile blob(blobDir + QLatin1Char('/') + blobName);
-            if (plainName && blob.open(QIODevice::ReadOnly))
+            if (KTVersion::isPlainFileName(blobName) && blob.open(QIODevice::ReadOnly))
                 bindings.insert(placeholder, blob.readAll());
             else
                 emit eventMessage(tr("No se pudo abrir archivo : '%1'").arg(blob.fileName()), KT::ErrorMessage,

@@ -6,7 +6,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -22,20 +21,6 @@ const int serverSoftware = 1;
 const int clientSoftware = 2;
 const QFileDevice::Permissions written = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
     | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
-
-// A file name from the upgrade database must stay inside its download folder.
-bool plainName(const QString& name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
-}
-
-// A relative path places a file inside the installation, never above it.
-bool insidePath(const QString& path)
-{
-    return !QDir::isAbsolutePath(path) && !path.startsWith(QLatin1Char('\\'))
-        && !path.split(QRegularExpression(QStringLiteral("[/\\\\]"))).contains(QStringLiteral(".."));
-}
 
 QString platformCode()
 {
@@ -244,7 +229,7 @@ bool KTDownloader::buildServerTable()
         QStringList entry;
         for (int column : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10})
             entry << rows.value(column).toString();
-        if (!insidePath(entry.at(RelativePath))) {
+        if (!KTVersion::isInsidePath(entry.at(RelativePath))) {
             stop(tr("La ruta '%1' del archivo de %2 no es válida").arg(entry.at(RelativePath), object),
                  KT::ErrorMessage, checkSource);
             return false;
@@ -289,8 +274,9 @@ bool KTDownloader::buildClientTable()
     if (!rows.isActive())
         return false;
     QString platform;
+    QMap<int, QMap<QString, QString>> downloaded;
     while (rows.next()) {
-        if (!clientRow(rows))
+        if (!clientRow(rows, &downloaded))
             return false;
         platform = rows.value(12).toString();
     }
@@ -301,26 +287,30 @@ bool KTDownloader::buildClientTable()
     return true;
 }
 
-bool KTDownloader::clientRow(const QSqlQuery& rows)
+// downloaded holds the files of each platform's folder, created and listed
+// when the platform's first row comes.
+bool KTDownloader::clientRow(const QSqlQuery& rows, QMap<int, QMap<QString, QString>>* downloaded)
 {
     const int platform = rows.value(12).toInt();
     const QString folder = QStringLiteral("OmbrixClient-%1-Download").arg(KTVersion::operatingSystemLiteral(platform));
-    if (!QDir().mkpath(downloadsPath() + QLatin1Char('/') + folder)) {
-        stop(tr("No se pudo crear directorio de descarga : %1").arg(folder), KT::ErrorMessage, folderSource);
-        return false;
+    if (!downloaded->contains(platform)) {
+        if (!QDir().mkpath(downloadsPath() + QLatin1Char('/') + folder)) {
+            stop(tr("No se pudo crear directorio de descarga : %1").arg(folder), KT::ErrorMessage, folderSource);
+            return false;
+        }
+        downloaded->insert(platform, downloadedFiles(folder, platform));
     }
     QStringList entry{rows.value(0).toString()};
     for (int column = 2; column <= 10; ++column)
         entry << rows.value(column).toString();
     const QString object = rows.value(1).toString();
-    if (!insidePath(entry.at(RelativePath))) {
+    if (!KTVersion::isInsidePath(entry.at(RelativePath))) {
         stop(tr("La ruta '%1' del archivo de %2 no es válida").arg(entry.at(RelativePath), object), KT::ErrorMessage,
              checkSource);
         return false;
     }
-    const QMap<QString, QString> downloaded = downloadedFiles(folder, platform);
     QString state;
-    if (!downloadedState(folder, downloaded.value(object), entry.at(Sha1), &state))
+    if (!downloadedState(folder, downloaded->value(platform).value(object), entry.at(Sha1), &state))
         return false;
     entry << state << rows.value(11).toString() << folder << QString::number(platform);
     _clientDownloadMap.insert(object, entry);
@@ -473,7 +463,7 @@ QString KTDownloader::blobFileName(const QStringList& entry)
         return QString();
     }
     const QString name = blob.value(0).toString();
-    if (!plainName(name)) {
+    if (!KTVersion::isPlainFileName(name)) {
         stop(tr("El nombre de archivo '%1' del objeto con código %2 no es válido").arg(name, entry.at(ObjectCode)),
              KT::ErrorMessage, downloadSource);
         return QString();

@@ -46,7 +46,7 @@ private:
     bool synchronise(const QString& column, const QString& installed, const QString& recorded, bool server);
     bool buildServerTable();
     bool buildClientTable();
-    bool clientRow(const QSqlQuery& rows);
+    bool clientRow(const QSqlQuery& rows, QMap<int, QMap<QString, QString>>* downloaded);
     QString fileListQuery(int softwareType, const QString& platform, const QString& version) const;
     QString releaseTexts(const QString& column, int softwareType, const QString& platform, const QString& from,
                          const QString& to, const QString& source);

@@ -73,6 +73,19 @@ private Q_SLOTS:
         QCOMPARE(KTVersion::file2Object(file, os), object);
     }
 
+    // Names and paths from downloads and data files must not leave their folder.
+    void fileNamesAndPathsStayInside()
+    {
+        for (const char* name : {"OmbrixClient.exe", "libKTNew.so.1", ".hidden"})
+            QVERIFY2(KTVersion::isPlainFileName(QLatin1String(name)), name);
+        for (const char* name : {"", ".", "..", "../libKTNew.so", "lib/libKTNew.so", "lib\\x.dll"})
+            QVERIFY2(!KTVersion::isPlainFileName(QLatin1String(name)), name);
+        for (const char* path : {".", "", "lib", "OmbrixServerComponents/Nuevo", "a/..b"})
+            QVERIFY2(KTVersion::isInsidePath(QLatin1String(path)), path);
+        for (const char* path : {"/tmp", "..", "lib/../..", "\\server\\share", "C:\\Windows", "a\\..\\b"})
+            QVERIFY2(!KTVersion::isInsidePath(QLatin1String(path)), path);
+    }
+
     void constants()
     {
         QCOMPARE(KTVersion::ombrixServerVersionSimplified(), QStringLiteral("1.31.0"));

@@ -17,6 +17,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 namespace {
 
 // Positions in a download table entry.
@@ -200,36 +202,15 @@ void UpdatePanet::updateList(QMap<QString, QStringList> downloadMap, QMultiMap<Q
                              QString serverUpgradeLog, QString serverCommands, QString clientUpgradeLog,
                              QString clientCommands)
 {
-    _totalServerSize = 0;
-    _server.model->clear();
-    _server.model->setHorizontalHeaderLabels({tr("Objeto"), tr("Tamaño"), tr("SO"), tr("Ruta")});
-    const int platform = KTVersion::operatingSystem().toInt();
-    for (auto it = downloadMap.cbegin(); it != downloadMap.cend(); ++it) {
-        _server.model->appendRow(row(it.key(), it.value(), platform, false));
-        if (it.value().value(State) == QLatin1String("0"))
-            _totalServerSize += it.value().value(Size).toInt();
-        _server.box->setTitle(QStringLiteral("Ombrix Server : ") + KTVersion::ombrixServerVersionSimplified()
-                              + QStringLiteral(" - ") + KTVersion::ombrixServerAlias() + QStringLiteral(" ----> ")
-                              + KTVersion::simplifiedVersion(it.value().value(ReleaseVersion)) + QStringLiteral(" - ")
-                              + it.value().value(ReleaseName));
-        _server.box->setToolTip(releaseToolTip(it.value()));
-    }
+    _totalServerSize = fillList(_server, QMultiMap<QString, QStringList>(downloadMap),
+                                QStringLiteral("Ombrix Server : ") + KTVersion::ombrixServerVersionSimplified()
+                                    + QStringLiteral(" - ") + KTVersion::ombrixServerAlias(),
+                                false);
     _serInfo->setText(serverUpgradeLog);
     _serCommands->setText(serverCommands);
-
-    _totalClientSize = 0;
-    _client.model->clear();
-    _client.model->setHorizontalHeaderLabels({tr("Objeto"), tr("Tamaño"), tr("SO"), tr("Ruta")});
-    const QString installed = KTVersion::simplifiedVersion(installedClientVersion());
-    for (auto it = clientDownloadMap.cbegin(); it != clientDownloadMap.cend(); ++it) {
-        _client.model->appendRow(row(it.key(), it.value(), it.value().value(Platform).toInt(), true));
-        if (it.value().value(State) == QLatin1String("0"))
-            _totalClientSize += it.value().value(Size).toInt();
-        _client.box->setTitle(QStringLiteral("Ombrix Client : ") + installed + QStringLiteral(" ----> ")
-                              + KTVersion::simplifiedVersion(it.value().value(ReleaseVersion)) + QStringLiteral(" - ")
-                              + it.value().value(ReleaseName));
-        _client.box->setToolTip(releaseToolTip(it.value()));
-    }
+    _totalClientSize = fillList(_client, clientDownloadMap,
+                                QStringLiteral("Ombrix Client : ") + KTVersion::simplifiedVersion(installedClientVersion()),
+                                true);
     _cliInfo->setText(clientUpgradeLog);
     _cliCommands->setText(clientCommands);
 
@@ -237,6 +218,30 @@ void UpdatePanet::updateList(QMap<QString, QStringList> downloadMap, QMultiMap<Q
     finishList(_client, _totalClientSize);
     _tbtInfo->setEnabled(true);
     emit downloadUpdatesRequested();
+}
+
+// One row per entry; the group box names the release of the last one.
+// Returns the bytes still to download.
+int UpdatePanet::fillList(List& list, const QMultiMap<QString, QStringList>& entries, const QString& installed,
+                          bool client)
+{
+    list.model->clear();
+    list.model->setHorizontalHeaderLabels({tr("Objeto"), tr("Tamaño"), tr("SO"), tr("Ruta")});
+    const int ownPlatform = KTVersion::operatingSystem().toInt();
+    int total = 0;
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const int platform = client ? it.value().value(Platform).toInt() : ownPlatform;
+        list.model->appendRow(row(it.key(), it.value(), platform, client));
+        if (it.value().value(State) == QLatin1String("0"))
+            total += it.value().value(Size).toInt();
+    }
+    if (!entries.isEmpty()) {
+        const QStringList& last = std::prev(entries.cend()).value();
+        list.box->setTitle(installed + QStringLiteral(" ----> ") + KTVersion::simplifiedVersion(last.value(ReleaseVersion))
+                           + QStringLiteral(" - ") + last.value(ReleaseName));
+        list.box->setToolTip(releaseToolTip(last));
+    }
+    return total;
 }
 
 QList<QStandardItem*> UpdatePanet::row(const QString& objectName, const QStringList& entry, int platform,

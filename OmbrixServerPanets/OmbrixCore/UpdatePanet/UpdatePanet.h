@@ -60,6 +60,7 @@ private:
     QWidget* createList(List& list, const QString& suffix, const QString& title);
     void createInfoWindow();
     void connectMainWindow(KTMainWindow* window);
+    int fillList(List& list, const QMultiMap<QString, QStringList>& entries, const QString& installed, bool client);
     QList<QStandardItem*> row(const QString& objectName, const QStringList& entry, int platform, bool client);
     void finishList(List& list, int total);
     void reportDownload(List& list, int row, int downloadStatus, int total);
