@@ -20,6 +20,8 @@
 
 #include <algorithm>
 
+#include <mysql.h>
+
 namespace {
 
 const QString connectionSource = QStringLiteral("KTDatabaseController::establishConnection()");
@@ -77,6 +79,7 @@ bool KTDatabaseController::establishConnection(const QString& connectionName, co
         connectionFailed(tr("Error al establecer conexión principal con BD : %1\n   Mensaje : %2  %3"), dbName);
         return false;
     }
+    applyStatementMode();
     emit eventMessage(tr("Se estableció conexión con BD : %1").arg(dbName), KT::SuccessMessage, connectionSource);
     return _connectionStatus;
 }
@@ -120,6 +123,30 @@ void KTDatabaseController::connectionFailed(const QString& messageFormat, const 
     _lastConnectionError = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
     emit eventMessage(messageFormat.arg(dbName, _lastConnectionError, error.nativeErrorCode()), KT::ErrorMessage,
                       connectionSource);
+}
+
+void KTDatabaseController::setMultipleStatements(bool allowed)
+{
+    _multipleStatements = allowed;
+    applyStatementMode();
+}
+
+// Qt's MySQL driver always connects with multiple statements on; only the
+// client library's own call turns them off on an open connection.
+void KTDatabaseController::applyStatementMode()
+{
+    if (!_dbConnection.isOpen() || _dbConnection.driverName() != QLatin1String("QMYSQL"))
+        return;
+    // The driver names the handle's type after the client library's struct.
+    const QVariant handle = _dbConnection.driver()->handle();
+    if (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0)
+        return;
+    MYSQL* mysql = *static_cast<MYSQL* const*>(handle.constData());
+    if (mysql && mysql_set_server_option(mysql, _multipleStatements ? MYSQL_OPTION_MULTI_STATEMENTS_ON
+                                                                    : MYSQL_OPTION_MULTI_STATEMENTS_OFF) != 0)
+        emit eventMessage(tr("No se pudo cambiar la ejecución de varias sentencias en la conexión '%1' : %2")
+                              .arg(_dbConnection.connectionName(), QString::fromUtf8(mysql_error(mysql))),
+                          KT::ErrorMessage, connectionSource);
 }
 
 void KTDatabaseController::setStatus(bool status)
@@ -260,6 +287,7 @@ bool KTDatabaseController::reconnect()
     _dbConnection.close();
     if (!_dbConnection.open())
         return false;
+    applyStatementMode();
     _connectionLost = false;
     if (_reportsConnectionLoss)
         emit eventMessage(tr("Se restableció la conexión con la BD : %1").arg(_dbConnection.databaseName()),

@@ -49,6 +49,10 @@ public:
     // The panel's controller reports a loss in the log; a connection's
     // controller only signals it, so that a loss is logged once.
     void setReportsConnectionLoss(bool reports) { _reportsConnectionLoss = reports; }
+    // Whether one text may run several statements (the driver allows it).
+    // A connection that runs text from clients turns it off, so that nothing
+    // after a ";" ever runs; it holds across reconnections.
+    void setMultipleStatements(bool allowed);
     bool allTablesLoaded() const;
     bool allTablesCreated() const;
     bool allDataLoaded() const;
@@ -128,6 +132,7 @@ private:
     void createParser(const QString& driver, const QString& dbMapDirectoryName);
     void connectionFailed(const QString& messageFormat, const QString& dbName);
     void setStatus(bool status);
+    void applyStatementMode();
     QSqlQuery execute(const QString& sql);
     QSqlQuery executeEach(const QString& sql);
     void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
@@ -141,6 +146,7 @@ private:
     bool _connectionLost = false;
     bool _inTransaction = false;
     bool _reportsConnectionLoss = true;
+    bool _multipleStatements = true;
     bool _status = false;
     // True when the definitions were read by this controller, which then owns
     // them; a map received from the main controller is only borrowed.

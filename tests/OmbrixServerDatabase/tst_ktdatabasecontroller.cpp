@@ -210,6 +210,24 @@ private Q_SLOTS:
         QVERIFY(_controller->customQuery("SELECT COUNT(*) FROM accNote").isActive());
     }
 
+    // A connection that runs clients' text runs one statement per text;
+    // locks and key reads still work on it.
+    void multipleStatementsCanBeSwitchedOff()
+    {
+        const QString twoStatements = QStringLiteral("INSERT INTO accNote (fldText) VALUES ('uno'); "
+                                                     "INSERT INTO accNote (fldText) VALUES ('dos')");
+        _controller->setMultipleStatements(false);
+        QVERIFY(!_controller->customQuery(twoStatements).isActive());
+        QVERIFY(_controller->lock({"accNote"}, {""}, {"WRITE"}).isActive());
+        QVERIFY(_controller->unlock().isActive());
+        QVERIFY(_controller->customQuery(_controller->lastInsertID()).isActive());
+        QCOMPARE(firstValue(_controller->customQuery("SELECT COUNT(*) FROM accNote")).toInt(), 0);
+
+        _controller->setMultipleStatements(true);
+        QVERIFY(_controller->customQuery(twoStatements).isActive());
+        QCOMPARE(firstValue(_controller->customQuery("SELECT COUNT(*) FROM accNote")).toInt(), 2);
+    }
+
     void quotedTextsSurviveARoundTrip_data()
     {
         QTest::addColumn<QString>("text");
