@@ -94,4 +94,5 @@ void KTConnectorThread::connectSocket()
     connect(_socket, &KTTcpSocket::scheduleRequested, this, &KTConnectorThread::scheduleRequested);
     connect(_socket, &KTTcpSocket::updateTaskScheduler, this, &KTConnectorThread::updateTaskScheduler);
     connect(_socket, &KTTcpSocket::databaseLost, this, &KTConnectorThread::databaseLost);
+    connect(_socket, &KTTcpSocket::accessListChanged, this, &KTConnectorThread::accessListChanged);
 }

@@ -1,6 +1,8 @@
 #ifndef KTCONNECTORTHREAD_H
 #define KTCONNECTORTHREAD_H
 
+#include "KTAccessList.h"
+
 #include <KTDbTable.h>
 
 #include <QAbstractSocket>
@@ -45,6 +47,7 @@ Q_SIGNALS:
     void updateTaskScheduler();
     // This connection's database connection was found gone.
     void databaseLost();
+    void accessListChanged(int connectionID, KTAccessList accessList);
     void sendResponseRequested(QString response, int compressionFactor, QString message, int role);
     void closeRequest();
     void connectionEnded(int connectionID);

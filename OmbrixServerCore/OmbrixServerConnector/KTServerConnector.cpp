@@ -1,5 +1,6 @@
 #include "KTServerConnector.h"
 
+#include "KTAccessPolicy.h"
 #include "KTConnectorThread.h"
 #include "KTFrame.h"
 
@@ -125,6 +126,7 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
     connect(thread, &KTConnectorThread::scheduleRequested, this, &KTServerConnector::scheduleRequested);
     connect(thread, &KTConnectorThread::updateTaskScheduler, this, &KTServerConnector::updateTaskScheduler);
     connect(thread, &KTConnectorThread::databaseLost, this, &KTServerConnector::databaseLost);
+    connect(thread, &KTConnectorThread::accessListChanged, this, &KTServerConnector::setAccessList);
 }
 
 void KTServerConnector::appendConnectionRow(int connectionID)
@@ -207,10 +209,29 @@ void KTServerConnector::broadcastAction(QList<QStringList> responseList, QString
             sendResponse(entry.value(0).toInt(), entry.value(2), -1, entry.value(3), 3);
             continue;
         }
+        // The requester always gets its own reply, whoever else the request names.
+        const int requester = entry.value(0).toInt();
+        sendResponse(requester, entry.value(2), -1, entry.value(3), 3);
         for (auto it = _activeComponents.cbegin(); it != _activeComponents.cend(); ++it)
-            if (broadcastUsers.isEmpty() || users.contains(_userConnector.value(it.key())))
+            if (it.key() != requester && (broadcastUsers.isEmpty() || users.contains(_userConnector.value(it.key())))
+                && mayReceive(it.key(), entry))
                 sendResponse(it.key(), entry.value(2), -1, entry.value(3), 3);
     }
+}
+
+// Another connection gets a pushed reply only when it is logged in and its
+// rights let it read the client object the reply is for.
+bool KTServerConnector::mayReceive(int connectionID, const QStringList& entry) const
+{
+    return KTAccessPolicy::mayReceive(_accessLists.value(connectionID), entry.value(1));
+}
+
+void KTServerConnector::setAccessList(int connectionID, KTAccessList accessList)
+{
+    if (accessList.authenticated() && _connectionTable.contains(connectionID))
+        _accessLists.insert(connectionID, accessList);
+    else
+        _accessLists.remove(connectionID);
 }
 
 void KTServerConnector::removeConnection(int connectionID)
@@ -228,6 +249,7 @@ void KTServerConnector::removeConnection(int connectionID)
                           location);
     _connectionInfoModel->removeRow(rows.first()->row());
     _activeComponents.remove(connectionID);
+    _accessLists.remove(connectionID);
     if (!_userConnector.contains(connectionID) || !_loggedUsers.contains(user)) {
         emit eventMessage(tr("Se desconectó conexión con ID : '%1'").arg(connectionID), KT::InformationMessage,
                           location);

@@ -1,6 +1,8 @@
 #ifndef KTSERVERCONNECTOR_H
 #define KTSERVERCONNECTOR_H
 
+#include "KTAccessList.h"
+
 #include <KTDbTable.h>
 
 #include <QList>
@@ -54,6 +56,7 @@ public Q_SLOTS:
     void updateData(KTDatabaseController* controller);
     void sendResponse(int connectionID, QString response, int compressionFactor, QString message, int role);
     void registerUser(int connectionID, QString userLogin);
+    void setAccessList(int connectionID, KTAccessList accessList);
 
 Q_SIGNALS:
     void eventMessage(QString message, int type, QString objectLocation);
@@ -73,6 +76,7 @@ private:
     void appendConnectionRow(int connectionID);
     int modelRow(int connectionID) const;
     void writeLogout(const QString& user);
+    bool mayReceive(int connectionID, const QStringList& entry) const;
 
     KTDatabaseController* _dbController = nullptr;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
@@ -80,6 +84,9 @@ private:
     int _nextConnectionID = 1;
     QMap<int, KTConnectorThread*> _connectionTable;
     QMap<int, QString> _userConnector;
+    // What each logged-in connection's login granted; pushed replies go only
+    // to the connections listed here that may read them.
+    QMap<int, KTAccessList> _accessLists;
     QStandardItemModel* _connectionInfoModel;
     QStringList _dbParams;
     QStringList _loggedUsers;

@@ -1,5 +1,6 @@
 #include "KTTcpSocket.h"
 
+#include "KTAccessPolicy.h"
 #include "KTFrame.h"
 
 #include <KT.h>
@@ -79,6 +80,8 @@ void KTTcpSocket::setDbConnection(int connectionID, QMap<QString, KTDbTable*> db
         closeConnection();
         return;
     }
+    // Client text reaches this connection's statements.
+    _dbController->setMultipleStatements(false);
     _dbController->setDbDefinitionMap(dbDefinitionMap);
 }
 
@@ -143,6 +146,8 @@ void KTTcpSocket::parseXML(const QString& text)
 void KTTcpSocket::dispatch(const QDomElement& root)
 {
     const QString tag = root.tagName();
+    if (stateRefused(tag))
+        return;
     if (tag == QLatin1String("NegotiateConnection")) {
         processNegotiationRequest(parameters(root));
     } else if (tag == QLatin1String("RequestUpdate")) {
@@ -155,17 +160,36 @@ void KTTcpSocket::dispatch(const QDomElement& root)
         processAuthenticate(root);
     } else if (tag == QLatin1String("Schedule")) {
         processSchedule(root);
-    } else if (tag == QLatin1String("ActionRequest") || tag == QLatin1String("LockRequest")) {
-        if (!_connectionAuthenticated)
-            refuse(QStringLiteral("ActionRequest"), tr("Conexión no fue autenticada exitosamente."), RequestAction);
-        else if (tag == QLatin1String("ActionRequest"))
-            processActionRequest(root);
-        else
-            processLockRequest(root);
+    } else if (tag == QLatin1String("ActionRequest")) {
+        processActionRequest(root);
+    } else if (tag == QLatin1String("LockRequest")) {
+        processLockRequest(root);
     } else {
         emit eventMessage(tr("XML recibido por la conexión : '%1' no contiene protocolo OMX").arg(_connectionID),
                           KT::ErrorMessage, parseLocation);
     }
+}
+
+// Refuses, and closes the connection for, a request its state does not
+// allow yet. Before a login nothing but negotiation, the client program
+// download and the login itself is served.
+bool KTTcpSocket::stateRefused(const QString& tag)
+{
+    const QString notNegotiated = tr("Conexión no fue negociada exitosamente.");
+    const QString notAuthenticated = tr("Conexión no fue autenticada exitosamente.");
+    if (tag == QLatin1String("RequestUpdate") && !_companyAccepted)
+        refuse(QStringLiteral("UpdateEnd"), notNegotiated, UpdateAction);
+    else if ((tag == QLatin1String("Authenticate") || tag == QLatin1String("Schedule")) && !_connectionNegotiated)
+        refuse(tag, notNegotiated, AuthenticationAction);
+    else if (tag == QLatin1String("Schedule") && !_connectionAuthenticated)
+        refuse(tag, notAuthenticated, AuthenticationAction);
+    else if (tag == QLatin1String("ObjectStatus") && !_connectionAuthenticated)
+        refuse(tag, notAuthenticated, RequestAction);
+    else if ((tag == QLatin1String("ActionRequest") || tag == QLatin1String("LockRequest")) && !_connectionAuthenticated)
+        refuse(QStringLiteral("ActionRequest"), notAuthenticated, RequestAction);
+    else
+        return false;
+    return true;
 }
 
 void KTTcpSocket::processObjectStatus(const QDomElement& root)
@@ -189,10 +213,6 @@ void KTTcpSocket::processKeepAlive()
 
 void KTTcpSocket::processAuthenticate(const QDomElement& root)
 {
-    if (!_connectionNegotiated) {
-        refuse(QStringLiteral("Authenticate"), tr("Conexión no fue negociada exitosamente."), AuthenticationAction);
-        return;
-    }
     // The client objects are the server's own list: a child of that name
     // must not choose which objects the client is granted.
     QMap<QString, QString> params = parameters(root);
@@ -206,15 +226,35 @@ void KTTcpSocket::processAuthenticate(const QDomElement& root)
     _userCod = _connectionAuthenticated ? authcom->userCod() : QString();
     _userType = _connectionAuthenticated ? authcom->userType() : 0;
     _group = _connectionAuthenticated ? authcom->group() : QString();
+    grantAccess(reply);
     writeData(reply, _compressionFactor, authcom->lastMessage(), AuthenticationAction);
+}
+
+// Told to the connector before the login's reply, so that pushed replies
+// follow the new rights from the first one on.
+void KTTcpSocket::grantAccess(const QString& loginReply)
+{
+    _accessList = !_connectionAuthenticated ? KTAccessList()
+        : KTAccessList::fromLogin(_userType, loginReply, _userType == 3 ? componentParents() : QMap<QString, QString>());
+    emit accessListChanged(_connectionID, _accessList);
+}
+
+// A client object embedded in another (a detail in its master) is reached
+// through the grant of the one it is embedded in.
+QMap<QString, QString> KTTcpSocket::componentParents()
+{
+    QMap<QString, QString> parents;
+    QSqlQuery query = _dbController->select(QStringLiteral("srvComponent"),
+                                            {QStringLiteral("fldName"), QStringLiteral("fldParentComponent")},
+                                            QStringLiteral("fldParentComponent IS NOT NULL"), QString(), QString(),
+                                            QString());
+    while (query.next())
+        parents.insert(query.value(0).toString(), query.value(1).toString());
+    return parents;
 }
 
 void KTTcpSocket::processSchedule(const QDomElement& root)
 {
-    if (!_connectionNegotiated) {
-        refuse(QStringLiteral("Schedule"), tr("Conexión no fue negociada exitosamente."), AuthenticationAction);
-        return;
-    }
     emit scheduleRequested(QVariant(scheduleParameters(root)));
 }
 
@@ -384,6 +424,7 @@ bool KTTcpSocket::negotiationRefused(const QMap<QString, QString>& params)
         closeConnection();
         return true;
     }
+    _companyAccepted = true;
     if (_packMaxCount < 1 || _compressionFactor < 0 || _compressionFactor > 9) {
         writeNegotiationReply(false, tr("Parámetros de conexión incorrectos !"), QString());
         emit eventMessage(tr("Negociación iniciada por la conexión '%1' recibió parámetros erróneos. PackMaxCount: '%2', "
@@ -565,6 +606,12 @@ QDomElement firstAction(const QDomElement& root)
     return QDomElement();
 }
 
+// A lock's attributes are lists that keep their empty parts.
+QStringList list(const QDomElement& root, const char* name)
+{
+    return root.attribute(QLatin1String(name)).split(QLatin1Char(','));
+}
+
 } // namespace
 
 void KTTcpSocket::processActionRequest(const QDomElement& root)
@@ -636,8 +683,9 @@ bool KTTcpSocket::peerGone()
 
 void KTTcpSocket::processLockRequest(const QDomElement& root)
 {
-    const auto list = [&root](const char* name) { return root.attribute(QLatin1String(name)).split(QLatin1Char(',')); };
-    const QSqlQuery locked = _dbController->lock(list("Tables"), list("Aliases"), list("Modes"));
+    if (lockRefused(root))
+        return;
+    const QSqlQuery locked = _dbController->lock(list(root, "Tables"), list(root, "Aliases"), list(root, "Modes"));
     _transactionModifiers.clear();
     _lastKeysMap.clear();
     if (!locked.isActive()) {
@@ -683,6 +731,8 @@ bool KTTcpSocket::runAction(const QDomElement& action, const QString& firstTrans
         emit eventMessage(message, KT::WarningMessage, parseLocation);
         return false;
     }
+    if (actionRefused(action, params))
+        return false;
     const QString reply = component->processRequest(params);
     if (!component->lastResult()) {
         writeData(reply, _compressionFactor, component->lastMessage(), RequestAction);
@@ -691,6 +741,39 @@ bool KTTcpSocket::runAction(const QDomElement& action, const QString& firstTrans
     responses->append({QString::number(_connectionID), action.attribute(QStringLiteral("ObjectName")), reply,
                        component->lastMessage(),
                        component->broadcast() ? QStringLiteral("1") : QStringLiteral("0")});
+    return true;
+}
+
+// An action the policy refuses gets a failure reply and a warning naming
+// who asked for what.
+bool KTTcpSocket::actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params)
+{
+    const QString refusal = KTAccessPolicy::actionRefusal(_accessList, action.tagName(), params);
+    if (refusal.isEmpty())
+        return false;
+    const QString objectName = action.attribute(QStringLiteral("ObjectName"));
+    writeRequestFailure(action, tr("%1 > Acción '%2' rechazada. %3").arg(objectName, action.tagName(), refusal));
+    emit eventMessage(tr("Acción '%1' rechazada al usuario '%2' con ID de Conexión '%3' en el componente '%4' : %5")
+                          .arg(action.tagName(), _user).arg(_connectionID).arg(objectName, refusal),
+                      KT::WarningMessage, parseLocation);
+    return true;
+}
+
+bool KTTcpSocket::lockRefused(const QDomElement& root)
+{
+    QStringList objectNames;
+    for (QDomElement action = root.firstChildElement(); !action.isNull(); action = action.nextSiblingElement())
+        objectNames << action.attribute(QStringLiteral("ObjectName"));
+    const QString refusal = KTAccessPolicy::lockRefusal(_accessList, list(root, "Tables"), list(root, "Aliases"),
+                                                        list(root, "Modes"), objectNames);
+    if (refusal.isEmpty())
+        return false;
+    const QDomElement action = firstAction(root);
+    writeRequestFailure(action, tr("Bloqueo de tablas rechazado. %1").arg(refusal));
+    emit eventMessage(tr("Bloqueo de tablas '%1' rechazado al usuario '%2' con ID de Conexión '%3' en el componente "
+                         "'%4' : %5").arg(root.attribute(QStringLiteral("Tables")), _user).arg(_connectionID)
+                          .arg(action.attribute(QStringLiteral("ObjectName")), refusal),
+                      KT::WarningMessage, parseLocation);
     return true;
 }
 

@@ -1,6 +1,8 @@
 #ifndef KTTCPSOCKET_H
 #define KTTCPSOCKET_H
 
+#include "KTAccessList.h"
+
 #include <KTDbTable.h>
 
 #include <QDomDocument>
@@ -51,6 +53,8 @@ Q_SIGNALS:
     // This connection's database connection was found gone.
     void databaseLost();
     void setDbController(KTDatabaseController* controller);
+    // What the connection's login granted; an empty list when it is not logged in.
+    void accessListChanged(int connectionID, KTAccessList accessList);
 
 protected:
     using QTcpSocket::readData;
@@ -74,6 +78,7 @@ private:
     void sendUpdateFile(const QString& folder, const QString& name, const QString& clientSha1,
                         const QString& relativePath);
     void writeUpdateReply(const QString& tag, const QList<QPair<QString, QString> >& children);
+    bool stateRefused(const QString& tag);
     void processObjectStatus(const QDomElement& root);
     void processKeepAlive();
     void processAuthenticate(const QDomElement& root);
@@ -87,12 +92,19 @@ private:
     void writeRequestFailure(const QDomElement& action, const QString& message,
                              const QString& panelMessage = QString());
     void refuse(const QString& root, const QString& message, int role);
+    void grantAccess(const QString& loginReply);
+    QMap<QString, QString> componentParents();
+    bool actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params);
+    bool lockRefused(const QDomElement& root);
     static QMap<QString, QString> parameters(const QDomElement& root);
     static QMap<QString, QVariant> scheduleParameters(const QDomElement& root);
 
     KTDatabaseController* _dbController = nullptr;
     bool _connectionNegotiated = false;
     bool _connectionAuthenticated = false;
+    // The client knew the company's name and password, whatever became of
+    // its version: it may download the client program.
+    bool _companyAccepted = false;
     bool _updateSuccess = false;
     // Until negotiation sets it, replies go out at zlib's default level.
     int _compressionFactor = -1;
@@ -115,6 +127,7 @@ private:
     QString _userCod;
     QString _group;
     int _userType = 0;
+    KTAccessList _accessList;
     QStringList _dbParams;
     QStringList _systemObjects;
     QStringList _systemObjectsClient;

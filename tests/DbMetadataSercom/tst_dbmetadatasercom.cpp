@@ -10,7 +10,7 @@ const QString dbName = QStringLiteral("ombrix_test_metadata");
 QString metadata(const QString& table)
 {
     return KTProtocolClient::actionRequest(
-        {KTSessionFixture::action("DbMetadataSercom", {{"Table", table}}, "Component", "ComponentSeller")});
+        {KTSessionFixture::action("DbMetadataSercom", {{"Table", table}}, "Component", "ComponentOrder")});
 }
 
 } // namespace

@@ -12,7 +12,7 @@ QString select(const QString& from, const QString& fields, const QString& where,
     KTProtocolClient::Action action;
     action.component = QStringLiteral("DbSelectSercom");
     action.objectType = QStringLiteral("Object");
-    action.objectName = QStringLiteral("ReportOrders");
+    action.objectName = QStringLiteral("ComponentOrder");
     action.parameters = {{"RequestNumber", "17"}, {"RequestName", "Pedidos"}, {"From", from}, {"Fields", fields},
                          {"Where", where}, {"OrderBy", orderBy}, {"GroupBy", groupBy}};
     return KTProtocolClient::actionRequest({action});

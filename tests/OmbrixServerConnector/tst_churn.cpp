@@ -36,7 +36,7 @@ QString selectRequest()
     KTProtocolClient::Action action;
     action.component = QStringLiteral("DbSelectSercom");
     action.objectType = QStringLiteral("Object");
-    action.objectName = QStringLiteral("ReportOrders");
+    action.objectName = QStringLiteral("ComponentProduct");
     action.parameters = {{"RequestNumber", "1"}, {"RequestName", "Producto"}, {"From", "invProduct"},
                          {"Fields", "pkyProduct,fldName"}, {"Where", "pkyProduct = 1"}, {"OrderBy", ""},
                          {"GroupBy", ""}};
@@ -139,7 +139,7 @@ private Q_SLOTS:
             KTProtocolClient::Action browse;
             browse.component = QStringLiteral("DbSelectSercom");
             browse.objectType = QStringLiteral("Object");
-            browse.objectName = QStringLiteral("ReportOrders");
+            browse.objectName = QStringLiteral("ComponentProduct");
             browse.parameters = {{"RequestNumber", "1"}, {"RequestName", "Todo"}, {"From", "invProduct, invProduct B"},
                                  {"Fields", "B.fldName"}, {"Where", ""}, {"OrderBy", ""}, {"GroupBy", ""}};
             leaving->sendText(KTProtocolClient::actionRequest({browse}));

@@ -42,9 +42,8 @@ QString DbSearchSercom::processRequest(const QMultiMap<QString, QString>& params
     if (selected.isEmpty())
         return refuse(tr("La búsqueda en la tabla '%1' pide un rol desconocido: '%2'").arg(tableName, role));
 
-    QSqlQuery query = _dbController->select(tableName, selected,
-                                            QStringLiteral("%1 = %2").arg(table->fields().first(), key), QString(),
-                                            QString(), QString());
+    QSqlQuery query = _dbController->select(tableName, selected, condition(table, key), QString(), QString(),
+                                            QString());
     if (!query.isActive()) {
         const QString error = query.lastError().databaseText();
         _lastResult = false;
@@ -74,6 +73,14 @@ QString DbSearchSercom::processRequest(const QMultiMap<QString, QString>& params
               "Nro de registros : '%4'").arg(_objectName, _user).arg(_connectionID).arg(query.size()),
            KT::InformationMessage);
     return response.toString();
+}
+
+// The key stands in brackets, so that it can only ever be compared with the
+// key; a restricted user finds only the records it may see.
+QString DbSearchSercom::condition(KTDbTable* table, const QString& key) const
+{
+    const QString byKey = QStringLiteral("%1 = (%2)").arg(table->fields().first(), key);
+    return _userType == 3 ? QStringLiteral("sysVisible = 2 AND ") + byKey : byKey;
 }
 
 // Empty for a role this component does not know.

@@ -17,6 +17,7 @@ public:
     QString processRequest(const QMultiMap<QString, QString>& params) override;
 
 private:
+    QString condition(KTDbTable* table, const QString& key) const;
     QStringList columns(KTDbTable* table, const QString& role) const;
     static QString recordRow(const QSqlQuery& query, KTDbTable* table, const QStringList& columns);
     static QString recordModifiers(const QSqlQuery& query, const QStringList& columns);

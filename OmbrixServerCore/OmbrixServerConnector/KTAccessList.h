@@ -1,0 +1,45 @@
+#ifndef KTACCESSLIST_H
+#define KTACCESSLIST_H
+
+#include <QMap>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+// What one connection's login granted: the user's type and, for a
+// restricted user, the rights on each client object as the login reply
+// listed them. Empty (not authenticated) until a login succeeds.
+class KTAccessList
+{
+public:
+    struct Grant {
+        bool read = false;
+        bool write = false;
+        bool disable = false;
+        QStringList readOnlyFields;
+    };
+
+    KTAccessList() = default;
+    // The list of a successful login of a user of userType that was answered
+    // with reply. parents maps a client object to the one it is embedded in.
+    static KTAccessList fromLogin(int userType, const QString& reply, const QMap<QString, QString>& parents = {});
+
+    bool authenticated() const { return _authenticated; }
+    int userType() const { return _userType; }
+    // Administrators (types 1 and 2) reach everything the protocol offers.
+    bool unrestricted() const { return _authenticated && (_userType == 1 || _userType == 2); }
+    bool restricted() const { return _authenticated && _userType == 3; }
+    // The grant that decides for a client object: its own, or else the one
+    // of the object it is embedded in; no rights when neither was granted.
+    Grant grant(const QString& objectName) const;
+
+private:
+    bool _authenticated = false;
+    int _userType = 0;
+    QMap<QString, Grant> _grants;
+    QMap<QString, QString> _parents;
+};
+
+Q_DECLARE_METATYPE(KTAccessList)
+
+#endif

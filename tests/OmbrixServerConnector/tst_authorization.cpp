@@ -1,0 +1,411 @@
+#include "KTSessionFixture.h"
+#include "KTTestEvents.h"
+
+#include <KTDatabaseController.h>
+#include <KTServerConnector.h>
+#include <KTVersion.h>
+
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+using Action = KTProtocolClient::Action;
+using Parameters = KTProtocolClient::Parameters;
+
+const QString dbName = QStringLiteral("ombrix_test_authorization");
+const QString components = QStringLiteral("PasswordAuthcom,DbInsertSercom,DbUpdateSercom,DbDeleteSercom,"
+                                          "DbModifiersSercom,DbSelectSercom,DbBrowseSercom,DbSearchSercom,"
+                                          "DbMetadataSercom");
+const QString categoryFields = QStringLiteral("pkyProductCategory,fldName,fldDescription,sysEnabled,sysEditable,"
+                                              "sysAuthorized,sysVisible,sysContext,sysAuthorizationGroup");
+const QString customerFields = QStringLiteral("pkyCustomer,fldName,fldNIT,codPriceList,fldAddress,fldPhone,fldEmail,"
+                                              "sysEnabled,sysEditable,sysAuthorized,sysVisible,sysContext,"
+                                              "sysAuthorizationGroup");
+
+Action action(const QString& component, const Parameters& params, const QString& objectName)
+{
+    return KTSessionFixture::action(component, params, QStringLiteral("Component"), objectName);
+}
+
+Action insertCategory(const QString& name, const QString& objectName = QStringLiteral("ComponentProductCategory"))
+{
+    return action("DbInsertSercom",
+                  {{"Table", "invProductCategory"}, {"Fields", categoryFields},
+                   {"Values", QStringLiteral("NULL|'%1'|'prueba'|1|2|1|2|0|1").arg(name)}, {"LineNumbers", "1"}},
+                  objectName);
+}
+
+Action insertCustomer(const QString& name)
+{
+    return action("DbInsertSercom",
+                  {{"Table", "salCustomer"}, {"Fields", customerFields},
+                   {"Values", QStringLiteral("NULL|'%1'|'99'|1|'Calle 1'|NULL|NULL|1|2|1|2|0|1").arg(name)},
+                   {"LineNumbers", "1"}},
+                  "ComponentCustomer");
+}
+
+Action select(const QString& from, const QString& fields, const QString& where,
+              const QString& objectName = QStringLiteral("ComponentCustomer"))
+{
+    return action("DbSelectSercom", {{"RequestNumber", "1"}, {"RequestName", "Prueba"}, {"From", from},
+                                     {"Fields", fields}, {"Where", where}}, objectName);
+}
+
+Action browse(const QString& table, const QString& where, const QString& objectName,
+              const QString& limit = QStringLiteral("100"))
+{
+    return action("DbBrowseSercom", {{"Table", table}, {"Where", where}, {"OrderBy", "1"}, {"Limit", limit},
+                                     {"ResolveKeys", "0"}, {"Stats", ""}}, objectName);
+}
+
+Action search(const QString& table, const QString& key, const QString& objectName = QStringLiteral("ComponentCustomer"))
+{
+    return action("DbSearchSercom", {{"Key", key}, {"Table", table}, {"SenderWidget", "Edit"}, {"Role", "Complete"}},
+                  objectName);
+}
+
+QString request(const Action& one)
+{
+    return KTProtocolClient::actionRequest({one});
+}
+
+QString status(const QString& reply)
+{
+    return KTProtocolClient::element(reply, "Status");
+}
+
+} // namespace
+
+// What the server lets each connection do and receive, through the wire:
+// before and after a login, for administrators and for a restricted user
+// (cmendez, type 3: read and write on customers, orders and order lines with
+// the unit price read-only, read on products and their categories, messages).
+class tst_Authorization : public QObject
+{
+    Q_OBJECT
+
+    KTSessionFixture _fixture;
+    std::unique_ptr<KTClientSession> _support;
+
+    quint16 port() const { return _fixture.server().connector()->serverPort(); }
+    QString value(const QString& sql) const { return _fixture.value(sql); }
+    int count(const QString& sql) const { return _fixture.count(sql); }
+    QStringList events() const { return eventTexts(_fixture.server().events()); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(_fixture.start(dbName, components));
+        // An object embedded in one cmendez may read, granted nothing itself;
+        // her login reads it, so she logs in again.
+        QVERIFY(_fixture.controller()->customQuery(
+            "INSERT INTO srvComponent VALUES (401090, 'ComponentCustomerNotes', 'Notas', 'Ventas', 2, "
+            "'ComponentCustomer', NULL, 1, 0, 1, 1, 0, 1)").isActive());
+        QVERIFY(_fixture.carla().logIn(port(), "cmendez", KTTestServer::password(_fixture.controller(), 3)));
+        // The support user (type 1) ships disabled.
+        QVERIFY(_fixture.controller()->customQuery("UPDATE accUser SET sysEnabled = 1 WHERE pkyUser = 1").isActive());
+        _support = std::make_unique<KTClientSession>();
+        QVERIFY(_support->logIn(port(), "soporte", KTVersion::ombrixServerPassword()));
+        QTRY_COMPARE(_fixture.server().connector()->loggedUsers().size(), 3);
+    }
+
+    void init()
+    {
+        _fixture.drain();
+        _support->replies(50);
+        _fixture.server().events().clear();
+    }
+
+    void cleanupTestCase() { _support.reset(); }
+
+    // Before a login only negotiation, the client download and the login are
+    // served; anything else is refused and the connection closed.
+    void stateRulesBeforeLogin_data()
+    {
+        QTest::addColumn<bool>("negotiate");
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("object status") << true << KTProtocolClient::objectStatus("ComponentCustomer", true)
+                                       << "ObjectStatus|0|Conexión no fue autenticada exitosamente.";
+        QTest::newRow("schedule") << true << KTProtocolClient::schedule({{"Users", "3"}, {"Command", "x"}})
+                                  << "Schedule|0|Conexión no fue autenticada exitosamente.";
+        QTest::newRow("client download") << false << KTProtocolClient::requestUpdate({})
+                                         << "UpdateEnd|0|Conexión no fue negociada exitosamente.";
+        QTest::newRow("lock") << true << KTProtocolClient::lockRequest({"salCustomer"}, {""}, {"WRITE"}, {})
+                              << "ActionRequest|0|Conexión no fue autenticada exitosamente.";
+    }
+
+    void stateRulesBeforeLogin()
+    {
+        QFETCH(bool, negotiate);
+        QFETCH(QString, document);
+        QFETCH(QString, refusal);
+        const int tasks = count("SELECT COUNT(*) FROM srvTaskScheduler");
+        auto raw = negotiate ? _fixture.server().negotiatedClient() : _fixture.server().client();
+        QVERIFY(raw);
+        raw->sendText(document);
+        const QString reply = raw->nextReply();
+        QCOMPARE(QStringList({KTProtocolClient::rootTag(reply), status(reply), KTProtocolClient::element(reply, "Message")})
+                     .join('|'), refusal);
+        QTRY_VERIFY(!raw->connected());
+        QCOMPARE(count("SELECT COUNT(*) FROM srvTaskScheduler"), tasks);
+    }
+
+    // A pushed row reaches the logged-in users that may read the client
+    // object it is for, and nobody else; the requester always gets its own.
+    void pushedRowsReachOnlyReaders_data()
+    {
+        QTest::addColumn<QString>("objectName");
+        QTest::addColumn<QStringList>("logins");
+        QTest::addColumn<bool>("carlaReceives");
+        QTest::newRow("granted read") << "ComponentProductCategory" << QStringList() << true;
+        QTest::newRow("not granted") << "ComponentWarehouse" << QStringList() << false;
+        QTest::newRow("embedded in a granted object") << "ComponentCustomerNotes" << QStringList() << true;
+        QTest::newRow("named, but not granted") << "ComponentWarehouse" << QStringList{"cmendez"} << false;
+        QTest::newRow("the requester left out") << "ComponentProductCategory" << QStringList{"cmendez"} << true;
+    }
+
+    void pushedRowsReachOnlyReaders()
+    {
+        QFETCH(QString, objectName);
+        QFETCH(QStringList, logins);
+        QFETCH(bool, carlaReceives);
+        auto stranger = _fixture.server().negotiatedClient();
+        QVERIFY(stranger);
+        const QString name = QStringLiteral("Difundida %1").arg(QTest::currentDataTag());
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest({insertCategory(name, objectName)}, logins)));
+        const QStringList admin = _fixture.admin().replies();
+        QCOMPARE(admin.size(), 1);
+        QCOMPARE(status(admin.first()), QStringLiteral("1"));
+        QCOMPARE(_fixture.carla().replies().size(), carlaReceives ? 1 : 0);
+        QCOMPARE(_support->replies().size(), logins.isEmpty() ? 1 : 0);
+        // The negotiation's reply and nothing after it.
+        QCOMPARE(stranger->replies(), 1);
+        QVERIFY(stranger->connected());
+    }
+
+    // A restricted user's rights are the server's to enforce: a refused
+    // action rolls its whole request back and is reported.
+    void rightsAreEnforced_data()
+    {
+        QTest::addColumn<QList<Action> >("actions");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("unchanged");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("write without the right")
+            << QList<Action>{insertCategory("Sin permiso")} << "permiso de escritura sobre el componente 'ComponentProductCategory'"
+            << "SELECT COUNT(*) FROM invProductCategory WHERE fldName = 'Sin permiso'" << "0";
+        QTest::newRow("read without the right")
+            << QList<Action>{browse("invWarehouse", "", "ComponentWarehouse")}
+            << "permiso de lectura sobre el componente 'ComponentWarehouse'" << "SELECT 0" << "0";
+        QTest::newRow("disable without the right")
+            << QList<Action>{action("DbModifiersSercom", {{"Table", "salCustomer"}, {"Key", "1"},
+                                                          {"Modifiers", "0,-1,-1,-1,-1,-1"}, {"Log", "1"}},
+                                    "ComponentCustomer")}
+            << "deshabilitar registros del componente 'ComponentCustomer'"
+            << "SELECT sysEnabled FROM salCustomer WHERE pkyCustomer = 1" << "1";
+        QTest::newRow("read-only field")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "salOrderLine"}, {"Fields", "pkyOrderLine,fldUnitPrice"},
+                                                       {"Values", "1|1.00"}, {"Log", "1"}},
+                                    "ComponentOrderLine")}
+            << "El campo 'fldUnitPrice' es de solo lectura"
+            << "SELECT fldUnitPrice FROM salOrderLine WHERE pkyOrderLine = 1" << "38.00";
+        QTest::newRow("the whole request rolls back")
+            << QList<Action>{insertCustomer("Antes del rechazo"), insertCategory("Después")}
+            << "permiso de escritura" << "SELECT COUNT(*) FROM salCustomer WHERE fldName = 'Antes del rechazo'" << "0";
+        QTest::newRow("a lock to write needs the right")
+            << QList<Action>() << "permiso de escritura sobre el componente 'ComponentProduct'" << "SELECT 0" << "0";
+    }
+
+    void rightsAreEnforced()
+    {
+        QFETCH(QList<Action>, actions);
+        QFETCH(QString, refusal);
+        QFETCH(QString, unchanged);
+        QFETCH(QString, expected);
+        const QString document = actions.isEmpty()
+            ? KTProtocolClient::lockRequest({"invProduct"}, {""}, {"WRITE"},
+                                            {select("invProduct", "pkyProduct", "", "ComponentProduct")})
+            : KTProtocolClient::actionRequest(actions);
+        const QString reply = _fixture.carla().request(document);
+        QCOMPARE(status(reply), QStringLiteral("0"));
+        QVERIFY2(KTProtocolClient::element(reply, "Message").contains(refusal), qPrintable(reply));
+        QVERIFY(_fixture.carla().replies().isEmpty());
+        QVERIFY(_fixture.admin().replies().isEmpty());
+        QCOMPARE(value(unchanged), expected);
+        QTRY_VERIFY(!events().filter("al usuario 'cmendez' con ID de Conexión").filter(refusal).isEmpty());
+    }
+
+    // No text of a restricted user reaches the user-administration and
+    // server tables or the database's own schemas, whatever it says it is for.
+    void systemTablesOutOfReach_data()
+    {
+        QTest::addColumn<QString>("document");
+        QTest::newRow("select from") << request(select("accUserIdentifier", "fldKey", ""));
+        QTest::newRow("select joined") << request(select("salCustomer T1,accUser T2", "T2.fldLogin", ""));
+        QTest::newRow("select subquery")
+            << request(select("salCustomer", "pkyCustomer", "pkyCustomer IN (SELECT codUser FROM accUserIdentifier)"));
+        QTest::newRow("select column subquery")
+            << request(select("salCustomer", "(SELECT MAX(fldKey) FROM accUserIdentifier)", ""));
+        QTest::newRow("select quoted name") << request(select("`accUserIdentifier`", "fldKey", ""));
+        QTest::newRow("select other case") << request(select("ACCUSERIDENTIFIER", "fldKey", ""));
+        QTest::newRow("select qualified") << request(select(dbName + ".accUser", "fldLogin", ""));
+        QTest::newRow("select mysql") << request(select("mysql.user", "User", ""));
+        QTest::newRow("select information_schema") << request(select("information_schema.TABLES", "TABLE_NAME", ""));
+        QTest::newRow("select performance_schema")
+            << request(select("performance_schema.threads", "NAME", ""));
+        QTest::newRow("browse table") << request(browse("accUser", "", "ComponentCustomer"));
+        QTest::newRow("browse subquery")
+            << request(browse("salCustomer", "1 = (SELECT COUNT(*) FROM srvComponent)", "ComponentCustomer"));
+        QTest::newRow("search table") << request(search("accUserIdentifier", "1"));
+        QTest::newRow("search key") << request(search("salCustomer", "(SELECT MAX(codType) FROM accUser)"));
+        QTest::newRow("metadata") << request(action("DbMetadataSercom", {{"Table", "accUser"}}, "ComponentCustomer"));
+        QTest::newRow("insert a grant")
+            << request(action("DbInsertSercom", {{"Table", "accAccessComponent"},
+                                                 {"Fields", "pkyAccessComponent,codUser,codComponent,fldReadOnlyFields,"
+                                                            "fldRead,fldWrite,fldDisable,sysEnabled,sysEditable,"
+                                                            "sysAuthorized,sysVisible,sysContext,sysAuthorizationGroup"},
+                                                 {"Values", "NULL|3|301003|''|1|1|1|1|2|1|2|0|1"}, {"LineNumbers", "1"}},
+                              "ComponentCustomer"));
+        QTest::newRow("update a user's type")
+            << request(action("DbUpdateSercom", {{"Table", "accUser"}, {"Fields", "pkyUser,codType"}, {"Values", "3|2"}},
+                              "ComponentCustomer"));
+        QTest::newRow("update with a key read")
+            << request(action("DbUpdateSercom", {{"Table", "salCustomer"}, {"Fields", "pkyCustomer,fldEmail"},
+                                                 {"Values", "1|(SELECT fldKey FROM accUserIdentifier WHERE codUser = 2)"}},
+                              "ComponentCustomer"));
+        QTest::newRow("delete a key")
+            << request(action("DbDeleteSercom", {{"Table", "accUserIdentifier"}, {"Values", "1,1,2,1,2"}},
+                              "ComponentCustomer"));
+        QTest::newRow("change a user's modifiers")
+            << request(action("DbModifiersSercom", {{"Table", "accUser"}, {"Key", "1"}, {"Modifiers", "0,-1,-1,-1,-1,-1"}},
+                              "ComponentCustomer"));
+        QTest::newRow("lock") << KTProtocolClient::lockRequest({"accUser"}, {""}, {"WRITE"},
+                                                               {insertCustomer("Bajo llave")});
+    }
+
+    void systemTablesOutOfReach()
+    {
+        QFETCH(QString, document);
+        const QString adminKey = KTTestServer::password(_fixture.controller(), 2);
+        const QString reply = _fixture.carla().request(document);
+        QCOMPARE(status(reply), QStringLiteral("0"));
+        QVERIFY2(KTProtocolClient::element(reply, "Message").contains("tablas del sistema"), qPrintable(reply));
+        QVERIFY(!reply.contains(adminKey));
+        QCOMPARE(value("SELECT codType FROM accUser WHERE pkyUser = 3"), QStringLiteral("3"));
+        QCOMPARE(value("SELECT sysEnabled FROM accUser WHERE pkyUser = 1"), QStringLiteral("1"));
+        QCOMPARE(count("SELECT COUNT(*) FROM accAccessComponent WHERE codUser = 3"), 6);
+        QCOMPARE(count("SELECT COUNT(*) FROM accUserIdentifier"), 2);
+        QCOMPARE(value("SELECT COALESCE(fldEmail, '') FROM salCustomer WHERE pkyCustomer = 1"), QString(""));
+        QCOMPARE(count("SELECT COUNT(*) FROM salCustomer WHERE fldName = 'Bajo llave'"), 0);
+    }
+
+    // Every user's clauses stay one part of one statement; a restricted user
+    // cannot step out of the rows it may see.
+    void clausesAreChecked_data()
+    {
+        QTest::addColumn<bool>("restricted");
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("separator") << false << request(select("salCustomer", "pkyCustomer", "1 = 1; DELETE FROM salOrder"))
+                                   << "'Where' contiene un separador de sentencias";
+        QTest::newRow("line comment") << false << request(select("salCustomer", "pkyCustomer", "1 = 1 -- resto"))
+                                      << "'Where' contiene un comentario";
+        QTest::newRow("hash comment") << false << request(select("salCustomer", "pkyCustomer # resto", ""))
+                                      << "'Fields' contiene un comentario";
+        QTest::newRow("block comment") << false << request(select("salCustomer /*", "pkyCustomer", ""))
+                                       << "'From' contiene un comentario";
+        QTest::newRow("open quote") << false << request(select("salCustomer", "pkyCustomer", "fldName = 'O\\'"))
+                                    << "'Where' tiene comillas sin cerrar";
+        QTest::newRow("open bracket") << false << request(select("salCustomer", "pkyCustomer", "(1 = 1"))
+                                      << "'Where' deja paréntesis sin cerrar";
+        QTest::newRow("limit not a number") << false << request(browse("salCustomer", "", "ComponentCustomer", "1 UNION SELECT 1"))
+                                            << "'Limit' debe ser un número";
+        QTest::newRow("separator in the key") << false << request(search("salCustomer", "1; DROP TABLE salOrder"))
+                                              << "'Key' contiene un separador";
+        QTest::newRow("lock mode") << false
+                                   << KTProtocolClient::lockRequest({"salCustomer"}, {""}, {"WRITE; DROP TABLE salOrder"}, {})
+                                   << "modo de bloqueo";
+        QTest::newRow("escaping the visible rows") << true
+                                                   << request(browse("salCustomer", "1 = 1) OR (1 = 1", "ComponentCustomer"))
+                                                   << "'Where' cierra un paréntesis que no abrió";
+    }
+
+    void clausesAreChecked()
+    {
+        QFETCH(bool, restricted);
+        QFETCH(QString, document);
+        QFETCH(QString, refusal);
+        KTClientSession& user = restricted ? _fixture.carla() : _fixture.admin();
+        const int orders = count("SELECT COUNT(*) FROM salOrder");
+        const QString reply = user.request(document);
+        QCOMPARE(status(reply), QStringLiteral("0"));
+        QVERIFY2(KTProtocolClient::element(reply, "Message").contains(refusal), qPrintable(reply));
+        QCOMPARE(count("SELECT COUNT(*) FROM salOrder"), orders);
+    }
+
+    void restrictedUsersSeeOnlyTheirRows()
+    {
+        QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysVisible = 1 WHERE pkyCustomer = 2").isActive());
+        const QString browsed = _fixture.carla().request(request(browse("salCustomer", "sysVisible < 2 OR 1 = 1", "ComponentCustomer")));
+        QCOMPARE(status(browsed), QStringLiteral("1"));
+        QVERIFY(!KTSessionFixture::elements(browsed, "Row").isEmpty());
+        for (const QString& row : KTSessionFixture::elements(browsed, "Row"))
+            QVERIFY(!row.startsWith("2|"));
+        QCOMPARE(status(_fixture.carla().request(request(search("salCustomer", "2")))), QStringLiteral("0"));
+        QCOMPARE(status(_fixture.carla().request(request(search("salCustomer", "1 OR 1 = 1")))), QStringLiteral("1"));
+        QCOMPARE(status(_fixture.admin().request(request(search("salCustomer", "2")))), QStringLiteral("1"));
+        QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysVisible = 2 WHERE pkyCustomer = 2").isActive());
+    }
+
+    // A well-behaved client's session of the demo works for every user type.
+    void demoSessionWorksForEveryType_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::newRow("support") << 1;
+        QTest::newRow("administrator") << 2;
+        QTest::newRow("restricted") << 3;
+    }
+
+    void demoSessionWorksForEveryType()
+    {
+        QFETCH(int, type);
+        KTClientSession& user = type == 1 ? *_support : type == 2 ? _fixture.admin() : _fixture.carla();
+        const QString name = QStringLiteral("Cliente de tipo %1").arg(type);
+        QCOMPARE(status(user.request(request(browse("salCustomer", "fldName LIKE '%;%' OR pkyCustomer > 0",
+                                                    "ComponentCustomer")))),
+                 QStringLiteral("1"));
+        const QString inserted = user.request(request(insertCustomer(name)));
+        QCOMPARE(status(inserted), QStringLiteral("1"));
+        const QString key = KTProtocolClient::element(inserted, "Row").section('|', 0, 0);
+        QCOMPARE(status(user.request(request(action("DbUpdateSercom", {{"Table", "salCustomer"},
+                                                                         {"Fields", "pkyCustomer,fldPhone"},
+                                                                         {"Values", key + "|'4-4;--#'"}, {"Log", "1"}},
+                                                     "ComponentCustomer")))),
+                 QStringLiteral("1"));
+        QCOMPARE(value("SELECT fldPhone FROM salCustomer WHERE pkyCustomer = " + key), QStringLiteral("4-4;--#"));
+        QCOMPARE(status(user.request(request(search("salCustomer", key)))), QStringLiteral("1"));
+        QCOMPARE(status(user.request(request(select("salCustomer", "COUNT(*)", "fldName = '" + name + "'")))),
+                 QStringLiteral("1"));
+        QCOMPARE(status(user.request(request(action("DbMetadataSercom", {{"Table", "salCustomer"}}, "ComponentCustomer")))),
+                 QStringLiteral("1"));
+        QCOMPARE(status(user.request(request(action("DbDeleteSercom", {{"Table", "salCustomer"},
+                                                                         {"Values", key + ",1,2,1,2"}},
+                                                     "ComponentCustomer")))),
+                 QStringLiteral("1"));
+        QCOMPARE(count("SELECT COUNT(*) FROM salCustomer WHERE pkyCustomer = " + key), 0);
+        QSignalSpy scheduled(_fixture.server().connector(), &KTServerConnector::scheduleRequested);
+        QVERIFY(user.send(KTProtocolClient::schedule({{"Users", "3"}, {"ID", name}})));
+        QTRY_COMPARE(scheduled.size(), 1);
+        // Administrators keep the system tables.
+        if (type != 3)
+            QCOMPARE(status(user.request(request(select("accUser", "fldLogin", "pkyUser = 3")))), QStringLiteral("1"));
+        _fixture.drain();
+        _support->replies(50);
+    }
+};
+
+QTEST_MAIN(tst_Authorization)
+#include "tst_authorization.moc"
