@@ -6,6 +6,7 @@
 #include <KTVersion.h>
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -55,7 +56,10 @@ bool KTLocalUpdater::fail(const QString& message)
 {
     // Never start a server on a partly installed release.
     _exitType = StartNothing;
-    QMessageBox::warning(this, tr("Error"), message, QMessageBox::Ok);
+    if (_interactive)
+        QMessageBox::warning(this, tr("Error"), message, QMessageBox::Ok);
+    else
+        qWarning().noquote() << message;
     return false;
 }
 

@@ -25,6 +25,9 @@ public:
     // True when the panel may be started; dirName is relative to the application directory.
     bool checkForUpdates(const QString& dirName);
     void setExitType(int exitType) { _exitType = exitType; }
+    // Without a person to answer a message box (no display, or under a
+    // service), failures go to the log output instead.
+    void setInteractive(bool interactive) { _interactive = interactive; }
     int exitType() const { return _exitType; }
 
 public Q_SLOTS:
@@ -47,6 +50,7 @@ private:
 
     Ui::uiLocalUpdater* _ui;
     int _exitType = StartPanel;
+    bool _interactive = true;
     QString _applicationDirectory;
 };
 

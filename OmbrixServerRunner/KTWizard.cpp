@@ -9,9 +9,9 @@
 #include "ServerPage.h"
 #include "UserPage.h"
 
+#include <KTSettingsFile.h>
 #include <KTVersion.h>
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -51,19 +51,37 @@ KTWizard::KTWizard(QWidget* parent)
     setStartId(Intro);
     _databaseSetupPage->setDatabasePage(_databasePage);
     connect(_companyPage, &CompanyPage::passwordChanged, _databaseSetupPage, &DatabaseSetupPage::setDbPassword);
-    connect(button(QWizard::FinishButton), &QAbstractButton::clicked, this, &KTWizard::saveSettings);
     connect(this, &QWizard::helpRequested, this, &KTWizard::showHelp);
 }
 
-void KTWizard::saveSettings()
+// Finishing saves first: settings that could not be written keep the wizard
+// open, so that the operator can make room or fix the folder and try again.
+void KTWizard::accept()
 {
-    writeServerSettings();
-    writeSystemObjects();
+    if (saveSettings())
+        QWizard::accept();
 }
 
-void KTWizard::writeServerSettings()
+bool KTWizard::saveSettings()
 {
-    QSettings settings(_settingsDirectory + QStringLiteral("/OmbrixServer.cfg"), QSettings::IniFormat);
+    const QString failed = !writeServerSettings() ? QStringLiteral("OmbrixServer.cfg")
+                         : !writeSystemObjects() ? QStringLiteral("OmbrixSystemObjects.cfg")
+                                                 : QString();
+    if (failed.isEmpty())
+        return true;
+    QMessageBox::critical(this, tr("Error"),
+                          tr("No se pudo grabar el archivo de configuración %1 en %2. Revise los permisos de la "
+                             "carpeta y vuelva a presionar 'Finalizar'.").arg(failed, _settingsDirectory));
+    return false;
+}
+
+bool KTWizard::writeServerSettings()
+{
+    // It holds the passwords: private before anything is written to it.
+    const QString path = _settingsDirectory + QStringLiteral("/OmbrixServer.cfg");
+    if (!KTSettingsFile::makePrivate(path))
+        return false;
+    QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("ServerSettings"));
     settings.setValue(QStringLiteral("ServerPort"), field(QStringLiteral("serverPort")));
     settings.setValue(QStringLiteral("InitServerSearchingUpdates"), true);
@@ -85,9 +103,10 @@ void KTWizard::writeServerSettings()
     settings.setValue(QStringLiteral("ConnectivityPassword"), field(QStringLiteral("_ledConnectivityPassword")));
     settings.endGroup();
     settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
-void KTWizard::writeSystemObjects()
+bool KTWizard::writeSystemObjects()
 {
     const QString path = _settingsDirectory + QStringLiteral("/OmbrixSystemObjects.cfg");
     QFile::remove(path);
@@ -102,6 +121,7 @@ void KTWizard::writeSystemObjects()
         objects.setValue(name, QStringLiteral("Ok"));
     objects.endGroup();
     objects.sync();
+    return objects.status() == QSettings::NoError;
 }
 
 QString KTWizard::helpText(int pageId) const

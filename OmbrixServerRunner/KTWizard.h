@@ -30,12 +30,14 @@ public:
     QString helpText(int pageId) const;
 
 public Q_SLOTS:
-    void saveSettings();
+    // Writes both settings files; false, after telling the operator, when one could not be written.
+    bool saveSettings();
     void showHelp();
+    void accept() override;
 
 private:
-    void writeServerSettings();
-    void writeSystemObjects();
+    bool writeServerSettings();
+    bool writeSystemObjects();
 
     IntroPage* _introPage;
     CompanyPage* _companyPage;

@@ -1,10 +1,15 @@
 // The launcher: runs the settings wizard on a machine without settings, puts
 // downloaded releases in place and starts the control panel.
+//
+// With --install-only it only puts a downloaded release in place and exits,
+// non-zero when that failed: the service runs it so before it starts the
+// panel itself.
 
 #include "KTLocalUpdater.h"
 #include "KTWizard.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
@@ -29,17 +34,33 @@ int main(int argc, char* argv[])
     // wherever the operator started the runner from.
     QDir::setCurrent(app.applicationDirPath());
 
+    const bool installOnly = app.arguments().contains(QStringLiteral("--install-only"));
+    // Offscreen nobody sees a window: a wizard or an error box would wait forever.
+    const bool interactive = !installOnly && QGuiApplication::platformName() != QLatin1String("offscreen");
     KTWizard wizard;
     KTLocalUpdater updater;
+    updater.setInteractive(interactive);
     updater.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    if (!QFile::exists(QStringLiteral("OmbrixServer.cfg")) && wizard.exec() != QDialog::Accepted)
-        return 0;
+    if (!QFile::exists(QStringLiteral("OmbrixServer.cfg"))) {
+        if (!interactive) {
+            qWarning().noquote() << QCoreApplication::translate(
+                "OmbrixServerRunner", "No existe %1/OmbrixServer.cfg y sin pantalla no se puede mostrar el asistente "
+                                      "de configuración: ejecútelo una vez con pantalla o escriba el archivo a mano.")
+                                        .arg(QDir::currentPath());
+            return 1;
+        }
+        if (wizard.exec() != QDialog::Accepted)
+            return 0;
+    }
 
+    if (installOnly)
+        return updater.checkForUpdates(QStringLiteral("Downloads")) ? 0 : 1;
     updater.show();
-    if (!updater.checkForUpdates(QStringLiteral("Downloads")))
+    const bool installed = updater.checkForUpdates(QStringLiteral("Downloads"));
+    if (!installed)
         updater.setExitType(KTLocalUpdater::StartNothing);
     // Long enough to read the dialog's last line.
-    QTimer::singleShot(2000, &app, &QCoreApplication::quit);
+    QTimer::singleShot(2000, &app, [installed] { QCoreApplication::exit(installed ? 0 : 1); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &updater, &KTLocalUpdater::executeProcess);
     return app.exec();
 }

@@ -13,6 +13,9 @@ app="$root/$build/app"
 
 # Values chosen on the first run and kept in .run/run.env for the next ones.
 mkdir -p .run
+# The files written below hold passwords: readable by their owner only.
+umask 077
+chmod 600 .run/run.env "$app/OmbrixServer.cfg" 2>/dev/null || true
 if [ ! -f .run/run.env ]; then
     secret() { head -c 12 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 16; }
     port=34306
@@ -30,11 +33,12 @@ fi
 # shellcheck source=/dev/null
 . .run/run.env
 
+umask 022
 scripts/mariadb.sh start "$root/.run/mariadb" "$DB_PORT" "$DB_PASSWORD"
 trap 'scripts/mariadb.sh stop "$root/.run/mariadb"' EXIT
 
 if [ ! -f "$app/OmbrixServer.cfg" ]; then
-    cat > "$app/OmbrixServer.cfg" <<CFG
+    (umask 077; cat > "$app/OmbrixServer.cfg") <<CFG
 [ServerSettings]
 ServerPort=$SERVER_PORT
 InitServerSearchingUpdates=true

@@ -120,6 +120,11 @@ private Q_SLOTS:
         QCOMPARE(settings.value("AdminUser/Login").toString(), QStringLiteral("jefe de planta"));
         QCOMPARE(settings.value("AdminUser/Password").toString(), QStringLiteral("clave-jefe"));
         QCOMPARE(settings.value("AdminUser/ConnectivityPassword").toString(), QStringLiteral("clave-clientes"));
+        // The passwords are for the owner's eyes only.
+        QCOMPARE(QFileInfo(_settings->filePath(QStringLiteral("OmbrixServer.cfg"))).permissions()
+                     & (QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther),
+                 QFileDevice::ReadOwner);
+        QCOMPARE(_wizard->result(), int(QDialog::Accepted));
 
         QSettings objects(_settings->filePath(QStringLiteral("OmbrixSystemObjects.cfg")), QSettings::IniFormat);
         objects.beginGroup(QStringLiteral("ServerFiles"));
@@ -204,6 +209,33 @@ private Q_SLOTS:
         QVERIFY(reach(KTWizard::User));
         fillUser();
         QVERIFY(_wizard->grab().save(QStringLiteral(SCREENSHOT_DIR "/KTWizard.png")));
+    }
+
+    // Settings that could not be written are shown, and Finish can be pressed again.
+    void aFailedWriteKeepsTheWizardOpen()
+    {
+        const QString blocked = _settings->filePath(QStringLiteral("OmbrixServer.cfg"));
+        QVERIFY(QDir().mkpath(blocked));
+        fillCompany(QStringLiteral("clave-bd"));
+        QVERIFY(reach(KTWizard::Database));
+        child<QRadioButton>("_rbtOmbrixDB")->setChecked(true);
+        QVERIFY(reach(KTWizard::User));
+        fillUser();
+        QVERIFY(reach(KTWizard::End));
+        {
+            KTMessageBoxCatcher boxes;
+            _wizard->button(QWizard::FinishButton)->click();
+            QTRY_COMPARE(boxes.texts.size(), 1);
+            QVERIFY(boxes.texts.first().startsWith(QStringLiteral("No se pudo grabar el archivo de configuración "
+                                                                  "OmbrixServer.cfg")));
+        }
+        QVERIFY(_wizard->isVisible());
+        QCOMPARE(_wizard->currentId(), int(KTWizard::End));
+
+        QVERIFY(QDir(blocked).removeRecursively());
+        _wizard->button(QWizard::FinishButton)->click();
+        QVERIFY(!_wizard->isVisible());
+        QCOMPARE(written().value("LicenseInfo/Password").toString(), QStringLiteral("clave-bd"));
     }
 
     void cancelledWizardWritesNothing()

@@ -24,14 +24,18 @@ class tst_OmbrixServerRunner : public QObject
             file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
-    // Runs the runner from another working directory; its exit code.
-    int runRunner()
+    // Runs the runner (offscreen, as the tests run) from another working
+    // directory; its exit code, and what it wrote to standard error.
+    int runRunner(const QStringList& arguments = {}, QString* errors = nullptr)
     {
         QTemporaryDir elsewhere;
         QProcess runner;
         runner.setWorkingDirectory(elsewhere.path());
-        runner.start(app(QStringLiteral("OmbrixServerRunner")), {});
-        if (!runner.waitForFinished(30000)) {
+        runner.start(app(QStringLiteral("OmbrixServerRunner")), arguments);
+        const bool finished = runner.waitForFinished(30000);
+        if (errors)
+            *errors = QString::fromUtf8(runner.readAllStandardError());
+        if (!finished) {
             runner.kill();
             runner.waitForFinished();
             return -1;
@@ -78,6 +82,46 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(app(QStringLiteral("OmbrixServerComponents/libKTNew.so"))));
         QVERIFY(!QFile::exists(app(QStringLiteral("Downloads/DownloadedServerVersion.txt"))));
         QTRY_VERIFY_WITH_TIMEOUT(!panelStartedIn().isEmpty(), 10000);
+    }
+
+    // Without a display nobody could answer the wizard or an error box.
+    void withoutADisplayFailuresEndTheRunner_data()
+    {
+        QTest::addColumn<bool>("settings");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no settings") << false << "OmbrixServer.cfg";
+        QTest::newRow("failed installation") << true << "tiene una ruta no válida";
+    }
+
+    void withoutADisplayFailuresEndTheRunner()
+    {
+        QFETCH(bool, settings);
+        QFETCH(QString, message);
+        if (settings)
+            write(QStringLiteral("OmbrixServer.cfg"), "[ServerSettings]\nServerPort=6660\n");
+        QDir().mkpath(app(QStringLiteral("Downloads")));
+        write(QStringLiteral("Downloads/DownloadedServerVersion.txt"),
+              "[ServerValues]\nServerVersion=01.32.00\n[Files]\nlibKTNew.so=\"2,../fuera\"\n");
+        QString errors;
+        QCOMPARE(runRunner({}, &errors), 1);
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+        QVERIFY(!QFile::exists(app(QStringLiteral("OmbrixServer.cfg"))) || settings);
+        QTest::qWait(500);
+        QVERIFY(panelStartedIn().isEmpty());
+    }
+
+    // The service's step before it starts the panel itself.
+    void installOnlyPutsTheReleaseInPlaceAndStartsNothing()
+    {
+        write(QStringLiteral("OmbrixServer.cfg"), "[ServerSettings]\nServerPort=6660\n");
+        QDir().mkpath(app(QStringLiteral("Downloads/OmbrixServer-Linux64")));
+        write(QStringLiteral("Downloads/OmbrixServer-Linux64/libKTNew.so"), "new");
+        write(QStringLiteral("Downloads/DownloadedServerVersion.txt"),
+              "[ServerValues]\nServerVersion=01.32.00\n[Files]\nlibKTNew.so=\"2,OmbrixServerComponents\"\n");
+        QCOMPARE(runRunner({QStringLiteral("--install-only")}), 0);
+        QVERIFY(QFile::exists(app(QStringLiteral("OmbrixServerComponents/libKTNew.so"))));
+        QTest::qWait(500);
+        QVERIFY(panelStartedIn().isEmpty());
     }
 };
 
