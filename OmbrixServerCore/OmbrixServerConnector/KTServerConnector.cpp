@@ -63,6 +63,27 @@ KTServerConnector::~KTServerConnector()
     }
 }
 
+void KTServerConnector::shutDown()
+{
+    close();
+    for (KTConnectorThread* thread : std::as_const(_connectionTable)) {
+        // Each end is recorded below, once; what the thread would still queue is not wanted.
+        disconnect(thread, nullptr, this, nullptr);
+        thread->closeConnection();
+        thread->quit();
+    }
+    for (KTConnectorThread* thread : std::as_const(_connectionTable)) {
+        thread->wait();
+        delete thread;
+    }
+    _connectionTable.clear();
+    QList<int> connections;
+    for (int row = 0; row < _connectionInfoModel->rowCount(); ++row)
+        connections << _connectionInfoModel->item(row, IdColumn)->text().toInt();
+    for (int connectionID : std::as_const(connections))
+        removeConnection(connectionID);
+}
+
 QList<int> KTServerConnector::connectionIDs() const
 {
     return _connectionTable.keys();

@@ -45,6 +45,10 @@ public:
     QList<int> connectionIDs() const;
     QStringList loggedUsers() const;
     QMap<int, QStringList> activeComponents() const;
+    // Stops serving: the port closed, every connection closed and its thread
+    // ended, and every user still logged in logged out, while the database is
+    // still there to record it.
+    void shutDown();
 
 public Q_SLOTS:
     void updateConnectionInfo(int connectionID, QString user, QString date, QString time, QString ip, QString mac,

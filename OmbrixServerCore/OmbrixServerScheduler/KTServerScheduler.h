@@ -30,6 +30,8 @@ public:
     // Takes the controller all statements go through and loads the tasks.
     void updateData(KTDatabaseController* dbController);
     QStandardItemModel* model() const { return _model; }
+    // No more ticks: the server is stopping.
+    void stop() { _timer.stop(); }
     // Where the tick reads the time; the local clock unless replaced.
     void setClock(Clock clock) { _clock = std::move(clock); }
 

@@ -44,6 +44,11 @@ KTServerUpdater::KTServerUpdater(QObject* parent)
 
 KTServerUpdater::~KTServerUpdater()
 {
+    stop();
+}
+
+void KTServerUpdater::stop()
+{
     _downloadThread->quit();
     _downloadThread->wait();
 }
@@ -76,6 +81,12 @@ void KTServerUpdater::performInstall(const QString& serverCommands)
     for (const QString& line : serverCommands.split(QLatin1Char('\n')))
         if (line.section(QLatin1Char('|'), 0, 0).simplified() == QLatin1String("SQL"))
             emit customQueryRequested(line.section(QLatin1Char('|'), 1, 1).simplified());
+    // A runner started by the panel would end with the service's processes:
+    // the service runs it itself before it starts the panel again.
+    if (qEnvironmentVariableIsSet("OMBRIX_SERVICE")) {
+        QCoreApplication::exit(serviceRestartExitCode);
+        return;
+    }
     connect(qApp, &QCoreApplication::aboutToQuit, this, &KTServerUpdater::executeProcess);
     QCoreApplication::quit();
 }

@@ -16,6 +16,10 @@ class KTServerUpdater : public QObject
 {
     Q_OBJECT
 public:
+    // The panel's exit code after an install under the service, which then
+    // installs the release with the runner and starts the panel again.
+    static constexpr int serviceRestartExitCode = 75;
+
     explicit KTServerUpdater(QObject* parent = nullptr);
     ~KTServerUpdater() override;
 
@@ -23,6 +27,8 @@ public:
     void setApplicationDirectory(const QString& directory) { _applicationDirectory = directory; }
     QString applicationDirectory() const { return _applicationDirectory; }
     bool isRunning() const;
+    // Ends a check or download in progress and waits for its thread.
+    void stop();
 
 public Q_SLOTS:
     void checkUpdates(const QString& companyName, const QString& password);

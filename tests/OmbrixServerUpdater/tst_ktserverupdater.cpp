@@ -520,6 +520,20 @@ private Q_SLOTS:
         QCOMPARE(queries.at(0).at(0).toString(), QStringLiteral("UPDATE srvComponent SET a = 1"));
         QCOMPARE(queries.at(1).at(0).toString(), QStringLiteral("DELETE FROM srvLog"));
     }
+
+    // The service's processes end with the panel: the service, not the panel, starts the runner.
+    void install_underTheServiceEndsThePanelForARestart()
+    {
+        qputenv("OMBRIX_SERVICE", "1");
+        QSignalSpy queries(_updater.get(), &KTServerUpdater::customQueryRequested);
+        QTimer::singleShot(0, _updater.get(), [this] { _updater->performInstall(QStringLiteral("SQL|DELETE FROM srvLog|")); });
+        QEventLoop loop;
+        const int exitCode = loop.exec();
+        qunsetenv("OMBRIX_SERVICE");
+        QCOMPARE(exitCode, KTServerUpdater::serviceRestartExitCode);
+        QCOMPARE(queries.count(), 1);
+        QVERIFY(!disconnect(qApp, &QCoreApplication::aboutToQuit, _updater.get(), nullptr));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_KTServerUpdater)
