@@ -1,5 +1,6 @@
 #include "KTMainPanel.h"
 
+#include "KTEventLog.h"
 #include "KTPanelOptions.h"
 #include "KTPanelView.h"
 #include "KTPanelViewPage.h"
@@ -13,6 +14,7 @@
 #include <KTServerConnector.h>
 #include <KTServerScheduler.h>
 #include <KTServerUpdater.h>
+#include <KTSettingsFile.h>
 #include <KTVersion.h>
 
 #include <QAction>
@@ -20,9 +22,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMutexLocker>
+#include <QScreen>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -39,6 +43,20 @@ const QString systemObjectsFile = QStringLiteral("OmbrixSystemObjects.cfg");
 const QString mapsDirectory = QStringLiteral("OmbrixServerComponents/OmbrixDbMaps");
 constexpr int keepAliveInterval = 600000;
 constexpr int defaultReconnectInterval = 5000;
+// The options dialog offers 1 to 9 rows and columns; more tabs than this is no saved layout.
+constexpr int maxGridSize = 9;
+constexpr int maxTabs = 20;
+const QString defaultRows = QStringLiteral("2");
+const QString defaultColumns = QStringLiteral("1");
+// Shown on a first start, when no layout has been saved yet.
+const QString logPanetName = QStringLiteral("LogPanet");
+const QString defaultPanets = QStringLiteral("LogPanet--0,0,0|ConnectorPanet--0,1,0");
+const QSize minimumFirstSize(1024, 700);
+
+int inRange(int value, int maximum, const QString& fallback)
+{
+    return value >= 1 && value <= maximum ? value : fallback.toInt();
+}
 
 } // namespace
 
@@ -46,6 +64,9 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     : KTMainWindow(parent)
 {
     setUpForm();
+    // First, so that it holds every event, including those the pages miss.
+    _eventLog = new KTEventLog(QDir::currentPath() + QStringLiteral("/logs"), this);
+    connect(this, &KTMainWindow::eventMessage, _eventLog, &KTEventLog::appendEvent);
     qRegisterMetaType<QMap<QString, QStringList> >("QMap <QString, QStringList>");
     qRegisterMetaType<QMultiMap<QString, QStringList> >("QMultiMap<QString, QStringList>");
     qRegisterMetaType<QList<int> >("QList<int>");
@@ -78,7 +99,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
 // connections, and only then are the remaining named connections removed.
 KTMainPanel::~KTMainPanel()
 {
-    _connector->close();
+    _connector->shutDown();
     delete _connector;
     _connector = nullptr;
     delete _panelOptions;
@@ -148,7 +169,7 @@ void KTMainPanel::connectObjects()
             [this](const QString& message) { statusBar()->showMessage(message); });
     connect(_dbController, &KTDatabaseController::dbStatusChanged, this, &KTMainPanel::changeStatus);
     connect(_authorization, &KTServerAuthorization::eventMessage, this, &KTMainWindow::eventMessage);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &KTMainPanel::saveSettings);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &KTMainPanel::shutDown);
 }
 
 // ---------------------------------------------------------------------------
@@ -168,6 +189,8 @@ void KTMainPanel::readServerSettings()
     _connector->setMaxConnections(maxConnections > 0 ? maxConnections : KTServerConnector::defaultMaxConnections);
     const qint64 maxFrameSize = settings.value(QStringLiteral("ServerSettings/MaxFrameSize")).toLongLong();
     _connector->setMaxFrameSize(maxFrameSize > 0 ? maxFrameSize : KTFrame::defaultMaxSize);
+    const int logDays = settings.value(QStringLiteral("ServerSettings/LogDays")).toInt();
+    _eventLog->removeOlderThan(logDays > 0 ? logDays : KTEventLog::defaultKeepDays);
     _initServerSearchingUpdates = settings.value(QStringLiteral("ServerSettings/InitServerSearchingUpdates"), true).toBool();
     _companyName = settings.value(QStringLiteral("LicenseInfo/Company")).toString();
     _companyID = settings.value(QStringLiteral("LicenseInfo/ID")).toString();
@@ -208,11 +231,15 @@ void KTMainPanel::readSystemObjects()
 void KTMainPanel::loadSettings()
 {
     QSettings settings(panelSettingsFile, QSettings::IniFormat);
-    const int columns = settings.value(QStringLiteral("PanelSettings/PanelColumns"), QStringLiteral("1")).toInt();
-    const int rows = settings.value(QStringLiteral("PanelSettings/PanelRows"), QStringLiteral("2")).toInt();
-    const int tabs = settings.value(QStringLiteral("PanelSettings/Tabs"), QStringLiteral("1")).toInt();
+    // A size out of range (edited by hand, or damaged) would build no grid or a huge one.
+    const int columns = inRange(settings.value(QStringLiteral("PanelSettings/PanelColumns"), defaultColumns).toInt(),
+                                maxGridSize, defaultColumns);
+    const int rows = inRange(settings.value(QStringLiteral("PanelSettings/PanelRows"), defaultRows).toInt(),
+                             maxGridSize, defaultRows);
+    const int tabs = inRange(settings.value(QStringLiteral("PanelSettings/Tabs"), QStringLiteral("1")).toInt(), maxTabs,
+                             QStringLiteral("1"));
     // Written by hand without quotes, the commas make QSettings read a list.
-    const QVariant activated = settings.value(QStringLiteral("PanelSettings/ActivatedPanets"));
+    const QVariant activated = settings.value(QStringLiteral("PanelSettings/ActivatedPanets"), defaultPanets);
     const QString saved = activated.userType() == QMetaType::QStringList ? activated.toStringList().join(QLatin1Char(','))
                                                                           : activated.toString();
     QStringList entries = saved.split(QLatin1Char('|'));
@@ -247,10 +274,52 @@ void KTMainPanel::saveSettings()
             entries << QStringLiteral("%1--%2,%3,%4").arg(it.key()->name()).arg(tab).arg(it.value().first).arg(it.value().second);
     }
     QSettings settings(panelSettingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("PanelSettings/Geometry"), saveGeometry());
     settings.setValue(QStringLiteral("PanelSettings/PanelColumns"), _panelOptions->columnCount());
     settings.setValue(QStringLiteral("PanelSettings/PanelRows"), _panelOptions->rowCount());
     settings.setValue(QStringLiteral("PanelSettings/Tabs"), _panelView->count());
     settings.setValue(QStringLiteral("PanelSettings/ActivatedPanets"), entries.join(QLatin1Char('|')));
+}
+
+void KTMainPanel::showWindow()
+{
+    QSettings settings(panelSettingsFile, QSettings::IniFormat);
+    if (!restoreGeometry(settings.value(QStringLiteral("PanelSettings/Geometry")).toByteArray())) {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        resize((screen.size() * 0.8).expandedTo(minimumFirstSize));
+        move(screen.center() - rect().center());
+    }
+    show();
+}
+
+void KTMainPanel::warnIfSettingsReadable()
+{
+    if (KTSettingsFile::readableByOthers(serverSettingsFile))
+        emit eventMessage(tr("Otros usuarios pueden leer el archivo %1, que guarda contraseñas: déjelo legible solo "
+                             "por su dueño (chmod 600 %1).").arg(serverSettingsFile),
+                          KT::WarningMessage, QStringLiteral("KTMainPanel::warnIfSettingsReadable()"));
+}
+
+// ---------------------------------------------------------------------------
+// Shut-down
+
+void KTMainPanel::shutDown()
+{
+    _connector->shutDown();
+    _scheduler->stop();
+    _updater->stop();
+    saveSettings();
+}
+
+// A stop signal from the system (the service stopping, Ctrl+C, a closed
+// terminal) ends the panel as its Quit action does.
+void KTMainPanel::stopOnSignal(int signalNumber)
+{
+    emit eventMessage(tr("Se recibió la señal %1: el servidor se detiene").arg(signalNumber), KT::InformationMessage,
+                      QStringLiteral("KTMainPanel::stopOnSignal()"));
+    close();
+    // A modal dialog may still be open; quitting ends its loop too.
+    QCoreApplication::quit();
 }
 
 // ---------------------------------------------------------------------------
@@ -478,10 +547,16 @@ void KTMainPanel::loadPanetFile(const QString& dirName, const QString& fileName)
     addToolBar(Qt::LeftToolBarArea, toolBar);
 }
 
-// Each page is set up once, however many folders the pages come from.
+// Each page is set up once, however many folders the pages come from. The
+// log page goes first, whatever the list's order (the wizard writes it
+// sorted by name): the pages set up after it report what they do, and only
+// a log page already listening shows it.
 void KTMainPanel::setUpPanets()
 {
-    for (const QString& name : std::as_const(_systemObjectsList)) {
+    QStringList order = _systemObjectsList;
+    if (order.removeAll(logPanetName) > 0)
+        order.prepend(logPanetName);
+    for (const QString& name : std::as_const(order)) {
         KTPanetBase* panet = _panetMap.value(name);
         if (!name.contains(QLatin1String("Panet")) || !panet || _actionMap.contains(name))
             continue;

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class KTDatabaseController;
+class KTEventLog;
 class KTPanelOptions;
 class KTPanelView;
 class KTPanetBase;
@@ -32,6 +33,13 @@ public:
     ~KTMainPanel() override;
 
     void readServerSettings();
+    // Shows the window at the geometry it had when the panel last stopped, or
+    // on a first start at a size that shows the pages.
+    void showWindow();
+    // Once at start, after the pages are set up: a settings file that others
+    // may read gives its passwords away.
+    void warnIfSettingsReadable();
+    KTEventLog* eventLog() const { return _eventLog; }
 
     bool establishConnection() override;
     QList<quint64> tableMainStats(const QString& tableName) override;
@@ -67,6 +75,10 @@ public Q_SLOTS:
     void loadTableRecordData() override;
     void updateDatabase() override;
     void saveSettings() override;
+    // The orderly end of the server, when the application quits: no new
+    // clients, every user logged out, scheduler and updater stopped, layout saved.
+    void shutDown();
+    void stopOnSignal(int signalNumber);
 
     void listenConnections();
     void changeStatus(bool status);
@@ -89,6 +101,7 @@ private:
     void setUpPanets();
     void setStatusIcon(const QString& resource);
 
+    KTEventLog* _eventLog = nullptr;
     KTDatabaseController* _dbController = nullptr;
     KTPanelOptions* _panelOptions = nullptr;
     KTPanelView* _panelView = nullptr;

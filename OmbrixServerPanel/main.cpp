@@ -1,10 +1,32 @@
+#include "KTEventLog.h"
 #include "KTMainPanel.h"
+#include "KTSignalWatcher.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Qt's warnings and worse join the events in the log file; every message
+// still reaches standard error as before.
+void logQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtDebugMsg)
+        if (auto* panel = qobject_cast<KTMainPanel*>(KTMainWindow::mainWindowInstance()))
+            panel->eventLog()->appendQtMessage(type, context, message);
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -17,12 +39,19 @@ int main(int argc, char* argv[])
     // Qt 6 reads and writes UTF-8 everywhere; nothing to set for plain strings.
 
     KTMainPanel panel;
+    qInstallMessageHandler(logQtMessage);
+    KTSignalWatcher stopSignals({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&stopSignals, &KTSignalWatcher::signalReceived, &panel, &KTMainPanel::stopOnSignal);
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + QStringLiteral("/SystemPlugins"));
     application.setStyleSheet(QStringLiteral("* { font: 75 7pt \"DejaVu Serif\" } \n"));
     panel.readServerSettings();
-    panel.showMaximized();
+    panel.showWindow();
     panel.loadPanets(QStringLiteral("OmbrixServerPanets"), true);
+    panel.warnIfSettingsReadable();
     panel.loadSettings();
     panel.updateDatabase();
-    return application.exec();
+    const int exitCode = application.exec();
+    // What the panel's destruction reports goes to standard error only.
+    qInstallMessageHandler(nullptr);
+    return exitCode;
 }

@@ -2,6 +2,7 @@
 #include "KTTestEvents.h"
 #include "KTTestServer.h"
 
+#include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTMainPanel.h>
 #include <KTPanelView.h>
@@ -13,6 +14,8 @@
 #include <KTServerUpdater.h>
 
 #include <QDir>
+#include <QHeaderView>
+#include <QTableView>
 #include <QStandardItemModel>
 #include <QSettings>
 #include <QSignalSpy>
@@ -92,6 +95,17 @@ private Q_SLOTS:
         QCOMPARE(panel.dbType(), QStringLiteral("QMYSQL"));
         QCOMPARE(panel.companyID(), QStringLiteral("900123"));
         QCOMPARE(panel.serverPort(), QStringLiteral("0"));
+
+        // The settings hold passwords: readable by others, they are worth one warning at start.
+        QSignalSpy events(&panel, &KTMainWindow::eventMessage);
+        QVERIFY(QFile::setPermissions("OmbrixServer.cfg", QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        panel.warnIfSettingsReadable();
+        QCOMPARE(events.size(), 0);
+        QVERIFY(QFile::setPermissions("OmbrixServer.cfg", QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                              | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        panel.warnIfSettingsReadable();
+        QCOMPARE(KTTestServer::eventsOfType(events, KT::WarningMessage).size(), 1);
+        QVERIFY(eventTexts(events).first().startsWith("Otros usuarios pueden leer el archivo OmbrixServer.cfg"));
     }
 
     void withoutServerSettingsThePortStaysClosed()
@@ -202,41 +216,55 @@ private Q_SLOTS:
         QCOMPARE(rows.value(0).toInt(), 7);
     }
 
-    // What an operator sees after start-up, saved for a person to look at.
-    void screenshotAfterStartUp()
+    // What an operator sees on a first start, saved for a person to look at.
+    void firstWindowShowsThePages()
     {
         writeFile("OmbrixServer.cfg", serverSettings());
-        writeFile("OmbrixSystemObjects.cfg", "[ServerFiles]\nPasswordAuthcom\nLogPanet\nDatabasePanet\nConnectorPanet\n"
-                                             "AuthorizationPanet\nSchedulerPanet\n[ClientFiles]\nComponentUser\n");
-        writeFile("OmbrixServerUI.cfg", "[PanelSettings]\nPanelColumns=2\nPanelRows=2\nTabs=1\nActivatedPanets="
-                                        "LogPanet--0,0,0|DatabasePanet--0,0,1|ConnectorPanet--0,1,0|AuthorizationPanet--0,1,1\n");
+        // Sorted by name, as the wizard writes it: the database page comes before the log page.
+        writeFile("OmbrixSystemObjects.cfg", "[ServerFiles]\nAuthorizationPanet\nConnectorPanet\nDatabasePanet\n"
+                                             "LogPanet\nPasswordAuthcom\nSchedulerPanet\n[ClientFiles]\nComponentUser\n");
         KTMainPanel panel;
         panel.readServerSettings();
-        panel.resize(1280, 800);
-        panel.show();
+        panel.showWindow();
+        QVERIFY(panel.width() >= 1024 && panel.height() >= 700);
         panel.loadPanets("OmbrixServerPanets", true);
         panel.loadSettings();
         panel.updateDatabase();
         QVERIFY(panel.connector()->isListening());
-        for (const char* name : {"LogPanet", "DatabasePanet", "ConnectorPanet", "AuthorizationPanet"}) {
-            QVERIFY2(panel.panetAction(name), name);
+        for (const char* name : {"LogPanet", "ConnectorPanet"})
             QVERIFY2(panel.panetAction(name)->isChecked(), name);
-        }
-        QVERIFY(!panel.panetAction("SchedulerPanet")->isChecked());
+        for (const char* name : {"DatabasePanet", "AuthorizationPanet", "SchedulerPanet"})
+            QVERIFY2(!panel.panetAction(name)->isChecked(), name);
+
+        // The log page listened before the database page connected.
+        auto* log = panel.findChild<QTableView*>("tvwLog");
+        QVERIFY(log);
+        QStringList shown;
+        for (int row = 0; row < log->model()->rowCount(); ++row)
+            shown << log->model()->index(row, 3).data().toString();
+        QVERIFY2(!shown.filter("Se estableció conexión con BD").isEmpty(), qPrintable(shown.join('\n')));
+        // The message takes the free width, and shows whole on hover.
+        QVERIFY(log->horizontalHeader()->stretchLastSection());
+        const QModelIndex last = log->model()->index(log->model()->rowCount() - 1, 3);
+        QCOMPARE(last.data(Qt::ToolTipRole).toString(), last.data().toString());
 
         KTRawClient client;
         QVERIFY(client.connectTo(panel.connector()->serverPort()));
         client.sendText(KTTestServer::negotiation());
         QCOMPARE(KTTestServer::element(client.nextReply(), "Status"), QStringLiteral("1"));
         QTest::qWait(200);
-        const QString file = QStringLiteral(SCREENSHOT_DIR "/panel-after-start-up.png");
+        const QString file = QStringLiteral(SCREENSHOT_DIR "/panel-first-window.png");
         QVERIFY(panel.grab().save(file));
         QVERIFY(QFileInfo(file).size() > 10000);
 
-        // The layout is written back as it is shown.
+        // The layout is written back as it is shown, and the next start opens where this one ended.
+        panel.resize(1100, 760);
         panel.saveSettings();
         QSettings saved("OmbrixServerUI.cfg", QSettings::IniFormat);
-        QCOMPARE(saved.value("PanelSettings/ActivatedPanets").toString().split('|').size(), 4);
+        QCOMPARE(saved.value("PanelSettings/ActivatedPanets").toString().split('|').size(), 2);
+        KTMainPanel next;
+        next.showWindow();
+        QCOMPARE(next.size(), QSize(1100, 760));
     }
 
     void layoutIsRestoredFromTheSavedEntries()
@@ -269,6 +297,32 @@ private Q_SLOTS:
         empty.loadSettings();
         QCOMPARE(empty.panelView()->count(), 1);
         QVERIFY(!empty.panetAction("LogPanet")->isChecked());
+    }
+
+    void savedSizesOutOfRangeFallBackToTheDefaults_data()
+    {
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("zero") << "PanelColumns=0\nPanelRows=0\nTabs=0";
+        QTest::newRow("negative") << "PanelColumns=-2\nPanelRows=-1\nTabs=-5";
+        QTest::newRow("huge") << "PanelColumns=100000\nPanelRows=10\nTabs=100000";
+        QTest::newRow("not numbers") << "PanelColumns=dos\nPanelRows=x\nTabs=y";
+    }
+
+    void savedSizesOutOfRangeFallBackToTheDefaults()
+    {
+        QFETCH(QString, saved);
+        writeFile("OmbrixSystemObjects.cfg", "[ServerFiles]\nLogPanet\n");
+        writeFile("OmbrixServerUI.cfg", "[PanelSettings]\n" + saved + "\nActivatedPanets=LogPanet--0,1,0\n");
+        KTMainPanel panel;
+        panel.readServerSettings();
+        panel.loadPanets("OmbrixServerPanets", true);
+        panel.loadSettings();
+        panel.saveSettings();
+        QSettings written("OmbrixServerUI.cfg", QSettings::IniFormat);
+        QCOMPARE(written.value("PanelSettings/PanelRows").toInt(), 2);
+        QCOMPARE(written.value("PanelSettings/PanelColumns").toInt(), 1);
+        QCOMPARE(panel.panelView()->count(), 1);
+        QVERIFY(panel.panetAction("LogPanet")->isChecked());
     }
 
     void statisticsAreSharedSafelyBetweenThreads()

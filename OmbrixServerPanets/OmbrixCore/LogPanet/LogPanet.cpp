@@ -4,6 +4,7 @@
 #include <KTMainWindow.h>
 
 #include <QDateTime>
+#include <QHeaderView>
 #include <QStandardItemModel>
 #include <QTableView>
 
@@ -20,6 +21,13 @@ void LogPanet::setup()
     _tvwLog = createTableView(QStringLiteral("tvwLog"), QStringLiteral("Sans Serif"));
     _tvwLog->setModel(_log);
     _tvwLog->setColumnWidth(2, 190);
+    // The message is what the operator reads: it takes the width left over,
+    // and a message too long for it shows whole on hover.
+    _tvwLog->horizontalHeader()->setStretchLastSection(true);
+    // Fixed widths: measuring the contents at every new row would slow a long log down.
+    const QFontMetrics metrics(_tvwLog->font());
+    _tvwLog->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("0000-00-00")) + 16);
+    _tvwLog->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 16);
     buildForm(QStringLiteral(":/Resources/Images/LogPanetConfig.png"), {}, _tvwLog);
     if (KTMainWindow* window = mainWindow())
         connect(window, &KTMainWindow::eventMessage, this, &LogPanet::appendMessage);
@@ -36,6 +44,7 @@ void LogPanet::appendMessage(const QString& message, int status, const QString& 
     const QList<QStandardItem*> row = {new QStandardItem(now.toString(QStringLiteral("yyyy-MM-dd"))),
                                        new QStandardItem(now.toString(QStringLiteral("hh:mm:ss"))),
                                        new QStandardItem(objectLocation), new QStandardItem(message)};
+    row.last()->setToolTip(message);
     if (status >= KT::ErrorMessage && status <= KT::SuccessMessage) {
         for (QStandardItem* cell : row)
             cell->setForeground(colours[status]);

@@ -1,0 +1,43 @@
+#ifndef KTEVENTLOG_H
+#define KTEVENTLOG_H
+
+#include <QDate>
+#include <QFile>
+#include <QRecursiveMutex>
+#include <QObject>
+
+// The event log on disk, for a machine without a display and for after a
+// crash: every event the panel relays, and Qt's own warnings, one line each
+// (date, time, type, location, text, separated by tabs) in
+// <directory>/OmbrixServer-<yyyy-MM-dd>.log. Each line is flushed as it is
+// written. On a terminal the events also go to standard error.
+class KTEventLog : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int defaultKeepDays = 30;
+
+    explicit KTEventLog(const QString& directory, QObject* parent = nullptr);
+
+    QString filePath(const QDate& date) const;
+    // Removes the files of the days more than keepDays before today.
+    void removeOlderThan(int keepDays);
+    // Qt's warnings and worse; safe from any thread.
+    void appendQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+public Q_SLOTS:
+    void appendEvent(const QString& message, int type, const QString& objectLocation);
+
+private:
+    void write(const QString& type, const QString& location, const QString& text, bool echo);
+    bool openFor(const QDate& date);
+
+    QString _directory;
+    // Recursive: a Qt warning raised while a line is written comes back here.
+    QRecursiveMutex _mutex;
+    QFile _file;
+    QDate _fileDate;
+    bool _terminal;
+};
+
+#endif
