@@ -1,0 +1,263 @@
+#include "KTTestDatabase.h"
+#include "KTTestFiles.h"
+#include "KTTestServer.h"
+
+#include <KTProtocolClient.h>
+
+#include <QDate>
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString dbName = QStringLiteral("ombrix_test_process");
+const QString appDir = qEnvironmentVariable("OMBRIX_APP_DIR");
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QString logFile(const QString& dir)
+{
+    return dir + QStringLiteral("/logs/OmbrixServer-") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
+        + QStringLiteral(".log");
+}
+
+// A panel program run as the operator or the service runs it, in its own
+// application directory, against the test MariaDB.
+class KTPanelProcess
+{
+public:
+    KTPanelProcess(const QString& dir, const QString& program)
+        : _dir(dir), _port(freePort())
+    {
+        writeFile(_dir + QStringLiteral("/OmbrixServer.cfg"),
+                  QStringLiteral("[ServerSettings]\nServerPort=%1\nListenAddress=127.0.0.1\nLogDays=10\n"
+                                 "[LicenseInfo]\nCompany=%2\nID=900123\nPassword=%3\n[Database]\nType=QMYSQL\n"
+                                 "Host=%4\nDbPort=%5\nDbName=%6\n[AdminUser]\nLogin=jefe\nPassword=clave-jefe\n"
+                                 "ConnectivityPassword=%7\n")
+                      .arg(_port)
+                      .arg(KTTestServer::companyName, KTTestDatabase::password(), KTTestDatabase::host())
+                      .arg(KTTestDatabase::port())
+                      .arg(dbName, KTTestServer::companyPassword)
+                      .toUtf8());
+        writeFile(_dir + QStringLiteral("/OmbrixSystemObjects.cfg"),
+                  "[ServerFiles]\nPasswordAuthcom\nDatabasePanet\nConnectorPanet\nLogPanet\n"
+                  "[ClientFiles]\nComponentUser\n");
+        process.setWorkingDirectory(_dir);
+        process.start(program, {});
+    }
+
+    ~KTPanelProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    QString log() const { return QString::fromUtf8(readFile(logFile(_dir))); }
+    // The port opens as soon as the database answers, and a first start
+    // reopens it while it creates the tables: ready once they are filled.
+    bool ready() const { return log().contains(QStringLiteral("Todos los datos de las tablas se cargaron exitosamente")); }
+    quint16 port() const { return _port; }
+
+    // Stops it with the signal; false unless it ends by itself within the time.
+    bool stop(int signalNumber, int timeoutMs)
+    {
+        ::kill(pid_t(process.processId()), signalNumber);
+        return process.waitForFinished(timeoutMs);
+    }
+
+    QProcess process;
+
+private:
+    QString _dir;
+    quint16 _port;
+};
+
+QString answer(KTProtocolClient& client, const QString& request)
+{
+    QString reply;
+    if (!client.send(request) || !client.waitForReply(&reply, 20000))
+        return QString();
+    return KTProtocolClient::element(reply, QStringLiteral("Status"));
+}
+
+} // namespace
+
+// The staged and the packaged panel as processes: started, serving, and
+// stopped by the signals a service manager or a terminal sends.
+class tst_ServerProcess : public QObject
+{
+    Q_OBJECT
+
+    qint64 logouts()
+    {
+        QSqlDatabase db = KTTestDatabase::open(QStringLiteral("logouts"), dbName);
+        QSqlQuery query(db);
+        return query.exec(QStringLiteral("SELECT COUNT(*) FROM dbaUserLog WHERE parComponent = 209001 AND "
+                                         "codComponentAction = 2"))
+                && query.next()
+            ? query.value(0).toLongLong()
+            : -1;
+    }
+
+    // An application directory whose folders are the staged build's.
+    void stage(const QString& dir)
+    {
+        for (const char* folder : {"OmbrixDbData", "OmbrixServerComponents", "OmbrixServerPanets", "Downloads"})
+            QVERIFY(QFile::link(appDir + "/" + folder, dir + "/" + folder));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        KT_REQUIRE_DATABASE();
+        QVERIFY(KTTestDatabase::dropDatabase(dbName));
+    }
+
+    void stopSignalEndsThePanelCleanly_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
+    void stopSignalEndsThePanelCleanly()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir dir;
+        stage(dir.path());
+        // Days past LogDays go at start; the others stay.
+        const QString old = dir.filePath(QStringLiteral("logs/OmbrixServer-2000-01-01.log"));
+        const QString recent = dir.filePath(QStringLiteral("logs/OmbrixServer-%1.log")
+                                                .arg(QDate::currentDate().addDays(-3).toString(Qt::ISODate)));
+        QVERIFY(writeFile(old, "viejo\n"));
+        QVERIFY(writeFile(recent, "reciente\n"));
+
+        KTPanelProcess panel(dir.path(), appDir + QStringLiteral("/OmbrixServerPanel"));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.ready(), 60000);
+        QVERIFY(!QFile::exists(old));
+        QVERIFY(QFile::exists(recent));
+        const qint64 before = logouts();
+        KTProtocolClient client;
+        QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), panel.port()));
+        QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
+        QCOMPARE(answer(client, KTTestServer::login("jefe", "clave-jefe")), QStringLiteral("1"));
+        QTRY_VERIFY(panel.log().contains(QStringLiteral("Solicitud de Autenticación de usuario 'jefe' exitosa")));
+
+        QVERIFY2(panel.stop(signalNumber, 10000), "the panel did not stop within 10 s");
+        QCOMPARE(panel.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.process.exitCode(), 0);
+        const QString errors = QString::fromUtf8(panel.process.readAllStandardError());
+        QVERIFY2(!errors.contains(QStringLiteral("QThread")) && !errors.contains(QStringLiteral("another thread")),
+                 qPrintable(errors.right(2000)));
+        // The user connected at the stop is logged out, and the layout is saved.
+        QCOMPARE(logouts(), before + 1);
+        QVERIFY(client.waitForDisconnected(5000));
+        QSettings layout(dir.filePath(QStringLiteral("OmbrixServerUI.cfg")), QSettings::IniFormat);
+        QVERIFY(!layout.value(QStringLiteral("PanelSettings/Geometry")).toByteArray().isEmpty());
+        // A first start shows the log and the connections.
+        QStringList shown = layout.value(QStringLiteral("PanelSettings/ActivatedPanets")).toString().split('|');
+        shown.sort();
+        QCOMPARE(shown, QStringList({"ConnectorPanet--0,1,0", "LogPanet--0,0,0"}));
+
+        // The day's file holds the start-up, the login, the stop and the logout, one line each.
+        const QStringList lines = panel.log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString& event : {QStringLiteral("El Panet : 'LogPanet' fue cargado exitosamente."),
+                                     QStringLiteral("El servidor está esperando conexiones en el puerto"),
+                                     QStringLiteral("Solicitud de Autenticación de usuario 'jefe' exitosa"),
+                                     QStringLiteral("Se recibió la señal %1").arg(signalNumber),
+                                     QStringLiteral("Usuario : 'jefe' desconectado")})
+            QVERIFY2(!lines.filter(event).isEmpty(), qPrintable(event));
+        for (const QString& line : lines)
+            QVERIFY2(line.count(QLatin1Char('\t')) == 4, qPrintable(line));
+        const QStringList listening = lines.filter(QStringLiteral("esperando conexiones")).first().split('\t');
+        QCOMPARE(listening.at(0), QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+        QCOMPARE(listening.at(2), QStringLiteral("Éxito"));
+        QCOMPARE(listening.at(3), QStringLiteral("KTMainPanel::listenConnections()"));
+    }
+
+    // What the package installs, and a panel started from that tree.
+    void debianPackage()
+    {
+        QTemporaryDir output;
+        QProcess cpack;
+        cpack.setWorkingDirectory(QStringLiteral(OMBRIX_BUILD_DIR));
+        cpack.setProcessChannelMode(QProcess::MergedChannels);
+        cpack.start(QStringLiteral(OMBRIX_CPACK), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"),
+                                                   output.path()});
+        QVERIFY(cpack.waitForFinished(120000));
+        QVERIFY2(cpack.exitCode() == 0, cpack.readAll().constData());
+        const QStringList packages = QDir(output.path()).entryList({QStringLiteral("*.deb")});
+        QCOMPARE(packages.size(), 1);
+        const QString package = output.filePath(packages.first());
+
+        QProcess dpkg;
+        dpkg.start(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), package, QStringLiteral("Depends")});
+        QVERIFY(dpkg.waitForFinished(30000));
+        const QString depends = QString::fromUtf8(dpkg.readAll());
+        for (const char* dependency : {"libqt6core6", "libqt6widgets6", "libqt6network6", "libqt6sql6",
+                                       "libqt6sql6-mysql", "libqt6xml6", "libqt6gui6"})
+            QVERIFY2(depends.contains(QLatin1String(dependency)), dependency);
+
+        QTemporaryDir root;
+        QCOMPARE(QProcess::execute(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), package, root.path()}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("dpkg-deb"),
+                                   {QStringLiteral("-e"), package, root.filePath(QStringLiteral("DEBIAN"))}), 0);
+        const QString tree = root.filePath(QStringLiteral("opt/ombrix"));
+        for (const char* file : {"OmbrixServerPanel", "OmbrixServerRunner", "libOmbrixServerConnector.so",
+                                 "OmbrixServerPanets/libLogPanet.so",
+                                 "OmbrixServerComponents/OmbrixAuthenticate/libPasswordAuthcom.so",
+                                 "OmbrixServerComponents/OmbrixDbMaps/libMySqlDialectMap.so",
+                                 "OmbrixDbData/Tables/accUser.otd"})
+            QVERIFY2(QFileInfo::exists(tree + QLatin1Char('/') + QLatin1String(file)), file);
+        QVERIFY(QFileInfo(tree + QStringLiteral("/OmbrixServerPanel")).isExecutable());
+        const QString postinst = QString::fromUtf8(readFile(root.filePath(QStringLiteral("DEBIAN/postinst"))));
+        QVERIFY(postinst.contains(QStringLiteral("useradd --system")));
+        QVERIFY(postinst.contains(QStringLiteral("\"$app/Downloads\" \"$app/logs\"")));
+
+        const QString unitPath = root.filePath(QStringLiteral("lib/systemd/system/ombrix-server.service"));
+        const QString unit = QString::fromUtf8(readFile(unitPath));
+        for (const char* line : {"User=ombrix", "WorkingDirectory=/opt/ombrix", "Environment=QT_QPA_PLATFORM=offscreen",
+                                 "ExecStart=/opt/ombrix/OmbrixServerPanel", "KillSignal=SIGTERM", "Restart=on-failure",
+                                 "ExecStartPre=/opt/ombrix/OmbrixServerRunner --install-only",
+                                 "WantedBy=multi-user.target"})
+            QVERIFY2(unit.contains(QLatin1String(line) + QLatin1Char('\n')), line);
+        const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+        if (!analyze.isEmpty()) {
+            // Pointed at the extracted tree, so that its programs are found.
+            const QString copy = root.filePath(QStringLiteral("ombrix-server.service"));
+            QVERIFY(writeFile(copy, QString(unit).replace(QStringLiteral("/opt/ombrix"), tree).toUtf8()));
+            QProcess verify;
+            verify.setProcessChannelMode(QProcess::MergedChannels);
+            verify.start(analyze, {QStringLiteral("verify"), copy});
+            QVERIFY(verify.waitForFinished(30000));
+            QVERIFY2(verify.exitCode() == 0, verify.readAll().constData());
+        }
+
+        KTPanelProcess panel(tree, tree + QStringLiteral("/OmbrixServerPanel"));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.ready(), 60000);
+        KTProtocolClient client;
+        QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), panel.port()));
+        QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
+        QVERIFY(panel.stop(SIGTERM, 10000));
+        QCOMPARE(panel.process.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ServerProcess)
+#include "tst_serverprocess.moc"
