@@ -2,6 +2,7 @@
 #include "KTTestEvents.h"
 
 #include <KTDatabaseController.h>
+#include <KTProtocolClient.h>
 #include <KTServerConnector.h>
 
 #include <QTemporaryDir>
@@ -76,6 +77,26 @@ private Q_SLOTS:
         QTRY_COMPARE(server.connector()->loggedUsers(), QStringList{"admin"});
         QCOMPARE(server.connector()->model()->item(0, 1)->text(), QStringLiteral("admin"));
         QCOMPARE(server.connector()->model()->item(1, 1)->text(), QStringLiteral("?"));
+    }
+
+    // The test component logs users in with type 0: a login of a type other
+    // than 1, 2 or 3 runs no action at all.
+    void aUserOfAnotherTypeRunsNothing()
+    {
+        KTTestServer server(_controller, dbName, "TestAuthcom,TestSercom");
+        server.connector()->setApplicationDirectory(_app.path());
+        auto raw = server.negotiatedClient();
+        QVERIFY(raw);
+        raw->sendText("<Authenticate><IdentifierType>TestAuthcom</IdentifierType><Login>otro</Login>"
+                      "<Password>secreto</Password></Authenticate>");
+        QCOMPARE(raw->nextReply(), QStringLiteral("ok"));
+        raw->sendText("<ActionRequest><TestSercom ObjectName=\"ComponentOrder\"><Table>salOrder</Table>"
+                      "</TestSercom></ActionRequest>");
+        const QString reply = raw->nextReply();
+        QCOMPARE(KTProtocolClient::element(reply, "Status"), QStringLiteral("0"));
+        QVERIFY2(KTProtocolClient::element(reply, "Message").contains("Los usuarios de tipo 0 no pueden realizar acciones"),
+                 qPrintable(reply));
+        QVERIFY(raw->connected());
     }
 };
 
