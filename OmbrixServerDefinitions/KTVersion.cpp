@@ -30,7 +30,14 @@ QString KTVersion::ombrixServerVersionSimplified() { return simplifiedVersion(om
 QString KTVersion::ombrixClientVersion() { return QStringLiteral("02.08.01"); }
 QString KTVersion::ombrixClientVersionSimplified() { return simplifiedVersion(ombrixClientVersion()); }
 QString KTVersion::ombrixServerAlias() { return QStringLiteral("VARD - The Beggining"); }
-QString KTVersion::ombrixServerPassword() { return QStringLiteral("qvm482tel59"); }
+// The password of the super users belongs to the deployment, like the upgrade
+// account: OMBRIX_SERVER_PASSWORD replaces the built-in one, in plain or hashed
+// form. An empty value would let anyone in, so it keeps the built-in one.
+QString KTVersion::ombrixServerPassword()
+{
+    const QString password = qEnvironmentVariable("OMBRIX_SERVER_PASSWORD");
+    return password.isEmpty() ? QStringLiteral("qvm482tel59") : password;
+}
 QString KTVersion::dbUserName() { return QStringLiteral("OmbrixAdm"); }
 
 QString KTVersion::operatingSystem()

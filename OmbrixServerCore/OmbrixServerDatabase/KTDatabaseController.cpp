@@ -1,6 +1,7 @@
 #include "KTDatabaseController.h"
 
 #include "KTDatabaseParser.h"
+#include "KTKeyHash.h"
 #include "KTTableRecordDataModel.h"
 
 #include <KT.h>
@@ -761,10 +762,26 @@ void KTDatabaseController::setAdminUser(const QString& login, const QString& pas
         return;
     const QString expiration = QDate::currentDate().addMonths(3).toString(QStringLiteral("yyyy-MM-dd"));
     updateRecords("accUser", {"", quoted(login)}, {"", "fldLogin"}, "pkyUser = 2", {});
-    updateRecords("accUserIdentifier", {"", quoted(password), quoted(expiration)},
+    updateRecords("accUserIdentifier", {"", quoted(adminKey(password)), quoted(expiration)},
                   {"", "fldKey", "fldExpirationDate"}, "codUser = 2 AND codType = 1", {});
     updateRecords("accGroup", {"", quoted(login)}, {"", "fldName"}, "pkyGroup = 2", {});
     updateRecords("agnCompany", {"", quoted(version)}, {"", "fldAlternativeKey"}, "pkyCompany = 1", {});
+}
+
+// The key is written as given, unless the database keeps it hashed: then a
+// hash that still matches stays, and a new password is hashed in turn, so
+// that starting the panel never puts a plain key back.
+QString KTDatabaseController::adminKey(const QString& password)
+{
+    QSqlQuery current = select("accUserIdentifier", {"fldKey"}, "codUser = 2 AND codType = 1", QString(), QString(),
+                               QString());
+    const QString stored = current.next() ? current.value(0).toString() : QString();
+    if (!KTKeyHash::isHashed(stored))
+        return password;
+    if (KTKeyHash::matches(password, stored))
+        return stored;
+    const QString hashed = KTKeyHash::hash(password);
+    return hashed.isEmpty() ? stored : hashed;
 }
 
 void KTDatabaseController::setCompany(const QString& name, const QString& NIT)

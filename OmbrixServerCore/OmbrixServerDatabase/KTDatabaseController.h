@@ -116,6 +116,7 @@ Q_SIGNALS:
     void updateTableRecordDataModelRequested(QString tableName, QList<int> modifiers);
 
 private:
+    QString adminKey(const QString& password);
     void execLoadTablesFromFiles(const QString& dirName);
     void loadTableFile(const QString& dirName, const QString& fileName);
     void execCreateDataFromFiles(const QString& dataDirName, const QString& blobDirName, bool force);

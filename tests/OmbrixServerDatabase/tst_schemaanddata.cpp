@@ -3,6 +3,7 @@
 #include "KTTestDefinitions.h"
 
 #include <KTDatabaseController.h>
+#include <KTKeyHash.h>
 #include <KTDbTable.h>
 
 #include <QSignalSpy>
@@ -297,6 +298,18 @@ private Q_SLOTS:
                  QStringList{QDate::currentDate().addMonths(3).toString("yyyy-MM-dd")});
         QCOMPARE(column("SELECT fldName FROM accGroup WHERE pkyGroup = 2"), QStringList{"jefe'"});
         QCOMPARE(column("SELECT fldAlternativeKey FROM agnCompany WHERE pkyCompany = 1"), QStringList{"2.8.1"});
+
+        // A key the database keeps hashed is never written back plain.
+        const QString hashed = KTKeyHash::hash("se'creto\\", 1000);
+        QVERIFY(_controller->customQuery("UPDATE accUserIdentifier SET fldKey = '" + hashed + "' WHERE codUser = 2")
+                    .isActive());
+        _controller->setAdminUser("jefe'", "se'creto\\", "2.8.1");
+        QCOMPARE(column("SELECT fldKey FROM accUserIdentifier WHERE codUser = 2"), QStringList{hashed});
+        _controller->setAdminUser("jefe'", "nueva", "2.8.1");
+        const QString renewed = column("SELECT fldKey FROM accUserIdentifier WHERE codUser = 2").value(0);
+        QVERIFY(KTKeyHash::isHashed(renewed));
+        QVERIFY(KTKeyHash::matches("nueva", renewed));
+        QVERIFY(!KTKeyHash::matches("se'creto\\", renewed));
     }
 
     void companyKeepsADescriptionThatIsNotBlank()

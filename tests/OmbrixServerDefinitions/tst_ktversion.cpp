@@ -131,6 +131,17 @@ private Q_SLOTS:
         QCOMPARE(KTVersion::upgradeDatabaseUser(), user);
         QVERIFY(!KTVersion::upgradeDatabasePassword().isEmpty());
     }
+
+    void serverPasswordIsOverridableButNeverEmpty()
+    {
+        const QString builtIn = KTVersion::ombrixServerPassword();
+        qputenv("OMBRIX_SERVER_PASSWORD", "otra-clave");
+        QCOMPARE(KTVersion::ombrixServerPassword(), QStringLiteral("otra-clave"));
+        qputenv("OMBRIX_SERVER_PASSWORD", "");
+        QCOMPARE(KTVersion::ombrixServerPassword(), builtIn);
+        qunsetenv("OMBRIX_SERVER_PASSWORD");
+        QCOMPARE(KTVersion::ombrixServerPassword(), builtIn);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_KTVersion)

@@ -82,7 +82,7 @@ QStringList KTTestDefinitions::writeSchema(const QString& tablesDir, const QStri
         {"accUserIdentifier", table("Identificadores", {{"pkyUserIdentifier", "BIGINT", "UNSIGNED", ""},
                                                         {"codUser", "BIGINT", "UNSIGNED", ""},
                                                         {"codType", "TINYINT", "UNSIGNED", ""},
-                                                        {"fldKey", "VARCHAR", "80", ""},
+                                                        {"fldKey", "VARCHAR", "100", ""},
                                                         {"fldExpirationDate", "DATE", "", ""}},
                                     {{"codUser", "accUser"}})},
         {"agnCompany", table("Empresas", {{"pkyCompany", "BIGINT", "UNSIGNED", ""},

@@ -2,6 +2,8 @@
 
 #include "KTBenchmarkClient.h"
 
+#include <KTKeyHash.h>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -208,6 +210,14 @@ bool KTBenchmarkServer::addUsers(int count)
         if (!query.exec(statement))
             return fail(query.lastError().text());
     return true;
+}
+
+bool KTBenchmarkServer::hashAdminKey()
+{
+    QSqlQuery query(openDatabase(controlConnection));
+    query.prepare(QStringLiteral("UPDATE accUserIdentifier SET fldKey = ? WHERE codUser = 2 AND codType = 1"));
+    query.addBindValue(KTKeyHash::hash(adminPassword));
+    return query.exec() || fail(query.lastError().text());
 }
 
 int KTBenchmarkServer::databaseConnections() const

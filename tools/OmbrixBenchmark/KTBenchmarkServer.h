@@ -36,6 +36,9 @@ public:
     // Users bench1 to bench<count>, administrators like the seeded one and
     // with its password: the server lets a user hold one connection only.
     bool addUsers(int count);
+    // Stores the administrator's key hashed, as OmbrixHashKeys would; users
+    // added afterwards share it.
+    bool hashAdminKey();
     static QString userLogin(int index) { return QStringLiteral("bench%1").arg(index + 1); }
     // A new connection to the benchmark database, named name.
     QSqlDatabase openDatabase(const QString& name) const;

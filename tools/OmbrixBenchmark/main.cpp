@@ -64,6 +64,7 @@ int main(int argc, char* argv[])
                        {"app", "Staged application directory.", "dir", OMBRIX_APP_DIR},
                        {"workloads", "Workloads to run, by number from 1 (select by key) to 5 (connect).", "list",
                         "1,2,3,4,5"},
+                       {"hashed-keys", "Users' keys stored hashed, as OmbrixHashKeys leaves them."},
                        {"smoke", "A second per workload, few clients: checks that the program still works."}});
     parser.process(app);
     std::signal(SIGINT, interrupt);
@@ -76,7 +77,8 @@ int main(int argc, char* argv[])
     const int maxClients = *std::max_element(clientCounts.cbegin(), clientCounts.cend());
     const int maxIdle = *std::max_element(idleCounts.cbegin(), idleCounts.cend());
     KTBenchmarkServer server;
-    if (!server.start(parser.value("app")) || !server.addUsers(maxClients + maxIdle)) {
+    if (!server.start(parser.value("app")) || (parser.isSet("hashed-keys") && !server.hashAdminKey())
+        || !server.addUsers(maxClients + maxIdle)) {
         QTextStream(stderr) << "OmbrixBenchmark: " << server.errorString() << '\n';
         return 1;
     }

@@ -2,8 +2,10 @@
 
 #include <KT.h>
 #include <KTDatabaseController.h>
+#include <KTKeyHash.h>
 #include <KTVersion.h>
 
+#include <QDate>
 #include <QDateTime>
 #include <QSqlQuery>
 #include <QXmlStreamWriter>
@@ -69,7 +71,9 @@ QString PasswordAuthcom::authenticate(const QMap<QString, QString>& params)
     _params = params;
     if (!_dbController)
         return userNotFoundXML();
-    const QString login = params.value(QStringLiteral("Login"));
+    // One user, one name: the database's collation finds the user, and the
+    // stored login is the name the user is known and registered by.
+    const QString login = params.value(QStringLiteral("Login")).trimmed();
     QSqlQuery user = _dbController->selectMulti(
         {QStringLiteral("accUser T1 LEFT JOIN accUserIdentifier T2 ON T1.pkyUser = T2.codUser"),
          QStringLiteral("srvBlob T3"), QStringLiteral("accGroup T4")},
@@ -83,7 +87,7 @@ QString PasswordAuthcom::authenticate(const QMap<QString, QString>& params)
     if (!user.next())
         return userNotFoundXML();
 
-    _user = login;
+    _user = user.value(1).toString();
     _userCod = user.value(0).toString();
     _userType = user.value(2).toInt();
     _group = user.value(7).toString();
@@ -96,14 +100,19 @@ QString PasswordAuthcom::authenticate(const QMap<QString, QString>& params)
     const QByteArray icon = user.value(6).toByteArray();
 
     const QString password = params.value(QStringLiteral("Password"));
+    const bool storedKey = _userType == Administrator || _userType == NormalUser;
     bool passed = false;
     if (_userType == SuperUser)
-        passed = password == KTVersion::ombrixServerPassword();
-    else if (_userType == Administrator || _userType == NormalUser)
+        passed = KTKeyHash::matches(password, KTVersion::ombrixServerPassword());
+    else if (storedKey)
         // A user without a password row has no password, not an empty one.
-        passed = !user.value(3).isNull() && password == user.value(3).toString();
+        passed = !user.value(3).isNull() && KTKeyHash::matches(password, user.value(3).toString());
     if (!passed)
         return passwordIncorrectXML();
+    // A key is good through its expiration date; one without a date never expires.
+    const QDate expiration = user.value(4).toDate();
+    if (storedKey && expiration.isValid() && expiration < QDate::currentDate())
+        return keyExpiredXML();
     return accessListXML(_userType, params.value(QStringLiteral("IconHash")) == storedSha1 ? QByteArray() : icon);
 }
 
@@ -213,6 +222,13 @@ QString PasswordAuthcom::passwordIncorrectXML()
 {
     return refusal(tr("Password de usuario '%1' incorrecto").arg(_params.value(QStringLiteral("Login"))),
                    "PasswordAuthcom::passwordIncorrectXML()");
+}
+
+QString PasswordAuthcom::keyExpiredXML()
+{
+    return refusal(tr("Password de usuario '%1' vencido. Solicite uno nuevo al administrador de sistemas.")
+                       .arg(_params.value(QStringLiteral("Login"))),
+                   "PasswordAuthcom::keyExpiredXML()");
 }
 
 QString PasswordAuthcom::userNotFoundXML()

@@ -41,6 +41,7 @@ private:
 
     QString accessListXML(int userType, const QByteArray& icon);
     QString passwordIncorrectXML();
+    QString keyExpiredXML();
     QString userNotFoundXML();
     QString refusal(const QString& message, const char* location);
     QMap<QString, Access> accessMap(int userType, const QStringList& clientObjects);
