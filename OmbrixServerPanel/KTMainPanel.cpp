@@ -15,6 +15,7 @@
 #include <KTServerScheduler.h>
 #include <KTServerUpdater.h>
 #include <KTSettingsFile.h>
+#include <KTTcpSocket.h>
 #include <KTVersion.h>
 
 #include <QAction>
@@ -191,6 +192,8 @@ void KTMainPanel::readServerSettings()
     _connector->setMaxFrameSize(maxFrameSize > 0 ? maxFrameSize : KTFrame::defaultMaxSize);
     const int logDays = settings.value(QStringLiteral("ServerSettings/LogDays")).toInt();
     _eventLog->removeOlderThan(logDays > 0 ? logDays : KTEventLog::defaultKeepDays);
+    const qint64 maxPendingBytes = settings.value(QStringLiteral("ServerSettings/MaxPendingBytes")).toLongLong();
+    _connector->setMaxPendingBytes(maxPendingBytes > 0 ? maxPendingBytes : KTTcpSocket::defaultMaxPendingBytes);
     _initServerSearchingUpdates = settings.value(QStringLiteral("ServerSettings/InitServerSearchingUpdates"), true).toBool();
     _companyName = settings.value(QStringLiteral("LicenseInfo/Company")).toString();
     _companyID = settings.value(QStringLiteral("LicenseInfo/ID")).toString();

@@ -15,6 +15,7 @@ KTConnectorThread::KTConnectorThread(qintptr socketDescriptor, int connectionID,
     , _dbParams(dbParams)
     , _unitParams(unitParams)
     , _maxFrameSize(KTFrame::defaultMaxSize)
+    , _maxPendingBytes(KTTcpSocket::defaultMaxPendingBytes)
     , _applicationDirectory(QCoreApplication::applicationDirPath())
 {
 }
@@ -27,6 +28,11 @@ int KTConnectorThread::connectionID() const
 void KTConnectorThread::setMaxFrameSize(qint64 bytes)
 {
     _maxFrameSize = bytes;
+}
+
+void KTConnectorThread::setMaxPendingBytes(qint64 bytes)
+{
+    _maxPendingBytes = bytes;
 }
 
 void KTConnectorThread::setApplicationDirectory(const QString& dir)
@@ -44,6 +50,11 @@ void KTConnectorThread::sendResponse(const QString& response, int compressionFac
     emit sendResponseRequested(response, compressionFactor, message, role);
 }
 
+void KTConnectorThread::startLogin(int delayMs)
+{
+    emit startLoginRequested(delayMs);
+}
+
 void KTConnectorThread::endConnection()
 {
     closeConnection();
@@ -55,6 +66,7 @@ void KTConnectorThread::run()
 {
     _socket = new KTTcpSocket(_dbParams, _unitParams);
     _socket->setMaxFrameSize(_maxFrameSize);
+    _socket->setMaxPendingBytes(_maxPendingBytes);
     _socket->setApplicationDirectory(_applicationDirectory);
     if (!_socket->setSocketDescriptor(_socketDescriptor)) {
         emit error(_socket->error());
@@ -95,4 +107,7 @@ void KTConnectorThread::connectSocket()
     connect(_socket, &KTTcpSocket::updateTaskScheduler, this, &KTConnectorThread::updateTaskScheduler);
     connect(_socket, &KTTcpSocket::databaseLost, this, &KTConnectorThread::databaseLost);
     connect(_socket, &KTTcpSocket::accessListChanged, this, &KTConnectorThread::accessListChanged);
+    connect(_socket, &KTTcpSocket::loginRequested, this, &KTConnectorThread::loginRequested);
+    connect(_socket, &KTTcpSocket::loginSucceeded, this, &KTConnectorThread::loginSucceeded);
+    connect(this, &KTConnectorThread::startLoginRequested, _socket, &KTTcpSocket::startLogin);
 }

@@ -29,12 +29,14 @@ public:
     // The connection's socket while run() is serving it; null before and after.
     KTTcpSocket* socket() const { return _socket; }
     void setMaxFrameSize(qint64 bytes);
+    void setMaxPendingBytes(qint64 bytes);
     void setApplicationDirectory(const QString& dir);
 
 public Q_SLOTS:
     void closeConnection();
     void sendResponse(const QString& response, int compressionFactor, const QString& message, int role);
     void endConnection();
+    void startLogin(int delayMs);
 
 Q_SIGNALS:
     void eventMessage(const QString& message, int type, const QString& objectLocation);
@@ -50,6 +52,9 @@ Q_SIGNALS:
     void accessListChanged(int connectionID, KTAccessList accessList);
     void sendResponseRequested(QString response, int compressionFactor, QString message, int role);
     void closeRequest();
+    void loginRequested(int connectionID, QString login, QString address);
+    void loginSucceeded(QString login, QString address);
+    void startLoginRequested(int delayMs);
     void connectionEnded(int connectionID);
     void error(QAbstractSocket::SocketError socketError);
 
@@ -66,6 +71,7 @@ private:
     QStringList _dbParams;
     QStringList _unitParams;
     qint64 _maxFrameSize;
+    qint64 _maxPendingBytes;
     QString _applicationDirectory;
 };
 

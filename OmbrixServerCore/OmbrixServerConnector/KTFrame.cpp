@@ -86,21 +86,3 @@ QString KTFrame::decode(const QByteArray& payload, qint64 maxSize, bool* ok)
     const int zero = text.indexOf('\0');
     return QString::fromUtf8(zero < 0 ? text : text.left(zero));
 }
-
-bool KTFrame::tooDeep(const QString& xml, int maxDepth)
-{
-    int depth = 0;
-    const qsizetype size = xml.size();
-    for (qsizetype i = 0; i + 1 < size; ++i) {
-        if (xml.at(i) == QLatin1Char('/') && xml.at(i + 1) == QLatin1Char('>')) {
-            --depth;
-        } else if (xml.at(i) == QLatin1Char('<')) {
-            const QChar next = xml.at(i + 1);
-            if (next == QLatin1Char('/'))
-                --depth;
-            else if (next != QLatin1Char('?') && next != QLatin1Char('!') && ++depth > maxDepth)
-                return true;
-        }
-    }
-    return false;
-}

@@ -17,7 +17,6 @@ class KTFrame
 {
 public:
     static constexpr qint64 defaultMaxSize = qint64(64) * 1024 * 1024;
-    static constexpr int maxXmlDepth = 256;
 
     enum ReadStatus { NeedMore, Complete, TooLarge };
 
@@ -32,10 +31,6 @@ public:
     // The text of a payload; ok false when it is malformed, does not inflate,
     // or claims more than maxSize bytes of text. The text ends at its first zero byte.
     static QString decode(const QByteArray& payload, qint64 maxSize, bool* ok = nullptr);
-
-    // True when the document nests elements deeper than maxDepth: such input
-    // is refused before it reaches an XML parser.
-    static bool tooDeep(const QString& xml, int maxDepth = maxXmlDepth);
 };
 
 #endif

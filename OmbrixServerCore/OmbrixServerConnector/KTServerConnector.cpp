@@ -3,6 +3,7 @@
 #include "KTAccessPolicy.h"
 #include "KTConnectorThread.h"
 #include "KTFrame.h"
+#include "KTTcpSocket.h"
 
 #include <KT.h>
 #include <KTDatabaseController.h>
@@ -48,6 +49,7 @@ KTServerConnector::KTServerConnector(QObject* parent)
     : QTcpServer(parent)
     , _connectionInfoModel(new QStandardItemModel(0, 5, this))
     , _maxFrameSize(KTFrame::defaultMaxSize)
+    , _maxPendingBytes(KTTcpSocket::defaultMaxPendingBytes)
     , _applicationDirectory(QCoreApplication::applicationDirPath())
 {
     _connectionInfoModel->setHorizontalHeaderLabels(
@@ -127,6 +129,7 @@ void KTServerConnector::incomingConnection(qintptr socketDescriptor)
     auto* thread = new KTConnectorThread(socketDescriptor, connectionID, _dbDefinitionMap, _dbParams, _unitParams,
                                          this);
     thread->setMaxFrameSize(_maxFrameSize);
+    thread->setMaxPendingBytes(_maxPendingBytes);
     thread->setApplicationDirectory(_applicationDirectory);
     _connectionTable.insert(connectionID, thread);
     connectThread(thread);
@@ -148,6 +151,8 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
     connect(thread, &KTConnectorThread::updateTaskScheduler, this, &KTServerConnector::updateTaskScheduler);
     connect(thread, &KTConnectorThread::databaseLost, this, &KTServerConnector::databaseLost);
     connect(thread, &KTConnectorThread::accessListChanged, this, &KTServerConnector::setAccessList);
+    connect(thread, &KTConnectorThread::loginRequested, this, &KTServerConnector::admitLogin);
+    connect(thread, &KTConnectorThread::loginSucceeded, this, &KTServerConnector::loginSucceeded);
 }
 
 void KTServerConnector::appendConnectionRow(int connectionID)
@@ -186,12 +191,20 @@ void KTServerConnector::updateConnectionInfo(int connectionID, QString user, QSt
 
 void KTServerConnector::registerUser(int connectionID, QString userLogin)
 {
-    if (userLogin == QLatin1String("?"))
+    // A refused login on a logged-in connection ends that user's session at
+    // once: no more broadcasts, and no "elsewhere" for a later login.
+    if (userLogin == QLatin1String("?")) {
+        if (_userConnector.contains(connectionID)) {
+            const QString user = _userConnector.value(connectionID);
+            unregisterUser(connectionID);
+            _activeComponents.remove(connectionID);
+            writeLogout(user);
+        }
         return;
+    }
     // A connection that logs in again gives up its earlier login first, so
     // that it is neither counted twice nor mistaken for "elsewhere".
-    if (_userConnector.contains(connectionID))
-        _loggedUsers.removeOne(_userConnector.take(connectionID));
+    unregisterUser(connectionID);
     if (_loggedUsers.contains(userLogin)) {
         const int previous = _userConnector.key(userLogin);
         if (KTConnectorThread* thread = _connectionTable.value(previous)) {
@@ -204,6 +217,30 @@ void KTServerConnector::registerUser(int connectionID, QString userLogin)
     _loggedUsers << userLogin;
     _activeComponents.insert(connectionID, QStringList());
     _userConnector.insert(connectionID, userLogin);
+}
+
+void KTServerConnector::unregisterUser(int connectionID)
+{
+    if (_userConnector.contains(connectionID))
+        _loggedUsers.removeOne(_userConnector.take(connectionID));
+}
+
+void KTServerConnector::admitLogin(int connectionID, QString login, QString address)
+{
+    KTConnectorThread* thread = _connectionTable.value(connectionID);
+    const int failures = _loginThrottle.failures(login, address);
+    const int delay = _loginThrottle.admit(login, address);
+    if (delay > 0)
+        emit eventMessage(tr("Autenticación de '%1' desde %2 demorada %3 ms tras %4 intentos fallidos. ID de conexión : %5")
+                              .arg(login, address).arg(delay).arg(failures).arg(connectionID),
+                          KT::WarningMessage, QStringLiteral("KTServerConnector::admitLogin()"));
+    if (thread)
+        thread->startLogin(delay);
+}
+
+void KTServerConnector::loginSucceeded(QString login, QString address)
+{
+    _loginThrottle.succeeded(login, address);
 }
 
 void KTServerConnector::setActiveComponent(int connectionID, QString componentName, bool active)

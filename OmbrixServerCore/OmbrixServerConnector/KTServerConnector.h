@@ -2,6 +2,7 @@
 #define KTSERVERCONNECTOR_H
 
 #include "KTAccessList.h"
+#include "KTLoginThrottle.h"
 
 #include <KTDbTable.h>
 
@@ -34,6 +35,8 @@ public:
     QStringList unitParams() const { return _unitParams; }
     // Largest frame a client may announce; larger ones close the connection.
     void setMaxFrameSize(qint64 bytes) { _maxFrameSize = bytes; }
+    // Unsent bytes a client may leave behind before it is disconnected.
+    void setMaxPendingBytes(qint64 bytes) { _maxPendingBytes = bytes; }
     // Connections served at once; the ones past it are closed on arrival, so
     // that a flood cannot exhaust threads or database connections.
     void setMaxConnections(int connections) { _maxConnections = connections; }
@@ -61,6 +64,8 @@ public Q_SLOTS:
     void sendResponse(int connectionID, QString response, int compressionFactor, QString message, int role);
     void registerUser(int connectionID, QString userLogin);
     void setAccessList(int connectionID, KTAccessList accessList);
+    void admitLogin(int connectionID, QString login, QString address);
+    void loginSucceeded(QString login, QString address);
 
 Q_SIGNALS:
     void eventMessage(QString message, int type, QString objectLocation);
@@ -81,6 +86,7 @@ private:
     int modelRow(int connectionID) const;
     void writeLogout(const QString& user);
     bool mayReceive(int connectionID, const QStringList& entry) const;
+    void unregisterUser(int connectionID);
 
     KTDatabaseController* _dbController = nullptr;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
@@ -96,6 +102,8 @@ private:
     QStringList _loggedUsers;
     QStringList _unitParams;
     qint64 _maxFrameSize;
+    qint64 _maxPendingBytes;
+    KTLoginThrottle _loginThrottle;
     int _maxConnections = defaultMaxConnections;
     QString _applicationDirectory;
 };

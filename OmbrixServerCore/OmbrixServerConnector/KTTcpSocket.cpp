@@ -2,6 +2,7 @@
 
 #include "KTAccessPolicy.h"
 #include "KTFrame.h"
+#include "KTXmlGuard.h"
 
 #include <KT.h>
 #include <KTAuthcomBase.h>
@@ -13,11 +14,14 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QMetaMethod>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -30,12 +34,15 @@
 namespace {
 
 const QString parseLocation = QStringLiteral("KTTcpSocket::parseXML()");
+// How long an update waits for a client to take its pending files.
+constexpr qint64 backlogWaitMs = 30000;
 
 } // namespace
 
 KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitParams, QObject* parent)
     : QTcpSocket(parent)
     , _maxFrameSize(KTFrame::defaultMaxSize)
+    , _maxPendingBytes(defaultMaxPendingBytes)
     , _applicationDirectory(QCoreApplication::applicationDirPath())
     , _dbParams(dbParams)
 {
@@ -64,6 +71,11 @@ KTTcpSocket::~KTTcpSocket()
 void KTTcpSocket::setMaxFrameSize(qint64 bytes)
 {
     _maxFrameSize = bytes;
+}
+
+void KTTcpSocket::setMaxPendingBytes(qint64 bytes)
+{
+    _maxPendingBytes = bytes;
 }
 
 void KTTcpSocket::setApplicationDirectory(const QString& dir)
@@ -96,7 +108,7 @@ void KTTcpSocket::closeConnection()
 // frames cannot deepen the stack.
 void KTTcpSocket::readData()
 {
-    while (state() == ConnectedState) {
+    while (state() == ConnectedState && !_loginPending) {
         QByteArray payload;
         const KTFrame::ReadStatus status = KTFrame::read(this, _blockSize, _maxFrameSize, &payload);
         if (status == KTFrame::NeedMore)
@@ -118,22 +130,54 @@ void KTTcpSocket::writeData(const QString& data, int compressionFactor, const QS
     qDebug().noquote() << data;
     const QByteArray frame = KTFrame::encode(data, compressionFactor == -1 ? _compressionFactor : compressionFactor);
     const qint64 written = write(frame);
+    if (backlogExceeded(frame.size()))
+        return;
     const QDateTime now = QDateTime::currentDateTime();
     emit actionRequested(_connectionID, _user, now.toString(QStringLiteral("yyyy-MM-dd")),
                          now.toString(QStringLiteral("hh:mm:ss")), _clientIP, _clientMAC, role,
                          quint64(qMax<qint64>(written, 0)), messageToPanel);
 }
 
+// A client that does not read its replies would have the server keep them
+// all: once what is still unsent from earlier frames passes the limit, the
+// connection is dropped. One frame alone may be larger.
+bool KTTcpSocket::backlogExceeded(qint64 frameSize)
+{
+    flush();
+    const qint64 backlog = bytesToWrite() - frameSize;
+    if (backlog <= _maxPendingBytes)
+        return false;
+    emit eventMessage(tr("La conexión : '%1' no lee sus respuestas (%2 bytes sin enviar); se cierra la conexión")
+                          .arg(_connectionID).arg(bytesToWrite()), KT::WarningMessage,
+                      QStringLiteral("KTTcpSocket::writeData()"));
+    abort();
+    closeConnection();
+    return true;
+}
+
+// An update writes file after file without returning to the event loop; it
+// lets the client take what is pending first, as a client that reads does.
+void KTTcpSocket::waitForBacklog()
+{
+    QDeadlineTimer deadline(backlogWaitMs);
+    while (state() == ConnectedState && bytesToWrite() > _maxPendingBytes / 2 && !deadline.hasExpired())
+        waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1)));
+}
+
 void KTTcpSocket::parseXML(const QString& text)
 {
     QDomDocument document;
+    KTXmlGuard guard;
     QString message;
     int line = 0;
     int column = 0;
-    const bool tooDeep = KTFrame::tooDeep(text);
-    if (tooDeep)
-        message = tr("el documento anida demasiados elementos");
-    if (tooDeep || !document.setContent(text, false, &message, &line, &column)) {
+    const bool guarded = guard.accepts(text);
+    if (!guarded) {
+        message = guard.errorString();
+        line = int(guard.lineNumber());
+        column = int(guard.columnNumber());
+    }
+    if (!guarded || !document.setContent(text, false, &message, &line, &column)) {
         emit eventMessage(tr("XML recibido por la conexión : '%1' tiene un error en la línea %2 y columna %3. "
                              "Detalle del parser : '%4'").arg(_connectionID).arg(line).arg(column).arg(message),
                           KT::ErrorMessage, parseLocation);
@@ -217,9 +261,37 @@ void KTTcpSocket::processAuthenticate(const QDomElement& root)
     // must not choose which objects the client is granted.
     QMap<QString, QString> params = parameters(root);
     params.insert(QStringLiteral("ClientObjects"), _systemObjectsClient.join(QLatin1Char(',')));
-    KTAuthcomBase* authcom = _authcomMap.value(params.value(QStringLiteral("IdentifierType")));
-    if (!authcom)
+    if (!_authcomMap.contains(params.value(QStringLiteral("IdentifierType"))))
         return;
+    // Whoever throttles logins says when this one may be answered; until
+    // then nothing else from this client is read, so that its requests keep
+    // their order.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&KTTcpSocket::loginRequested)))
+        return authenticate(params);
+    _pendingLogin = params;
+    _loginPending = true;
+    // While the login waits, the client may send on: the kernel holds it back.
+    setReadBufferSize(_maxFrameSize + 16);
+    emit loginRequested(_connectionID, params.value(QStringLiteral("Login")), peerAddress().toString());
+}
+
+void KTTcpSocket::startLogin(int delayMs)
+{
+    if (!_loginPending)
+        return;
+    QTimer::singleShot(delayMs, Qt::PreciseTimer, this, [this] {
+        _loginPending = false;
+        setReadBufferSize(0);
+        if (state() != ConnectedState)
+            return;
+        authenticate(_pendingLogin);
+        readData();
+    });
+}
+
+void KTTcpSocket::authenticate(const QMap<QString, QString>& params)
+{
+    KTAuthcomBase* authcom = _authcomMap.value(params.value(QStringLiteral("IdentifierType")));
     const QString reply = authcom->authenticate(params);
     _connectionAuthenticated = authcom->authenticated();
     _user = _connectionAuthenticated ? authcom->user() : QStringLiteral("?");
@@ -227,6 +299,8 @@ void KTTcpSocket::processAuthenticate(const QDomElement& root)
     _userType = _connectionAuthenticated ? authcom->userType() : 0;
     _group = _connectionAuthenticated ? authcom->group() : QString();
     grantAccess(reply);
+    if (_connectionAuthenticated)
+        emit loginSucceeded(params.value(QStringLiteral("Login")), peerAddress().toString());
     writeData(reply, _compressionFactor, authcom->lastMessage(), AuthenticationAction);
 }
 
@@ -361,6 +435,7 @@ void KTTcpSocket::processUpdateRequestRecurse(const QMap<QString, QString>& para
 void KTTcpSocket::sendUpdateFile(const QString& folder, const QString& name, const QString& clientSha1,
                                  const QString& relativePath)
 {
+    waitForBacklog();
     QFile file(folder + QLatin1Char('/') + name);
     if (!file.open(QIODevice::ReadOnly)) {
         _updateSuccess = false;

@@ -30,6 +30,9 @@ public:
 
     void setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap);
     void setMaxFrameSize(qint64 bytes);
+    // Unsent bytes a client may leave behind before it is disconnected.
+    void setMaxPendingBytes(qint64 bytes);
+    static constexpr qint64 defaultMaxPendingBytes = qint64(64) * 1024 * 1024;
     // Where the server is installed: component folders and the client area live below it.
     void setApplicationDirectory(const QString& dir);
     void loadAuthcoms(const QString& path, bool recursive);
@@ -40,6 +43,8 @@ public Q_SLOTS:
     void closeConnection();
     void readData();
     void writeData(const QString& data, int compressionFactor, const QString& messageToPanel, int role);
+    // Answers the login that loginRequested announced, after delayMs.
+    void startLogin(int delayMs);
 
 Q_SIGNALS:
     void eventMessage(const QString& message, int type, const QString& objectLocation);
@@ -55,6 +60,9 @@ Q_SIGNALS:
     void setDbController(KTDatabaseController* controller);
     // What the connection's login granted; an empty list when it is not logged in.
     void accessListChanged(int connectionID, KTAccessList accessList);
+    // A login waits for startLogin when this is connected.
+    void loginRequested(int connectionID, QString login, QString address);
+    void loginSucceeded(QString login, QString address);
 
 protected:
     using QTcpSocket::readData;
@@ -64,6 +72,8 @@ private:
     enum ActionType { NegotiationAction = 0, UpdateAction = 1, AuthenticationAction = 2, RequestAction = 3 };
 
     void dispatch(const QDomElement& root);
+    bool backlogExceeded(qint64 frameSize);
+    void waitForBacklog();
     bool peerGone();
     void processNegotiationRequest(const QMap<QString, QString>& params);
     bool negotiationRefused(const QMap<QString, QString>& params);
@@ -82,6 +92,7 @@ private:
     void processObjectStatus(const QDomElement& root);
     void processKeepAlive();
     void processAuthenticate(const QDomElement& root);
+    void authenticate(const QMap<QString, QString>& params);
     void processSchedule(const QDomElement& root);
     void processActionRequest(const QDomElement& root);
     void processLockRequest(const QDomElement& root);
@@ -112,6 +123,9 @@ private:
     int _packMaxCount = 0;
     qint64 _blockSize = 0;
     qint64 _maxFrameSize;
+    qint64 _maxPendingBytes;
+    bool _loginPending = false;
+    QMap<QString, QString> _pendingLogin;
     QMap<QString, KTAuthcomBase*> _authcomMap;
     QMap<QString, KTSercomBase*> _sercomMap;
     QMap<QString, QMap<int, quint64> > _lastKeysMap;

@@ -2,9 +2,13 @@
 #include "KTTestEvents.h"
 
 #include <KTDatabaseController.h>
+#include <KTKeyHash.h>
+#include <KTProtocolClient.h>
 #include <KTServerConnector.h>
 #include <KTVersion.h>
 
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
 
 namespace {
@@ -65,6 +69,8 @@ class tst_PasswordAuthcom : public QObject
         auto client = _server->negotiatedClient();
         return client ? login(*client, user, password, hash) : Reply();
     }
+
+    int throttled() const { return eventTexts(_server->events()).filter("demorada").size(); }
 
     qint64 logRows(int action)
     {
@@ -176,6 +182,73 @@ private Q_SLOTS:
         QCOMPARE(reply.authorizations(), QStringList{"4|17|ComponentOrder"});
     }
 
+    void oneUserHasOneName_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::newRow("trailing blank") << "admin ";
+        QTest::newRow("leading blank") << " admin";
+        QTest::newRow("same name") << "admin";
+    }
+
+    // However the login is written, the user is registered by its stored
+    // name, so a second place still closes the first.
+    void oneUserHasOneName()
+    {
+        QFETCH(QString, second);
+        auto first = _server->negotiatedClient();
+        QCOMPARE(login(*first, "admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        auto other = _server->negotiatedClient();
+        QCOMPARE(login(*other, second, _adminPassword).text("Status"), QStringLiteral("1"));
+        QTRY_VERIFY(!first->connected());
+        QVERIFY(_server->waitForConnections(1));
+        QCOMPARE(_server->connector()->loggedUsers(), QStringList{"admin"});
+        QCOMPARE(_server->connector()->model()->item(0, 1)->text(), QStringLiteral("admin"));
+    }
+
+    void aRefusedReloginEndsTheSessionAtOnce()
+    {
+        const qint64 logouts = logRows(2);
+        auto client = _server->negotiatedClient();
+        QCOMPARE(login(*client, "admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        client->sendText("<ObjectStatus Active=\"1\" ObjectName=\"ComponentOrder\"/>");
+        QTRY_COMPARE(_server->connector()->activeComponents().value(1), QStringList{"ComponentOrder"});
+        QCOMPARE(login(*client, "admin", "nada").text("Status"), QStringLiteral("0"));
+        QTRY_VERIFY(_server->connector()->loggedUsers().isEmpty());
+        QVERIFY(!_server->connector()->activeComponents().contains(1));
+        QCOMPARE(logRows(2), logouts + 1);
+        // Nothing is broadcast to it any more, and logging in elsewhere closes nothing.
+        _server->connector()->broadcastAction({{"9", "Obj", "<Todos/>", "m", "1"}}, QString());
+        auto elsewhere = _server->negotiatedClient();
+        QCOMPARE(login(*elsewhere, "admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        QTest::qWait(100);
+        QVERIFY(client->connected());
+        QCOMPARE(client->replies(), 3);
+        QCOMPARE(_server->connector()->loggedUsers(), QStringList{"admin"});
+    }
+
+    void keysExpire_data()
+    {
+        QTest::addColumn<QString>("expiration");
+        QTest::addColumn<QString>("message");
+        const QString expired = "Password de usuario 'cmendez' vencido. Solicite uno nuevo al administrador de sistemas.";
+        QTest::newRow("never") << "NULL" << "Autenticación exitosa";
+        QTest::newRow("today") << "CURDATE()" << "Autenticación exitosa";
+        QTest::newRow("yesterday") << "CURDATE() - INTERVAL 1 DAY" << expired;
+        QTest::newRow("long ago") << "'2020-01-01'" << expired;
+    }
+
+    void keysExpire()
+    {
+        QFETCH(QString, expiration);
+        QFETCH(QString, message);
+        QVERIFY(run("UPDATE accUserIdentifier SET fldExpirationDate = " + expiration + " WHERE codUser = 3"));
+        const Reply reply = loginOnce("cmendez", "carla");
+        QVERIFY(run("UPDATE accUserIdentifier SET fldExpirationDate = NULL WHERE codUser = 3"));
+        QCOMPARE(reply.text("Message"), message);
+        // A wrong key says so, expired or not: the expiry is no hint to a guesser.
+        QCOMPARE(loginOnce("cmendez", "otra").text("Message"), QStringLiteral("Password de usuario 'cmendez' incorrecto"));
+    }
+
     void refusalsSetTheUserBackAndRegisterNobody_data()
     {
         QTest::addColumn<QString>("login");
@@ -228,6 +301,91 @@ private Q_SLOTS:
         QVERIFY(_server->waitForConnections(0));
         QCOMPARE(logRows(2), logouts + 2);
         QVERIFY(_server->connector()->loggedUsers().isEmpty());
+    }
+
+    void failedLoginsAreThrottled()
+    {
+        auto client = _server->negotiatedClient();
+        for (int attempt = 0; attempt < 3; ++attempt)
+            QCOMPARE(login(*client, "admin", "nada").text("Status"), QStringLiteral("0"));
+        QCOMPARE(throttled(), 0);
+        QElapsedTimer waited;
+        waited.start();
+        QCOMPARE(login(*client, "admin", "nada").text("Status"), QStringLiteral("0"));
+        QVERIFY(waited.elapsed() >= 1000);
+        QCOMPARE(throttled(), 1);
+
+        waited.restart();
+        QCOMPARE(login(*client, "admin", "nada").text("Status"), QStringLiteral("0"));
+        QVERIFY(waited.elapsed() >= 2000);
+
+        // The next attempt waits twice as long again; meanwhile other users
+        // from elsewhere and other connections are served as usual.
+        waited.restart();
+        client->sendText(KTTestServer::login("admin", _adminPassword));
+        const int answered = client->replies();
+        auto keepAlive = _server->negotiatedClient();
+        keepAlive->sendText("<KeepAlive/>");
+        QCOMPARE(KTProtocolClient::rootTag(keepAlive->nextReply()), QStringLiteral("KeepAliveAnswer"));
+        KTRawClient other;
+        QVERIFY(other.socket->bind(QHostAddress("127.0.0.2")));
+        QVERIFY(other.connectTo(_server->connector()->serverPort()));
+        other.sendText(KTTestServer::negotiation());
+        QCOMPARE(KTTestServer::element(other.nextReply(), "Status"), QStringLiteral("1"));
+        QCOMPARE(login(other, "cmendez", "carla").text("Status"), QStringLiteral("1"));
+        QCOMPARE(client->replies(), answered);
+        QCOMPARE(KTTestServer::element(client->nextReply(), "Status"), QStringLiteral("1"));
+        QVERIFY(waited.elapsed() >= 4000);
+        QCOMPARE(throttled(), 3);
+
+        // The success cleared the count; guessing from one address at other names is counted too.
+        for (const QString& name : {"admin", "nadie", "soporte"})
+            QCOMPARE(loginOnce(name, "nada").text("Status"), QStringLiteral("0"));
+        QCOMPARE(throttled(), 3);
+        QCOMPARE(loginOnce("cmendez", "nada").text("Status"), QStringLiteral("0"));
+        QCOMPARE(throttled(), 4);
+        QVERIFY(eventTexts(_server->events()).filter("demorada").first().contains("tras 3 intentos fallidos"));
+    }
+
+    // Last, as it hashes every key of the database.
+    void hashedKeysBesidePlainOnes()
+    {
+        QVERIFY(run("UPDATE accUserIdentifier SET fldKey = 'clave-plana' WHERE codUser = 20"));
+        QProcess tool;
+        const QStringList connection{"--host", qEnvironmentVariable("OMBRIX_TEST_DB_HOST"), "--port",
+                                     qEnvironmentVariable("OMBRIX_TEST_DB_PORT"), "--password",
+                                     qEnvironmentVariable("OMBRIX_TEST_DB_PASSWORD"), "--database", dbName,
+                                     "--rounds", "1000"};
+        tool.start(OMBRIX_HASH_KEYS, connection);
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 0);
+        QVERIFY(tool.readAllStandardOutput().startsWith("3 "));
+        QSqlQuery keys = _controller->customQuery("SELECT fldKey FROM accUserIdentifier");
+        QStringList stored;
+        while (keys.next())
+            stored << keys.value(0).toString();
+        QCOMPARE(stored.filter(QRegularExpression("^pbkdf2-sha256\\$1000\\$[A-Za-z0-9+/]{22}\\$[A-Za-z0-9+/]{43}$")).size(), 3);
+        // A second run finds nothing left to hash.
+        tool.start(OMBRIX_HASH_KEYS, connection);
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY(tool.readAllStandardOutput().startsWith("0 "));
+
+        QCOMPARE(loginOnce("admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        QCOMPARE(loginOnce("nuevo", "clave-plana").text("Status"), QStringLiteral("1"));
+        QCOMPARE(loginOnce("nuevo", "clave-plana ").text("Status"), QStringLiteral("0"));
+        // A damaged hash lets nobody in, not even with the hash itself.
+        const QString hash = KTTestServer::password(_controller, 20);
+        QVERIFY(run("UPDATE accUserIdentifier SET fldKey = '" + hash.chopped(2) + "' WHERE codUser = 20"));
+        QCOMPARE(loginOnce("nuevo", "clave-plana").text("Status"), QStringLiteral("0"));
+        QCOMPARE(loginOnce("nuevo", hash.chopped(2)).text("Status"), QStringLiteral("0"));
+        // Plain keys keep working beside hashed ones.
+        QVERIFY(run("UPDATE accUserIdentifier SET fldKey = 'clave-plana' WHERE codUser = 20"));
+        QCOMPARE(loginOnce("nuevo", "clave-plana").text("Status"), QStringLiteral("1"));
+        // So does a hashed server password given by the deployment.
+        qputenv("OMBRIX_SERVER_PASSWORD", KTKeyHash::hash("del-despliegue", 1000).toUtf8());
+        QCOMPARE(loginOnce("soporte", "del-despliegue").text("UserType"), QStringLiteral("1"));
+        QCOMPARE(loginOnce("soporte", "qvm482tel59").text("Status"), QStringLiteral("0"));
+        qunsetenv("OMBRIX_SERVER_PASSWORD");
     }
 };
 

@@ -1,0 +1,61 @@
+#include "KTXmlGuard.h"
+
+#include <QXmlStreamReader>
+
+namespace {
+
+// The characters a token leaves in the DOM: its name, its text and its attributes.
+qint64 tokenCharacters(const QXmlStreamReader& reader)
+{
+    qint64 characters = reader.qualifiedName().size() + reader.text().size() + reader.processingInstructionTarget().size()
+        + reader.processingInstructionData().size();
+    for (const QXmlStreamAttribute& attribute : reader.attributes())
+        characters += attribute.qualifiedName().size() + attribute.value().size();
+    return characters;
+}
+
+} // namespace
+
+bool KTXmlGuard::accepts(const QString& xml)
+{
+    QXmlStreamReader reader(xml);
+    _error.clear();
+    int depth = 0;
+    qint64 nodes = 0;
+    qint64 attributes = 0;
+    qint64 characters = 0;
+    while (_error.isEmpty() && !reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token != QXmlStreamReader::EndElement)
+            characters += tokenCharacters(reader);
+        if (token == QXmlStreamReader::StartElement) {
+            ++nodes;
+            attributes += reader.attributes().size();
+            if (++depth > maxDepth)
+                _error = tr("el documento anida más de %1 elementos").arg(maxDepth);
+            else if (reader.attributes().size() > maxElementAttributes)
+                _error = tr("un elemento tiene más de %1 atributos").arg(maxElementAttributes);
+        } else if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        } else if ((token == QXmlStreamReader::Characters && !reader.isWhitespace())
+                   || token == QXmlStreamReader::Comment || token == QXmlStreamReader::ProcessingInstruction) {
+            // The DOM drops text that is only blanks; its characters still count.
+            ++nodes;
+        } else if (token == QXmlStreamReader::DTD || token == QXmlStreamReader::EntityReference) {
+            _error = tr("el documento declara un DTD o entidades");
+        }
+        if (!_error.isEmpty())
+            break;
+        if (nodes > maxNodes)
+            _error = tr("el documento tiene más de %1 nodos").arg(maxNodes);
+        else if (attributes > maxAttributes)
+            _error = tr("el documento tiene más de %1 atributos").arg(maxAttributes);
+        else if (characters > maxCharacters)
+            _error = tr("el documento tiene más de %1 caracteres de contenido").arg(maxCharacters);
+    }
+    if (_error.isEmpty() && reader.hasError())
+        _error = reader.errorString();
+    _line = reader.lineNumber();
+    _column = reader.columnNumber();
+    return _error.isEmpty();
+}
