@@ -339,7 +339,7 @@ private Q_SLOTS:
         QCOMPARE(throttled(), 3);
 
         // The success cleared the count; guessing from one address at other names is counted too.
-        for (const QString& name : {"admin", "nadie", "soporte"})
+        for (const char* name : {"admin", "nadie", "soporte"})
             QCOMPARE(loginOnce(name, "nada").text("Status"), QStringLiteral("0"));
         QCOMPARE(throttled(), 3);
         QCOMPARE(loginOnce("cmendez", "nada").text("Status"), QStringLiteral("0"));
