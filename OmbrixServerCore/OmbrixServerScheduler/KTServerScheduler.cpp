@@ -1,5 +1,7 @@
 #include "KTServerScheduler.h"
 
+#include "KTScheduledMessage.h"
+
 #include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTDbTable.h>
@@ -15,6 +17,7 @@ namespace {
 
 const QString taskTable = QStringLiteral("srvTaskScheduler");
 const QString targetTable = QStringLiteral("srvUserTask");
+const QString runTable = QStringLiteral("srvTaskRun");
 const QString messageTable = QStringLiteral("comMessage");
 const QString deliveryTable = QStringLiteral("comMessageUser");
 const QString scheduleSource = QStringLiteral("KTServerScheduler::schedule()");
@@ -26,11 +29,9 @@ const QStringList systemFields{"sysEnabled", "sysEditable", "sysAuthorized", "sy
 
 // Columns of the task table.
 enum TaskColumn { Key, SourceUser, TargetGroup, TaskType, Year, Month, Day, Weekday, Hour, Minute, Period,
-                  RequestDate, State, MessageId, Command };
+                  RequestDate, State, MessageId, Command, TaskColumns };
 // Columns of the target table.
 enum TargetColumn { TargetTask = 1, TargetUser = 2, Delivered = 3 };
-// The message row a command holds: its own eight columns, then its six system values.
-enum CommandValue { CommandDate = 3, CommandText = 7, CommandSystem = 8, CommandSize = 14 };
 
 const int scheduledMessage = 3;
 
@@ -45,12 +46,21 @@ QList<int> noModifiers()
     return QList<int>(14, 0);
 }
 
-// Values that go into statements unquoted must be numbers.
-bool isNumber(const QString& text)
+QDateTime minuteOf(const QDateTime& moment)
 {
-    bool numeric = false;
-    text.trimmed().toLongLong(&numeric);
-    return numeric;
+    return QDateTime(moment.date(), QTime(moment.time().hour(), moment.time().minute()));
+}
+
+// A request date as a date column takes it: an ISO date, or the date of a date and time.
+QDate requestDate(const QString& text)
+{
+    const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (date.isValid())
+        return date;
+    for (const QString& format : {QStringLiteral("yyyy-MM-dd HH:mm:ss"), QStringLiteral("yyyy-MM-ddTHH:mm:ss")})
+        if (const QDateTime moment = QDateTime::fromString(text, format); moment.isValid())
+            return moment.date();
+    return QDate();
 }
 
 } // namespace
@@ -93,7 +103,7 @@ void KTServerScheduler::loadModels()
         return;
     QHash<QString, QStandardItem*> tasks;
     for (int row = 0; row < _model->rowCount(); ++row)
-        tasks.insert(rawValue(row, Key), _model->item(row, Key));
+        tasks.insert(_model->item(row, Key)->data(Qt::UserRole + 1).toString(), _model->item(row, Key));
     for (int row = 0; row < _targetModel->rowCount(); ++row) {
         QStandardItem* task = tasks.value(_targetModel->item(row, TargetTask)->data(Qt::UserRole + 1).toString());
         if (!task)
@@ -106,10 +116,27 @@ void KTServerScheduler::loadModels()
     }
 }
 
-QString KTServerScheduler::rawValue(int row, int column) const
+QList<KTServerScheduler::Task> KTServerScheduler::tasks() const
 {
-    const QStandardItem* cell = _model->item(row, column);
-    return cell ? cell->data(Qt::UserRole + 1).toString() : QString();
+    QList<Task> tasks;
+    if (!_model)
+        return tasks;
+    for (int row = 0; row < _model->rowCount(); ++row) {
+        Task task;
+        for (int column = 0; column < TaskColumns; ++column) {
+            const QStandardItem* cell = _model->item(row, column);
+            task.raw << (cell ? cell->data(Qt::UserRole + 1).toString() : QString());
+            task.display << (cell ? cell->text() : QString());
+        }
+        task.key = task.raw.at(Key);
+        const QStandardItem* keyCell = _model->item(row, Key);
+        for (int j = 0; keyCell && j < keyCell->rowCount(); ++j) {
+            task.targetKeys << keyCell->child(j)->data(Qt::UserRole + 1).toString();
+            task.targetNames << keyCell->child(j)->text();
+        }
+        tasks << task;
+    }
+    return tasks;
 }
 
 QString KTServerScheduler::quoted(const QString& text) const
@@ -123,161 +150,286 @@ QString KTServerScheduler::lastGeneratedKey()
     return query.next() ? query.value(0).toString() : QString();
 }
 
+// Bounds every statement of the scheduler, which runs on the panel's thread.
+void KTServerScheduler::limitStatements(bool limited)
+{
+    if (_statementTimeLimit <= 0)
+        return;
+    _dbController->customQuery(limited ? QStringLiteral("SET SESSION max_statement_time = %1").arg(_statementTimeLimit)
+                                       : QStringLiteral("SET SESSION max_statement_time = DEFAULT"));
+}
+
+// ---------------------------------------------------------------------------
+// Storing a task
+
 void KTServerScheduler::schedule(QVariant parameters)
 {
     if (!_dbController)
         return;
-    QMap<QString, QVariant> params = parameters.toMap();
+    const QMap<QString, QVariant> params = parameters.toMap();
+    const QString id = params.value(QStringLiteral("ID")).toString();
+    limitStatements(true);
+    const bool stored = insertTask(params, id);
+    limitStatements(false);
+    if (stored)
+        emit eventMessage(tr("Planificación exitosa del mensaje con ID : '%1'").arg(id), KT::SuccessMessage,
+                          scheduleSource);
+    updateData();
+}
+
+// The task and its targets in one transaction; every value is checked for
+// its type first, so that nothing of the request reaches SQL raw.
+bool KTServerScheduler::insertTask(const QMap<QString, QVariant>& params, const QString& id)
+{
     const auto text = [&params](const char* key) { return params.value(QLatin1String(key)).toString().trimmed(); };
+    const auto refuse = [&](const QString& reason) {
+        emit eventMessage(tr("Error en la planificación del mensaje con ID : '%1'. %2").arg(id, reason),
+                          KT::ErrorMessage, scheduleSource);
+        return false;
+    };
     QStringList numbers{text("SourceUser"), text("TargetGroup"), text("TaskType")};
     for (const auto& [key, wildcard] : {std::pair{"Year", "0"}, {"Month", "0"}, {"Day", "0"}, {"Weekday", "0"},
                                         {"Hour", "24"}, {"Minute", "60"}, {"Period", "0"}})
         numbers << (text(key).isEmpty() ? QString::fromLatin1(wildcard) : text(key));
-    const QString id = params.value(QStringLiteral("ID")).toString();
-    // The request's values go into the statement as they stand: only numbers pass.
-    if (!std::all_of(numbers.cbegin(), numbers.cend(), isNumber)) {
-        emit eventMessage(tr("Error en la planificación del mensaje con ID : '%1'").arg(id), KT::ErrorMessage,
-                          scheduleSource);
-        return;
-    }
+    if (!std::all_of(numbers.cbegin(), numbers.cend(), KTScheduledMessage::isNumber))
+        return refuse(tr("los datos de fecha, hora, tipo, remitente o grupo no son números"));
+    const QDate date = requestDate(text("RequestDate"));
+    if (!date.isValid())
+        return refuse(tr("la fecha de solicitud no es válida"));
+    const KTScheduledMessage message(text("Command"));
+    if (!message.isValid())
+        return refuse(message.error());
+    const QStringList users = text("Users").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (!std::all_of(users.cbegin(), users.cend(), KTScheduledMessage::isNumber))
+        return refuse(tr("los usuarios destinatarios deben ser códigos numéricos"));
+
+    if (!_dbController->beginTransaction())
+        return refuse(tr("no se pudo iniciar una transacción en la BD"));
     QStringList task = QStringList{QStringLiteral("NULL")} + numbers;
-    task << quoted(text("RequestDate")) << QStringLiteral("0")
+    task << quoted(date.toString(Qt::ISODate)) << QStringLiteral("0")
          << (id.trimmed().isEmpty() ? QStringLiteral("NULL") : quoted(id.trimmed())) << quoted(text("Command"))
          << systemValues;
-    const QSqlQuery insert = _dbController->insertRecords(taskTable, {task}, created(1), QStringList());
-    emit eventMessage(insert.isActive() ? tr("Planificación exitosa del mensaje con ID : '%1'").arg(id)
-                                        : tr("Error en la planificación del mensaje con ID : '%1'").arg(id),
-                      insert.isActive() ? KT::SuccessMessage : KT::ErrorMessage, scheduleSource);
-    const QString taskKey = lastGeneratedKey();
-
-    // A user key must name a user: empty entries are no target at all.
-    QList<QStringList> targets;
-    for (const QString& user : text("Users").split(QLatin1Char(','), Qt::SkipEmptyParts))
-        targets << (QStringList{QStringLiteral("NULL"), taskKey, quoted(user.trimmed()), QStringLiteral("0")}
-                    + systemValues);
-    if (insert.isActive() && !targets.isEmpty()) {
-        const QSqlQuery users = _dbController->insertRecords(targetTable, targets, created(int(targets.size())),
-                                                             QStringList());
-        if (!users.isActive())
-            emit eventMessage(tr("Error en la creación de usuarios de la planificación del mensaje con ID : '%1'. %2")
-                                  .arg(id, users.lastError().databaseText()),
-                              KT::ErrorMessage, scheduleSource);
+    const QSqlQuery insert = _dbController->insertRecords(taskTable, {task}, noModifiers(), QStringList());
+    if (!insert.isActive()) {
+        _dbController->rollback();
+        return refuse(insert.lastError().databaseText());
     }
-    updateData();
+    const QString taskKey = lastGeneratedKey();
+    QList<QStringList> targets;
+    for (const QString& user : users)
+        targets << (QStringList{QStringLiteral("NULL"), taskKey, user.trimmed(), QStringLiteral("0")} + systemValues);
+    if (!targets.isEmpty()) {
+        const QSqlQuery rows = _dbController->insertRecords(targetTable, targets, noModifiers(), QStringList());
+        if (!rows.isActive()) {
+            _dbController->rollback();
+            emit eventMessage(tr("Error en la creación de usuarios de la planificación del mensaje con ID : '%1'. %2")
+                                  .arg(id, rows.lastError().databaseText()),
+                              KT::ErrorMessage, scheduleSource);
+            return false;
+        }
+    }
+    if (!_dbController->commit()) {
+        _dbController->rollback();
+        return refuse(tr("no se pudo confirmar la transacción en la BD"));
+    }
+    _dbController->updateTableRecordDataModel(taskTable, created(1));
+    if (!targets.isEmpty())
+        _dbController->updateTableRecordDataModel(targetTable, created(int(targets.size())));
+    return true;
 }
+
+// ---------------------------------------------------------------------------
+// The tick
 
 void KTServerScheduler::processScheduler()
 {
     if (!_dbController || !_model)
         return;
-    const QDateTime now = _clock();
-    const QDateTime minute(now.date(), QTime(now.time().hour(), now.time().minute()));
+    const QList<QDateTime> minutes = minutesToCheck(_clock());
+    const QList<Task> all = tasks();
+    const QDateTime oldest = minutes.last().addSecs(-60 * (catchUpMinutes - 1));
+    // The first of several minutes is the previous tick's, checked already.
+    if (minutes.size() > 1 && minutes.first().addSecs(60) < oldest)
+        reportMissed(all, minutes.first().addSecs(60), oldest.addSecs(-60));
     QList<Due> due;
-    for (int row = 0; row < _model->rowCount(); ++row)
-        if (isDue(row, now) && _lastFired.value(rawValue(row, Key)) != minute)
-            due.append({_model->item(row, Key), rawValue(row, Command).split(QLatin1Char(','))});
+    for (const QDateTime& minute : minutes)
+        for (const Task& task : all)
+            if (minute >= oldest && isDue(task, minute))
+                due.append({task, minute});
     for (const Due& task : due) {
-        if (!execute(task))
+        // Once the database is gone every task would fail alike; the loss is reported already.
+        if (_dbController->connectionLost() && !_dbController->reconnect())
             return;
-        _lastFired.insert(task.task->data(Qt::UserRole + 1).toString(), minute);
+        execute(task);
+    }
+}
+
+// The minutes since the previous tick, this one's included; the previous
+// tick's minute is checked again, since the fired minutes are kept in the
+// database and a minute never fires twice.
+QList<QDateTime> KTServerScheduler::minutesToCheck(const QDateTime& now)
+{
+    const QDateTime current = minuteOf(now);
+    QDateTime first = current;
+    if (_lastTick.isValid() && _lastTick < current)
+        first = std::max(_lastTick, current.addDays(-1));
+    _lastTick = current;
+    QList<QDateTime> minutes;
+    for (QDateTime minute = first; minute <= current; minute = minute.addSecs(60))
+        minutes << minute;
+    return minutes;
+}
+
+void KTServerScheduler::reportMissed(const QList<Task>& tasks, const QDateTime& from, const QDateTime& to)
+{
+    for (const Task& task : tasks) {
+        int missed = 0;
+        for (QDateTime minute = from; minute <= to; minute = minute.addSecs(60))
+            missed += isDue(task, minute) ? 1 : 0;
+        if (missed > 0)
+            emit eventMessage(tr("La planificación : '%1' no se ejecutó en %2 minuto(s) entre %3 y %4: el servidor "
+                                 "estuvo detenido o atrasado más de %5 minutos")
+                                  .arg(task.key).arg(missed)
+                                  .arg(from.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                                       to.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
+                                  .arg(catchUpMinutes),
+                              KT::WarningMessage, tickSource);
     }
 }
 
 // Zero fields are wildcards: year, month, day and weekday 0, hour 24 and
-// minute 60 match the current value.
-bool KTServerScheduler::isDue(int row, const QDateTime& now) const
+// minute 60 match the minute's own value.
+bool KTServerScheduler::isDue(const Task& task, const QDateTime& minute)
 {
-    if (rawValue(row, TaskType).toInt() != scheduledMessage || rawValue(row, Period).toInt() != 0)
+    if (task.raw.at(TaskType).toInt() != scheduledMessage || task.raw.at(Period).toInt() != 0)
         return false;
     const auto field = [&](int column, int wildcard, int current) {
-        const int value = rawValue(row, column).toInt();
+        const int value = task.raw.at(column).toInt();
         return value == wildcard ? current : value;
     };
-    const QDate today = now.date();
-    const QDate date(field(Year, 0, today.year()), field(Month, 0, today.month()), field(Day, 0, today.day()));
-    return date == today && field(Weekday, 0, today.dayOfWeek()) == today.dayOfWeek()
-        && field(Hour, 24, now.time().hour()) == now.time().hour()
-        && field(Minute, 60, now.time().minute()) == now.time().minute();
+    const QDate day = minute.date();
+    const QTime time = minute.time();
+    const QDate date(field(Year, 0, day.year()), field(Month, 0, day.month()), field(Day, 0, day.day()));
+    return date == day && field(Weekday, 0, day.dayOfWeek()) == day.dayOfWeek()
+        && field(Hour, 24, time.hour()) == time.hour() && field(Minute, 60, time.minute()) == time.minute();
 }
 
-bool KTServerScheduler::execute(const Due& due)
+// Reported once per task and minute: a failing task is tried again at every tick.
+void KTServerScheduler::taskFailed(const Due& due, const QString& message)
 {
-    const QString taskKey = due.task->data(Qt::UserRole + 1).toString();
-    const QStringList& command = due.command;
-    if (!wellFormed(command)) {
-        emit eventMessage(tr("Error en la creación de mensaje de la planificación : '%1'. %2")
-                              .arg(taskKey, tr("el mensaje planificado no es válido")),
-                          KT::ErrorMessage, tickSource);
-        return true;
-    }
-    // The texts are quoted by the driver: a message may hold any character.
-    QStringList message = command.mid(0, CommandDate);
-    for (int k = CommandDate; k < CommandText; ++k)
-        message << quoted(command.at(k));
-    message << quoted(QString::fromUtf8(QByteArray::fromBase64(command.at(CommandText).toLatin1())));
-    message << command.mid(CommandSystem, CommandSize - CommandSystem);
+    if (_reported.value(due.task.key) == due.minute)
+        return;
+    _reported.insert(due.task.key, due.minute);
+    emit eventMessage(message, KT::ErrorMessage, tickSource);
+}
 
-    _dbController->beginTransaction();
-    const QSqlQuery insert = _dbController->insertRecords(messageTable, {message}, noModifiers(), QStringList());
-    if (!insert.isActive()) {
-        emit eventMessage(tr("Error en la creación de mensaje de la planificación : '%1'. %2")
-                              .arg(taskKey, insert.lastError().databaseText()),
-                          KT::ErrorMessage, tickSource);
+void KTServerScheduler::execute(const Due& due)
+{
+    const QString& taskKey = due.task.key;
+    const KTScheduledMessage message(due.task.raw.at(Command));
+    const bool usable = KTScheduledMessage::isNumber(taskKey)
+        && std::all_of(due.task.targetKeys.cbegin(), due.task.targetKeys.cend(), KTScheduledMessage::isNumber);
+    if (!message.isValid() || !usable) {
+        taskFailed(due, tr("Error en la creación de mensaje de la planificación : '%1'. %2")
+                            .arg(taskKey, usable ? message.error() : tr("la tarea o sus destinatarios no son válidos")));
+        return;
+    }
+    limitStatements(true);
+    const auto fail = [&](const QString& text) {
+        taskFailed(due, text);
         _dbController->rollback();
-        return false;
+        limitStatements(false);
+    };
+    if (!_dbController->beginTransaction()) {
+        if (!_dbController->connectionLost())
+            taskFailed(due, tr("Error en la creación de mensaje de la planificación : '%1'. %2")
+                                .arg(taskKey, tr("no se pudo iniciar una transacción en la BD")));
+        limitStatements(false);
+        return;
     }
-    const QString messageKey = lastGeneratedKey();
+    bool recorded = false;
+    if (!claim(due, &recorded)) {
+        _dbController->rollback();
+        limitStatements(false);
+        return;
+    }
+    const QSqlQuery insert = _dbController->insertRecords(messageTable, {message.messageRow([this](const QString& t) {
+                                                              return quoted(t);
+                                                          })},
+                                                          noModifiers(), QStringList());
+    const QString messageKey = insert.isActive() ? lastGeneratedKey() : QString();
+    if (!KTScheduledMessage::isNumber(messageKey))
+        return fail(tr("Error en la creación de mensaje de la planificación : '%1'. %2")
+                        .arg(taskKey, insert.lastError().databaseText()));
     QList<QStringList> deliveries;
-    QStringList users;
-    for (int j = 0; j < due.task->rowCount(); ++j) {
-        const QStandardItem* user = due.task->child(j);
-        deliveries << (QStringList{QStringLiteral("NULL"), messageKey, user->data(Qt::UserRole + 1).toString(),
-                                   QStringLiteral("0")}
-                       + command.mid(CommandSystem, CommandSize - CommandSystem));
-        users << user->text();
-    }
+    for (const QString& user : due.task.targetKeys)
+        deliveries << (QStringList{QStringLiteral("NULL"), messageKey, user, QStringLiteral("0")}
+                       + message.systemValues());
     if (!deliveries.isEmpty()) {
         const QSqlQuery rows = _dbController->insertRecords(deliveryTable, deliveries, noModifiers(), QStringList());
-        if (!rows.isActive()) {
-            emit eventMessage(tr("Error en la creación de usuarios de mensaje de la planificación : '%1'. %2")
-                                  .arg(taskKey, rows.lastError().databaseText()),
-                              KT::ErrorMessage, tickSource);
-            _dbController->rollback();
-            return false;
-        }
+        if (!rows.isActive())
+            return fail(tr("Error en la creación de usuarios de mensaje de la planificación : '%1'. %2")
+                            .arg(taskKey, rows.lastError().databaseText()));
     }
+    if (!recordRun(due, recorded))
+        return fail(tr("Error en la creación de mensaje de la planificación : '%1'. %2")
+                        .arg(taskKey, tr("no se pudo registrar su ejecución")));
+    if (!_dbController->commit())
+        return fail(tr("Error en la creación de mensaje de la planificación : '%1'. %2")
+                        .arg(taskKey, tr("no se pudo confirmar la transacción en la BD")));
+    limitStatements(false);
+    _reported.remove(taskKey);
     emit eventMessage(tr("Se creó exitosamente mensaje de la planificación : '%1'").arg(taskKey), KT::SuccessMessage,
                       tickSource);
-    _dbController->commit();
     // Counted once committed, so that a rolled-back task leaves the statistics alone.
     _dbController->updateTableRecordDataModel(messageTable, created(1));
     if (!deliveries.isEmpty())
         _dbController->updateTableRecordDataModel(deliveryTable, created(int(deliveries.size())));
     // Nobody to tell: an empty list of users would reach every connection.
-    if (!users.isEmpty())
-        notify(due, messageKey, users);
-    return true;
+    if (!due.task.targetNames.isEmpty())
+        notify(due, messageKey, message.notificationValues());
 }
 
-// The command's keys and system values go into the statement unquoted.
-bool KTServerScheduler::wellFormed(const QStringList& command)
+// Locks the task's run row for the transaction: a minute that has fired, in
+// this process or in another one, is not fired again. recorded tells whether
+// the task has a run row yet.
+bool KTServerScheduler::claim(const Due& due, bool* recorded)
 {
-    if (command.size() < CommandSize)
+    QSqlQuery last = _dbController->customQuery(
+        QStringLiteral("SELECT fldDate, fldTime FROM %1 WHERE codTaskScheduler = %2 FOR UPDATE")
+            .arg(runTable, due.task.key));
+    if (!last.isActive()) {
+        taskFailed(due, tr("Error en la creación de mensaje de la planificación : '%1'. %2")
+                            .arg(due.task.key, last.lastError().databaseText()));
         return false;
-    QStringList numbers = command.mid(SourceUser, CommandDate - SourceUser);
-    numbers << command.mid(CommandSystem, CommandSize - CommandSystem);
-    return std::all_of(numbers.cbegin(), numbers.cend(), isNumber);
+    }
+    *recorded = last.next();
+    return !*recorded
+        || QDateTime(last.value(0).toDate(), QTime::fromString(last.value(1).toString(), Qt::ISODate)) < due.minute;
 }
 
-void KTServerScheduler::notify(const Due& due, const QString& messageKey, const QStringList& users)
+bool KTServerScheduler::recordRun(const Due& due, bool recorded)
 {
-    const int row = due.task->row();
-    const QStringList& command = due.command;
-    const QStringList rest = command.mid(CommandDate, CommandSize - CommandDate);
-    const QString values = (QStringList{messageKey, rawValue(row, SourceUser), rawValue(row, TargetGroup)} + rest)
-                               .join(QLatin1Char('|'));
-    const QString display = (QStringList{messageKey, _model->item(row, SourceUser)->text(),
-                                         _model->item(row, TargetGroup)->text()} + rest)
+    const QString date = quoted(due.minute.date().toString(Qt::ISODate));
+    const QString time = quoted(due.minute.time().toString(QStringLiteral("HH:mm:ss")));
+    if (recorded)
+        return _dbController
+            ->updateRecords(runTable, {due.task.key, date, time},
+                            {QStringLiteral("codTaskScheduler"), QStringLiteral("fldDate"), QStringLiteral("fldTime")},
+                            QStringLiteral("codTaskScheduler = %1").arg(due.task.key), noModifiers())
+            .isActive();
+    return _dbController->insertRecords(runTable, {QStringList{due.task.key, date, time} + systemValues},
+                                        noModifiers(), QStringList())
+        .isActive();
+}
+
+void KTServerScheduler::notify(const Due& due, const QString& messageKey, const QStringList& values)
+{
+    const Task& task = due.task;
+    const QString row = (QStringList{messageKey, task.raw.at(SourceUser), task.raw.at(TargetGroup)} + values)
+                            .join(QLatin1Char('|'));
+    const QString display = (QStringList{messageKey, task.display.at(SourceUser), task.display.at(TargetGroup)}
+                             + values)
                                 .join(QLatin1Char('|'));
     KTDbTable* table = _dbController->dbDefinitionMap().value(messageTable);
     const QStringList fields = (table ? table->fields() : QStringList()) + systemFields;
@@ -295,10 +447,10 @@ void KTServerScheduler::notify(const Due& due, const QString& messageKey, const 
     writer.writeTextElement(QStringLiteral("Table"), messageTable);
     writer.writeTextElement(QStringLiteral("RowCount"), QStringLiteral("1"));
     writer.writeTextElement(QStringLiteral("Fields"), fields.join(QLatin1Char(',')));
-    writer.writeTextElement(QStringLiteral("Row"), values);
+    writer.writeTextElement(QStringLiteral("Row"), row);
     writer.writeTextElement(QStringLiteral("RowDisp"), display);
     writer.writeEndDocument();
     emit broadcastActionRequest({{QStringLiteral("0"), QStringLiteral("ComponentMessage"), document, newMessage,
                                   QStringLiteral("1")}},
-                                users.join(QLatin1Char(',')));
+                                task.targetNames.join(QLatin1Char(',')));
 }

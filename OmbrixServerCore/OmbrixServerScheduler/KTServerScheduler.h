@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -11,7 +12,7 @@
 #include <functional>
 
 class KTDatabaseController;
-class QStandardItem;
+class QSqlQuery;
 class QStandardItemModel;
 
 // The scheduled tasks of the server. Clients schedule messages for other
@@ -24,6 +25,11 @@ class KTServerScheduler : public QObject
 public:
     using Clock = std::function<QDateTime()>;
 
+    // Minutes a late tick still makes up for; older due minutes are reported as missed.
+    static constexpr int catchUpMinutes = 10;
+    // Seconds any one scheduler statement may run.
+    static constexpr double defaultStatementTimeLimit = 5.0;
+
     explicit KTServerScheduler(QObject* parent = nullptr);
     ~KTServerScheduler() override;
 
@@ -34,6 +40,7 @@ public:
     void stop() { _timer.stop(); }
     // Where the tick reads the time; the local clock unless replaced.
     void setClock(Clock clock) { _clock = std::move(clock); }
+    void setStatementTimeLimit(double seconds) { _statementTimeLimit = seconds; }
 
 public Q_SLOTS:
     void updateData();
@@ -47,18 +54,34 @@ Q_SIGNALS:
     void broadcastActionRequest(QList<QStringList> responseList, const QString& broadcastUsers);
 
 private:
+    // What a tick needs of a task row, copied out of the model: a
+    // reconnection during the tick may reload the model.
+    struct Task {
+        QString key;
+        QStringList raw;
+        QStringList display;
+        QStringList targetKeys;
+        QStringList targetNames;
+    };
     struct Due {
-        QStandardItem* task;
-        QStringList command;
+        Task task;
+        QDateTime minute;
     };
 
     void loadModels();
-    bool isDue(int row, const QDateTime& now) const;
-    // Creates the task's message and delivery rows in one transaction; false ends the tick.
-    bool execute(const Due& due);
-    static bool wellFormed(const QStringList& command);
-    void notify(const Due& due, const QString& messageKey, const QStringList& users);
-    QString rawValue(int row, int column) const;
+    QList<Task> tasks() const;
+    static bool isDue(const Task& task, const QDateTime& minute);
+    QList<QDateTime> minutesToCheck(const QDateTime& now);
+    void reportMissed(const QList<Task>& tasks, const QDateTime& from, const QDateTime& to);
+    // Creates the task's message and delivery rows for one minute in a
+    // transaction of its own, unless that minute has fired already.
+    void execute(const Due& due);
+    bool claim(const Due& due, bool* recorded);
+    bool recordRun(const Due& due, bool recorded);
+    void taskFailed(const Due& due, const QString& message);
+    void notify(const Due& due, const QString& messageKey, const QStringList& values);
+    void limitStatements(bool limited);
+    bool insertTask(const QMap<QString, QVariant>& params, const QString& id);
     QString lastGeneratedKey();
     QString quoted(const QString& text) const;
 
@@ -67,8 +90,11 @@ private:
     QStandardItemModel* _targetModel = nullptr;
     QTimer _timer;
     Clock _clock;
-    // Task key to the minute it last fired in: a task fires once per matching minute.
-    QHash<QString, QDateTime> _lastFired;
+    double _statementTimeLimit = defaultStatementTimeLimit;
+    // The minute of the previous tick: a late tick makes up for the minutes between.
+    QDateTime _lastTick;
+    // Task key to the minute its last failure was reported in: once a minute is enough.
+    QHash<QString, QDateTime> _reported;
 };
 
 #endif

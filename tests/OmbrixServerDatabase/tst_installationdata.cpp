@@ -69,7 +69,7 @@ private Q_SLOTS:
         const QMap<QString, KTDbTable*> map = _controller->dbDefinitionMap();
         for (const char* table : {"accUser", "accUserIdentifier", "accGroup", "accAccessComponent", "accAuthorization",
                                   "accAuthorizationDetail", "accAuthorizationDetailUser", "agnCompany", "srvBlob",
-                                  "srvComponent", "srvTaskScheduler", "srvUserTask", "comMessage", "comMessageUser",
+                                  "srvComponent", "srvTaskScheduler", "srvUserTask", "srvTaskRun", "comMessage", "comMessageUser",
                                   "dbaUserLog", "dbaTableRecordData"})
             QVERIFY2(map.value(table), table);
     }

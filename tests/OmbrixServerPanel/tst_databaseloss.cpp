@@ -5,6 +5,9 @@
 #include <KTMainPanel.h>
 #include <KTProtocolClient.h>
 #include <KTServerConnector.h>
+#include <KTServerScheduler.h>
+
+#include <QStandardItemModel>
 
 #include <QDir>
 #include <QProcess>
@@ -140,6 +143,38 @@ private Q_SLOTS:
         QCOMPARE(categories(panel, "Antes del corte"), 1);
         QCOMPARE(categories(panel, "Durante el corte"), 0);
         QCOMPARE(categories(panel, "Después del corte"), 1);
+    }
+
+    // The tick's first statement finds the database back and reconnects;
+    // the panel reloads the tasks under the tick, which goes on with what
+    // it took before.
+    void schedulerTickSurvivesAReconnectionInsideIt()
+    {
+        KTMainPanel panel;
+        panel.readServerSettings();
+        QVERIFY(panel.establishConnection());
+        QVERIFY(panel.loadTablesFromFiles());
+        panel.loadTableRecordData();
+        panel.updateDatabase();
+        const QString text = QStringLiteral("durante la reconexión");
+        const QMap<QString, QVariant> task{
+            {"SourceUser", "2"}, {"TargetGroup", "1"}, {"TaskType", "3"}, {"RequestDate", "2026-12-01"},
+            {"ID", "cada-minuto"}, {"Users", "3"},
+            {"Command", "NULL,2,1,2026-12-07,14:30:00,Aviso,Ref,"
+                            + QString::fromLatin1(text.toUtf8().toBase64()) + ",1,2,1,2,0,1"}};
+        panel.scheduler()->schedule(QVariant(task));
+        QCOMPARE(panel.scheduler()->model()->rowCount(), 1);
+
+        QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
+        panel.sendKeepAlive();
+        QVERIFY(panel.dbController()->connectionLost());
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password}));
+        panel.scheduler()->processScheduler();
+        QVERIFY(!panel.dbController()->connectionLost());
+        QSqlQuery created = panel.dbController()->customQuery(
+            "SELECT COUNT(*) FROM comMessage WHERE fldText = " + panel.dbController()->quoted(text));
+        QVERIFY(created.next());
+        QCOMPARE(created.value(0).toInt(), 1);
     }
 };
 

@@ -1,9 +1,14 @@
 #include "KTSessionFixture.h"
+#include "KTTestDatabase.h"
+#include "KTTestEvents.h"
 
+#include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
 #include <KTServerScheduler.h>
 
+#include <QElapsedTimer>
+#include <QSqlQuery>
 #include <QStandardItemModel>
 #include <QtTest>
 
@@ -64,6 +69,14 @@ class tst_KTServerScheduler : public QObject
 
     void schedule(const QMap<QString, QVariant>& parameters) { _scheduler->schedule(QVariant(parameters)); }
 
+    // Tasks that match every minute would fire in the tests after them.
+    void clearTasks()
+    {
+        QVERIFY(_fixture.controller()->customQuery("DELETE FROM srvUserTask").isActive());
+        QVERIFY(_fixture.controller()->customQuery("DELETE FROM srvTaskScheduler").isActive());
+        _scheduler->updateData();
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -86,18 +99,16 @@ private Q_SLOTS:
         QCOMPARE(messages("siempre"), 1);
         tickAt(QDateTime(monday, QTime(9, 0, 35)));
         QCOMPARE(messages("siempre"), 1);
-        tickAt(QDateTime(monday.addDays(3), QTime(23, 59, 5)));
+        tickAt(QDateTime(monday, QTime(9, 1, 5)));
         QCOMPARE(messages("siempre"), 2);
         QCOMPARE(deliveries("siempre"), 2);
-        QVERIFY(_fixture.controller()->customQuery("DELETE FROM srvUserTask").isActive());
-        QVERIFY(_fixture.controller()->customQuery("DELETE FROM srvTaskScheduler").isActive());
-        _scheduler->updateData();
+        clearTasks();
     }
 
     void fixedTimeFiresOnlyThen()
     {
         schedule(task("lunes", "3", "1", "14", "30"));
-        tickAt(QDateTime(monday, QTime(14, 31, 0)));
+        tickAt(QDateTime(monday, QTime(14, 29, 0)));
         tickAt(QDateTime(monday.addDays(1), QTime(14, 30, 0)));
         QCOMPARE(messages("lunes"), 0);
         tickAt(QDateTime(monday, QTime(14, 30, 59)));
@@ -174,15 +185,64 @@ private Q_SLOTS:
         QVERIFY(_fixture.carla().replies().isEmpty());
     }
 
-    void unsafeValuesAreNotStored()
+    void hostileValuesAreNotStored_data()
     {
-        QMap<QString, QVariant> parameters = task("inseguro", "3");
-        parameters.insert("SourceUser", "2, 1); DROP TABLE accUser; --");
-        schedule(parameters);
-        QCOMPARE(tasks("inseguro"), 0);
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("source user") << "SourceUser" << "2, 1); DROP TABLE accUser; --";
+        QTest::newRow("negative hour") << "Hour" << "-1";
+        QTest::newRow("minute expression") << "Minute" << "1 OR 1=1";
+        QTest::newRow("request date") << "RequestDate" << "2026-12-01'); DELETE FROM accUser; --";
+        QTest::newRow("user key") << "Users" << "3,(SELECT pkyUser FROM accUser LIMIT 1)";
+        QTest::newRow("command key") << "Command" << "(SELECT 1),2,1,2026-12-07,14:30:00,A,R,QQ==,1,2,1,2,0,1";
+        QTest::newRow("command sender") << "Command" << "NULL,2 OR 1,1,2026-12-07,14:30:00,A,R,QQ==,1,2,1,2,0,1";
+        QTest::newRow("command date") << "Command" << "NULL,2,1,NOW(),14:30:00,A,R,QQ==,1,2,1,2,0,1";
+        QTest::newRow("command time") << "Command" << "NULL,2,1,2026-12-07,25:99,A,R,QQ==,1,2,1,2,0,1";
+        QTest::newRow("command text") << "Command" << "NULL,2,1,2026-12-07,14:30:00,A,R,no base64!,1,2,1,2,0,1";
+        QTest::newRow("command system") << "Command" << "NULL,2,1,2026-12-07,14:30:00,A,R,QQ==,1,2,1,2,0,SLEEP(9)";
+        QTest::newRow("command size") << "Command" << "NULL,2,1,2026-12-07";
     }
 
-    void failedDeliveryRollsTheTaskBackAndEndsTheTick()
+    // Nothing of a refused task is stored, and it is reported.
+    void hostileValuesAreNotStored()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QMap<QString, QVariant> parameters = task("hostil", "3");
+        parameters.insert(field, value);
+        const int users = _fixture.count("SELECT COUNT(*) FROM accUser");
+        const int targets = _fixture.count("SELECT COUNT(*) FROM srvUserTask");
+        QSignalSpy events(_scheduler.get(), &KTServerScheduler::eventMessage);
+        schedule(parameters);
+        QCOMPARE(tasks("hostil"), 0);
+        QCOMPARE(_fixture.count("SELECT COUNT(*) FROM srvUserTask"), targets);
+        QCOMPARE(_fixture.count("SELECT COUNT(*) FROM accUser"), users);
+        QVERIFY(!events.isEmpty());
+        QVERIFY(events.first().at(0).toString().startsWith("Error en la planificación del mensaje con ID : 'msg-hostil'"));
+    }
+
+    // The same through the wire, from a logged-in client: the request
+    // commits, the task is refused.
+    void hostileScheduleRequestIsRefused()
+    {
+        KTProtocolClient::Action schedule;
+        schedule.component = QStringLiteral("Schedule");
+        QMap<QString, QVariant> parameters = task("hostil en red", "3");
+        parameters.insert("Users", "3),(NULL,1,1,0,1,2,1,2,0,1");
+        parameters.insert("Year", "0; DROP TABLE comMessage");
+        for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
+            schedule.parameters.append({it.key(), it.value().toString()});
+        QSignalSpy events(_scheduler.get(), &KTServerScheduler::eventMessage);
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest({schedule})));
+        QTRY_VERIFY(!events.isEmpty());
+        QCOMPARE(events.first().at(1).toInt(), int(KT::ErrorMessage));
+        QCOMPARE(tasks("hostil en red"), 0);
+        QVERIFY(_fixture.controller()->customQuery("SELECT COUNT(*) FROM comMessage").isActive());
+    }
+
+    // A failing task is rolled back and reported once a minute; the tasks
+    // after it still fire.
+    void failingTaskDoesNotBlockTheOthers()
     {
         schedule(task("fallido", "3", "", "15", "0"));
         schedule(task("siguiente", "3", "", "15", "0"));
@@ -194,10 +254,87 @@ private Q_SLOTS:
         _scheduler->updateData();
         QSignalSpy events(_scheduler.get(), &KTServerScheduler::eventMessage);
         tickAt(QDateTime(monday, QTime(15, 0, 0)));
+        tickAt(QDateTime(monday, QTime(15, 0, 30)));
         QCOMPARE(messages("fallido"), 0);
-        QCOMPARE(messages("siguiente"), 0);
-        QCOMPARE(events.size(), 1);
-        QVERIFY(events.first().at(0).toString().startsWith("Error en la creación de usuarios de mensaje"));
+        QCOMPARE(messages("siguiente"), 1);
+        QCOMPARE(deliveries("siguiente"), 1);
+        const QStringList errors = eventTexts(events).filter("Error en la creación de usuarios de mensaje");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains(_fixture.value("SELECT pkyTaskScheduler FROM srvTaskScheduler WHERE "
+                                                       "fldMessageID = 'msg-fallido'")));
+    }
+
+    // The fired minute is kept in the database: a scheduler started again
+    // within the minute does not fire it twice.
+    void restartWithinTheMinuteDoesNotFireAgain()
+    {
+        schedule(task("reinicio", "3", "", "16", "20"));
+        tickAt(QDateTime(monday, QTime(16, 20, 10)));
+        KTServerScheduler restarted;
+        restarted.setClock([] { return QDateTime(monday, QTime(16, 20, 40)); });
+        restarted.updateData(_fixture.controller());
+        restarted.processScheduler();
+        QCOMPARE(messages("reinicio"), 1);
+        QCOMPARE(_fixture.count("SELECT COUNT(*) FROM srvTaskRun r JOIN srvTaskScheduler s ON s.pkyTaskScheduler = "
+                                "r.codTaskScheduler WHERE s.fldMessageID = 'msg-reinicio'"), 1);
+    }
+
+    // A late tick makes up for each due minute within the catch-up window,
+    // once; older ones are reported as missed.
+    void lateTickCatchesUpWithinItsWindow()
+    {
+        schedule(task("cada minuto", "3"));
+        KTServerScheduler late;
+        late.setClock([this] { return _now; });
+        late.updateData(_fixture.controller());
+        const auto tick = [&](const QTime& time) {
+            _now = QDateTime(monday, time);
+            late.processScheduler();
+        };
+        tick(QTime(17, 0, 5));
+        tick(QTime(17, 3, 50));
+        QCOMPARE(messages("cada minuto"), 4);
+        QSignalSpy events(&late, &KTServerScheduler::eventMessage);
+        tick(QTime(17, 33, 5));
+        QCOMPARE(messages("cada minuto"), 4 + KTServerScheduler::catchUpMinutes);
+        QCOMPARE(eventTexts(events).filter("no se ejecutó en 20 minuto(s)").size(), 1);
+        tick(QTime(17, 33, 35));
+        QCOMPARE(messages("cada minuto"), 4 + KTServerScheduler::catchUpMinutes);
+        clearTasks();
+    }
+
+    // A statement that waits (here on a row another connection holds) is
+    // cut off by the time limit; the tick goes on with the next task.
+    void blockedTaskIsCutOffByTheTimeLimit()
+    {
+        schedule(task("bloqueada", "3", "", "18", "60"));
+        schedule(task("libre", "3", "", "18", "60"));
+        tickAt(QDateTime(monday, QTime(18, 0, 0)));
+        QCOMPARE(messages("bloqueada"), 1);
+        const QString blocked = _fixture.value("SELECT pkyTaskScheduler FROM srvTaskScheduler WHERE "
+                                               "fldMessageID = 'msg-bloqueada'");
+        {
+            QSqlDatabase other = KTTestDatabase::open(QStringLiteral("holder"), dbName);
+            QVERIFY(other.transaction());
+            QSqlQuery hold(other);
+            QVERIFY(hold.exec("SELECT * FROM srvTaskRun WHERE codTaskScheduler = " + blocked + " FOR UPDATE"));
+            _scheduler->setStatementTimeLimit(1);
+            QElapsedTimer elapsed;
+            elapsed.start();
+            QSignalSpy events(_scheduler.get(), &KTServerScheduler::eventMessage);
+            tickAt(QDateTime(monday, QTime(18, 1, 0)));
+            // Well below MariaDB's own lock wait of 50 seconds.
+            QVERIFY(elapsed.elapsed() < 30000);
+            QCOMPARE(messages("bloqueada"), 1);
+            QCOMPARE(messages("libre"), 2);
+            QVERIFY(!eventTexts(events).filter("'" + blocked + "'").filter("Error").isEmpty());
+            other.rollback();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        _scheduler->setStatementTimeLimit(KTServerScheduler::defaultStatementTimeLimit);
+        tickAt(QDateTime(monday, QTime(18, 1, 30)));
+        QCOMPARE(messages("bloqueada"), 2);
+        clearTasks();
     }
 
     void scheduleOnlyFromCommittedRequests()
