@@ -660,7 +660,7 @@ void KTTcpSocket::setUpComponent(KTAuthcomBase* component)
 void KTTcpSocket::setUpComponent(KTSercomBase* component)
 {
     component->setup(_connectionID, &_lastKeysMap, &_transactionModifiers);
-    connect(component, &KTSercomBase::updateTaskScheduler, this, &KTTcpSocket::updateTaskScheduler);
+    connect(component, &KTSercomBase::updateTaskScheduler, this, [this] { _tasksChanged = true; });
 }
 
 // ---------------------------------------------------------------------------
@@ -697,6 +697,7 @@ void KTTcpSocket::processActionRequest(const QDomElement& root)
                               .arg(_connectionID).arg(_user), KT::BugMessage, parseLocation);
     _transactionModifiers.clear();
     _lastKeysMap.clear();
+    _tasksChanged = false;
     if (!begun) {
         // The client is told, so that it does not wait for an answer that never comes.
         writeRequestFailure(firstAction(root), tr("No se pudo iniciar una transacción en la base de datos. "
@@ -763,6 +764,7 @@ void KTTcpSocket::processLockRequest(const QDomElement& root)
     const QSqlQuery locked = _dbController->lock(list(root, "Tables"), list(root, "Aliases"), list(root, "Modes"));
     _transactionModifiers.clear();
     _lastKeysMap.clear();
+    _tasksChanged = false;
     if (!locked.isActive()) {
         // Running the actions unlocked would give the client the opposite of what it asked for.
         _dbController->unlock();
@@ -883,6 +885,9 @@ void KTTcpSocket::requestCommitted(const QList<QStringList>& responses, const QS
     for (auto it = _transactionModifiers.cbegin(); it != _transactionModifiers.cend(); ++it)
         if (std::any_of(it.value().cbegin(), it.value().cend(), [](int delta) { return delta != 0; }))
             emit updateTableRecordDataModelRequested(it.key(), it.value());
+    if (_tasksChanged)
+        emit updateTaskScheduler();
+    _tasksChanged = false;
     emit broadcastActionRequest(responses, logins);
 }
 

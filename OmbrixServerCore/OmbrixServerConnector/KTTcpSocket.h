@@ -117,6 +117,9 @@ private:
     // its version: it may download the client program.
     bool _companyAccepted = false;
     bool _updateSuccess = false;
+    // A component changed the scheduled tasks in the request under way: the
+    // scheduler reloads them once the request has committed.
+    bool _tasksChanged = false;
     // Until negotiation sets it, replies go out at zlib's default level.
     int _compressionFactor = -1;
     int _connectionID = 0;

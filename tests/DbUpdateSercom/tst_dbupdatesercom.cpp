@@ -93,6 +93,20 @@ private Q_SLOTS:
         QTRY_COMPARE(scheduler.size(), 1);
     }
 
+    // The scheduler reloads its tasks only from a committed request: one
+    // that fails after the edit leaves it alone.
+    void tasksReloadOnlyAfterTheCommit()
+    {
+        QSignalSpy scheduler(_fixture.server().connector(), &KTServerConnector::updateTaskScheduler);
+        const QString reply = request({update("salOrder", "pkyOrder,fldNotes", {"2|'Revertido'"}, "1", QString(),
+                                              "ComponentTaskScheduler"),
+                                       KTSessionFixture::action("DbInsertSercom", {{"Table", "tablaInexistente"}})});
+        QCOMPARE(KTProtocolClient::element(reply, "Status"), QStringLiteral("0"));
+        QTest::qWait(200);
+        QCOMPARE(scheduler.size(), 0);
+        QCOMPARE(notes(2), QStringLiteral("Con registro"));
+    }
+
     void oneConditionForEveryRow()
     {
         // The last row of the request goes first, so the first one stays.
