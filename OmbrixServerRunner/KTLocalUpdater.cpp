@@ -3,6 +3,7 @@
 #include "ui_uiLocalUpdater.h"
 
 #include <KT.h>
+#include <KTFileReplacer.h>
 #include <KTVersion.h>
 
 #include <QCoreApplication>
@@ -20,6 +21,7 @@ namespace {
 const QString clientIndex = QStringLiteral("DownloadedClientVersion.txt");
 const QString serverIndex = QStringLiteral("DownloadedServerVersion.txt");
 const QString helperScript = QStringLiteral("UpgradeHelper.bat");
+const QString pendingCommands = QStringLiteral("PendingServerCommands.txt");
 
 bool windowsBuild()
 {
@@ -80,21 +82,15 @@ bool KTLocalUpdater::checkForUpdates(const QString& dirName)
     return true;
 }
 
-// Copies source to folder/target, replacing an older copy or creating the folder first.
+// Copies source over folder/target, creating the folder first; the copy is
+// renamed into place, so that a failure leaves an older copy working.
 bool KTLocalUpdater::installFile(const QString& source, const QString& folder, const QString& target,
-                                 const QString& folderName, bool server)
+                                 const QString& folderName)
 {
-    const QString fileName = QFileInfo(target).fileName();
-    QFile existing(target);
-    if (existing.exists()) {
-        if (!existing.remove())
-            return fail(tr("No se puede borrar archivo : %1").arg(fileName)
-                        + (server ? QStringLiteral("\r\nError : %1").arg(existing.error()) : QString()));
-    } else if (!QDir().mkpath(folder)) {
+    if (!QDir().mkpath(folder))
         return fail(tr("No se puede crear directorio : %1").arg(folderName));
-    }
-    if (!QFile::copy(source, target))
-        return fail(tr("No se puede copiar el archivo : %1").arg(fileName));
+    if (!KTFileReplacer::copy(source, target))
+        return fail(tr("No se puede copiar el archivo : %1").arg(QFileInfo(target).fileName()));
     return true;
 }
 
@@ -128,14 +124,11 @@ bool KTLocalUpdater::updateClient(const QString& downloads)
         const QString platformFolder = QStringLiteral("OmbrixClient-") + KTVersion::operatingSystemLiteral(entry.platform);
         const QString folder = downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + entry.relativePath;
         if (!installFile(downloads + QLatin1Char('/') + platformFolder + QStringLiteral("-Download/") + entry.fileName,
-                         folder, folder + QLatin1Char('/') + entry.fileName, platformFolder, false))
+                         folder, folder + QLatin1Char('/') + entry.fileName, platformFolder))
             return false;
     }
-    const QString current = downloads + QStringLiteral("/ClientVersion.txt");
-    if (QFile::exists(current) && !QFile::remove(current))
+    if (!KTFileReplacer::copy(downloads + QLatin1Char('/') + clientIndex, downloads + QStringLiteral("/ClientVersion.txt")))
         return fail(tr("No se puede actualizar el archivo actual de definiciones del cliente"));
-    if (!QFile::copy(downloads + QLatin1Char('/') + clientIndex, current))
-        return fail(tr("No se puede copiar el archivo : %1").arg(clientIndex));
     if (!QFile::remove(downloads + QLatin1Char('/') + clientIndex))
         return fail(tr("No se puede actualizar el archivo descargado de definiciones del cliente"));
     return true;
@@ -163,7 +156,7 @@ bool KTLocalUpdater::updateServer(const QString& downloads, const QString& dirNa
         }
         const QString folder = _applicationDirectory + QLatin1Char('/') + entry.relativePath;
         if (!installFile(downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + entry.fileName, folder,
-                         folder + QLatin1Char('/') + entry.fileName, entry.relativePath, true))
+                         folder + QLatin1Char('/') + entry.fileName, entry.relativePath))
             return false;
     }
     if (windowsBuild()) {
@@ -171,8 +164,29 @@ bool KTLocalUpdater::updateServer(const QString& downloads, const QString& dirNa
         _exitType = StartUpgradeHelper;
     }
     script.close();
+    if (!keepPendingCommands(downloads))
+        return false;
     if (!QFile::remove(downloads + QLatin1Char('/') + serverIndex))
         return fail(tr("No se puede actualizar el archivo descargado de definiciones del servidor"));
+    return true;
+}
+
+// A release put in place without the panel's Install has not run its SQL
+// lines: they are kept for the panel, which runs them before it serves.
+bool KTLocalUpdater::keepPendingCommands(const QString& downloads)
+{
+    const QSettings index(downloads + QLatin1Char('/') + serverIndex, QSettings::IniFormat);
+    const QString commands = index.value(QStringLiteral("ServerValues/ServerCommands")).toString();
+    if (index.value(QStringLiteral("ServerValues/CommandsExecuted")).toBool() || commands.trimmed().isEmpty())
+        return true;
+    QSettings pending(downloads + QLatin1Char('/') + pendingCommands, QSettings::IniFormat);
+    // An earlier release whose lines have not run yet keeps them, ahead of this one's.
+    const QString earlier = pending.value(QStringLiteral("ServerValues/ServerCommands")).toString();
+    pending.setValue(QStringLiteral("ServerValues/ServerVersion"), index.value(QStringLiteral("ServerValues/ServerVersion")));
+    pending.setValue(QStringLiteral("ServerValues/ServerCommands"), earlier + commands);
+    pending.sync();
+    if (pending.status() != QSettings::NoError)
+        return fail(tr("No se puede guardar las sentencias pendientes de la versión : %1").arg(pendingCommands));
     return true;
 }
 

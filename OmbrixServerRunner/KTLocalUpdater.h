@@ -43,8 +43,8 @@ private:
     bool readIndex(const QString& path, const QString& versionKey, const QString& status, QList<IndexEntry>* entries);
     bool updateClient(const QString& downloads);
     bool updateServer(const QString& downloads, const QString& dirName);
-    bool installFile(const QString& source, const QString& folder, const QString& target, const QString& folderName,
-                     bool server);
+    bool installFile(const QString& source, const QString& folder, const QString& target, const QString& folderName);
+    bool keepPendingCommands(const QString& downloads);
     bool fail(const QString& message);
     void centre();
 

@@ -90,6 +90,8 @@ private Q_SLOTS:
         const QString serverFolder = QStringLiteral("OmbrixServer-") + _word;
         writeFile(downloads(serverFolder + QStringLiteral("/libKTNew.so")), "new");
         writeFile(downloads(serverFolder + QStringLiteral("/OmbrixServerRunner")), "runner 1.32");
+        QFile(downloads(serverFolder + QStringLiteral("/OmbrixServerRunner")))
+            .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         writeFile(app(QStringLiteral("OmbrixServerRunner")), "runner 1.31");
         writeServerIndex({{QStringLiteral("libKTNew.so"), _platform + QStringLiteral(",OmbrixServerComponents/Nuevo")},
                           {QStringLiteral("OmbrixServerRunner"), _platform + QStringLiteral(",.")}});
@@ -101,6 +103,7 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(downloads(clientFolder + QStringLiteral("-Download/OmbrixClient"))));
         QCOMPARE(readFile(app(QStringLiteral("OmbrixServerComponents/Nuevo/libKTNew.so"))), QByteArray("new"));
         QCOMPARE(readFile(app(QStringLiteral("OmbrixServerRunner"))), QByteArray("runner 1.32"));
+        QVERIFY(QFileInfo(app(QStringLiteral("OmbrixServerRunner"))).isExecutable());
         QVERIFY(!QFile::exists(downloads(QStringLiteral("DownloadedServerVersion.txt"))));
         QVERIFY(QFile::exists(downloads(QStringLiteral("ClientVersion.txt"))));
 
@@ -115,6 +118,8 @@ private Q_SLOTS:
         writeFile(downloads(serverFolder + QStringLiteral("/libKTAaa.so")), "a");
         writeServerIndex({{QStringLiteral("libKTAaa.so"), _platform + QStringLiteral(",.")},
                           {QStringLiteral("libKTGone.so"), _platform + QStringLiteral(",.")}});
+        // The installed copy of the file that cannot be copied keeps working.
+        writeFile(app(QStringLiteral("libKTGone.so")), "installed");
         KTMessageBoxCatcher boxes;
 
         QVERIFY(!_updater->checkForUpdates(QStringLiteral("Downloads")));
@@ -123,6 +128,40 @@ private Q_SLOTS:
         QCOMPARE(_updater->exitType(), int(KTLocalUpdater::StartNothing));
         QVERIFY(QFile::exists(downloads(QStringLiteral("DownloadedServerVersion.txt"))));
         QVERIFY(QFile::exists(downloads(serverFolder + QStringLiteral("/libKTAaa.so"))));
+        QCOMPARE(readFile(app(QStringLiteral("libKTGone.so"))), QByteArray("installed"));
+        QCOMPARE(QDir(_app->path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("libKTGone")),
+                 QStringList{QStringLiteral("libKTGone.so")});
+    }
+
+    void releaseLinesNotRunAreKeptForThePanel_data()
+    {
+        QTest::addColumn<bool>("executed");
+        QTest::newRow("promoted without Install") << false;
+        QTest::newRow("installed by the panel") << true;
+    }
+
+    // A release the panel never installed leaves its SQL lines for the
+    // panel's next start; one it installed has run them already.
+    void releaseLinesNotRunAreKeptForThePanel()
+    {
+        QFETCH(bool, executed);
+        writeServerIndex({});
+        QSettings index(downloads(QStringLiteral("DownloadedServerVersion.txt")), QSettings::IniFormat);
+        index.setValue(QStringLiteral("ServerValues/ServerCommands"), QStringLiteral("SQL|ALTER TABLE a ADD b INT|\n"));
+        if (executed)
+            index.setValue(QStringLiteral("ServerValues/CommandsExecuted"), true);
+        index.sync();
+
+        QVERIFY(_updater->checkForUpdates(QStringLiteral("Downloads")));
+        QVERIFY(!QFile::exists(downloads(QStringLiteral("DownloadedServerVersion.txt"))));
+        const QString pending = downloads(QStringLiteral("PendingServerCommands.txt"));
+        QCOMPARE(QFile::exists(pending), !executed);
+        if (!executed) {
+            const QSettings kept(pending, QSettings::IniFormat);
+            QCOMPARE(kept.value(QStringLiteral("ServerValues/ServerVersion")).toString(), QStringLiteral("01.32.00"));
+            QCOMPARE(kept.value(QStringLiteral("ServerValues/ServerCommands")).toString(),
+                     QStringLiteral("SQL|ALTER TABLE a ADD b INT|\n"));
+        }
     }
 
     void refusesPathsOutsideTheInstallation_data()

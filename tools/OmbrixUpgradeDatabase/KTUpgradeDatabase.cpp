@@ -88,7 +88,26 @@ bool KTUpgradeDatabase::setAccount(const Account& account)
     return true;
 }
 
+// One transaction: the updater never sees a release with only part of its files.
 bool KTUpgradeDatabase::publish(const Release& release, const QString& folder)
+{
+    if (!_database.transaction()) {
+        _lastError = _database.lastError().text();
+        return false;
+    }
+    if (!publishRows(release, folder)) {
+        _database.rollback();
+        return false;
+    }
+    if (!_database.commit()) {
+        _lastError = _database.lastError().text();
+        _database.rollback();
+        return false;
+    }
+    return true;
+}
+
+bool KTUpgradeDatabase::publishRows(const Release& release, const QString& folder)
 {
     QSqlQuery query(_database);
     query.prepare("INSERT INTO _Software (fldName, fldVersion, fldDate, fldDescription, codVersionType, "

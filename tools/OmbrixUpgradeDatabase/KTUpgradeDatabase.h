@@ -51,6 +51,7 @@ public:
 
 private:
     bool run(const QString& statement);
+    bool publishRows(const Release& release, const QString& folder);
     bool insertFiles(qint64 software, int platform, const QString& folder);
     qint64 systemObject(const QString& name);
     qint64 lastKey();
