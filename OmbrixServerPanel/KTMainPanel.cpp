@@ -83,6 +83,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     // Relative paths resolve against the working directory, the application directory.
     _connector->setApplicationDirectory(QDir::currentPath());
     _updater->setApplicationDirectory(QDir::currentPath());
+    _updater->setDbController(_dbController);
     _authorization = new KTServerAuthorization(this);
     _keepAliveTimer = new QTimer(this);
     _reconnectTimer = new QTimer(this);
@@ -100,6 +101,8 @@ KTMainPanel::KTMainPanel(QWidget* parent)
 // connections, and only then are the remaining named connections removed.
 KTMainPanel::~KTMainPanel()
 {
+    // A check under way uses its connection until its thread ends.
+    _updater->stop();
     _connector->shutDown();
     delete _connector;
     _connector = nullptr;
@@ -383,6 +386,11 @@ void KTMainPanel::changeStatus(bool status)
         return;
     }
     _reconnectTimer->stop();
+    // Files of a release whose SQL never ran: no client is served before it has.
+    if (!_updater->runPendingCommands()) {
+        setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelNotOk.png"));
+        return;
+    }
     listenConnections();
     if (_dbController->allTablesLoaded()) {
         _connector->updateData(_dbController);
@@ -421,7 +429,6 @@ void KTMainPanel::connectUpdater()
     connect(_updater, &KTServerUpdater::upgradeThreadStarted, this, &KTMainWindow::upgradeThreadStarted);
     connect(_updater, &KTServerUpdater::downloadListUpdated, this, &KTMainWindow::downloadListUpdated);
     connect(_updater, &KTServerUpdater::downloadCompleted, this, &KTMainWindow::downloadCompleted);
-    connect(_updater, &KTServerUpdater::customQueryRequested, this, &KTMainPanel::executeCustomQuery);
 }
 
 // ---------------------------------------------------------------------------

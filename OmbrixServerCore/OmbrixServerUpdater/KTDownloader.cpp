@@ -1,11 +1,14 @@
 #include "KTDownloader.h"
 
 #include <KT.h>
+#include <KTFileReplacer.h>
 #include <KTVersion.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QThread>
 #include <QSettings>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -56,6 +59,15 @@ void KTDownloader::stop(const QString& message, int type, const QString& source)
     report(message, type, source);
     setStatus(0);
     emit upgradeTerminated();
+}
+
+// The panel is quitting: a download ends between two files, with no index written.
+bool KTDownloader::interrupted()
+{
+    if (!QThread::currentThread()->isInterruptionRequested())
+        return false;
+    stop(tr("La descarga se interrumpió porque el servidor se está cerrando"), KT::WarningMessage, downloadSource);
+    return true;
 }
 
 QString KTDownloader::quoted(const QString& text) const
@@ -265,7 +277,8 @@ bool KTDownloader::buildClientTable()
     if (installed > account.value(0).toString()
         && !synchronise(QStringLiteral("codCurrentClientSoftware"), installed, account.value(0).toString(), false))
         return false;
-    if (installed == _upgradeClientVersion) {
+    // An account without a client release has nothing to offer for its clients.
+    if (installed == _upgradeClientVersion || _upgradeClientVersion.isEmpty()) {
         setStatus(2);
         report(tr("No existen versiones de Ombrix Client nuevas asignadas a esta cuenta."), KT::InformationMessage);
         return true;
@@ -414,6 +427,8 @@ void KTDownloader::downloadUpdates()
 
     QMap<QString, QString> serverFiles;
     for (auto it = _downloadMap.cbegin(); it != _downloadMap.cend(); ++it) {
+        if (interrupted())
+            return;
         const QString file = blobFileName(it.value());
         if (file.isEmpty())
             return;
@@ -424,6 +439,8 @@ void KTDownloader::downloadUpdates()
     }
     QMap<QString, QString> clientFiles;
     for (auto it = _clientDownloadMap.cbegin(); it != _clientDownloadMap.cend(); ++it) {
+        if (interrupted())
+            return;
         const QString file = blobFileName(it.value());
         if (file.isEmpty())
             return;
@@ -493,7 +510,7 @@ bool KTDownloader::downloadServerEntry(const QStringList& entry)
         return false;
     }
     const QString path = downloadsPath() + QLatin1Char('/') + entry.at(Folder) + QLatin1Char('/') + blob.value(3).toString();
-    if (!writeFile(path, empty ? QByteArray() : blob.value(4).toByteArray(), empty))
+    if (!writeFile(path, empty ? QByteArray() : blob.value(4).toByteArray(), entry))
         return false;
     if (!empty)
         emit objectDownloadStatusUpdated(blob.value(1).toString(), 1);
@@ -512,7 +529,7 @@ bool KTDownloader::downloadClientEntry(const QString& objectName, const QStringL
         return false;
     }
     const QString path = downloadsPath() + QLatin1Char('/') + entry.at(Folder) + QLatin1Char('/') + blob.value(3).toString();
-    if (!writeFile(path, blob.value(4).toByteArray(), blob.value(2).toLongLong() == 0))
+    if (!writeFile(path, blob.value(4).toByteArray(), entry))
         return false;
     for (const QStringList& same : _clientDownloadMap.values(objectName))
         if (same.at(Sha1) == blob.value(5).toString())
@@ -520,20 +537,38 @@ bool KTDownloader::downloadClientEntry(const QString& objectName, const QStringL
     return true;
 }
 
-bool KTDownloader::writeFile(const QString& path, const QByteArray& contents, bool empty)
+// The file goes in place only when its contents have the size and the
+// SHA-1 the upgrade database holds for it, checked once more as written;
+// otherwise it is deleted and the download fails, so that the release is
+// never offered half right.
+bool KTDownloader::writeFile(const QString& path, const QByteArray& contents, const QStringList& entry)
 {
-    QFile file(path);
-    if (file.exists() && !file.remove()) {
-        stop(tr("No se pudo borrar archivo : %1").arg(path), KT::ErrorMessage, downloadSource);
+    const QString name = QFileInfo(path).fileName();
+    if (!matches(contents, entry)) {
+        QFile::remove(path);
+        stop(tr("El archivo %1 descargado no coincide con el tamaño o la firma SHA-1 de la versión; se descartó")
+                 .arg(name), KT::ErrorMessage, downloadSource);
         return false;
     }
-    if (!file.open(QIODevice::ReadWrite) || (!empty && file.write(contents) <= 0)) {
+    if (!KTFileReplacer::write(path, contents, written)) {
+        QFile::remove(path);
         stop(tr("No se pudo grabar archivo : %1").arg(path), KT::ErrorMessage, downloadSource);
         return false;
     }
-    file.close();
-    file.setPermissions(written);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !matches(file.readAll(), entry)) {
+        file.close();
+        QFile::remove(path);
+        stop(tr("El archivo %1 no quedó grabado completo; se descartó").arg(name), KT::ErrorMessage, downloadSource);
+        return false;
+    }
     return true;
+}
+
+bool KTDownloader::matches(const QByteArray& contents, const QStringList& entry)
+{
+    return QString::number(contents.size()) == entry.at(Size).trimmed()
+        && QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Sha1).toBase64()) == entry.at(Sha1);
 }
 
 void KTDownloader::writeIndex(const QString& file, const QString& group, const QString& version,

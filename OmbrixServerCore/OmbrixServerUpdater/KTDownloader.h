@@ -57,7 +57,9 @@ private:
     QString blobFileName(const QStringList& entry);
     bool downloadServerEntry(const QStringList& entry);
     bool downloadClientEntry(const QString& objectName, const QStringList& entry);
-    bool writeFile(const QString& path, const QByteArray& contents, bool empty);
+    bool writeFile(const QString& path, const QByteArray& contents, const QStringList& entry);
+    static bool matches(const QByteArray& contents, const QStringList& entry);
+    bool interrupted();
     QSqlQuery blobQuery(const QString& columns, const QString& blobCode);
     void writeIndex(const QString& file, const QString& group, const QString& version, const QString& commandsKey,
                     const QString& commands, const QMap<QString, QString>& files);

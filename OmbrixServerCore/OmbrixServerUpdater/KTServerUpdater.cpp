@@ -1,18 +1,24 @@
 #include "KTServerUpdater.h"
 
 #include "KTDownloadThread.h"
+#include "KTReleaseCommands.h"
 
 #include <KT.h>
+#include <KTFileReplacer.h>
 #include <KTVersion.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 
 namespace {
 
 const QString installSource = QStringLiteral("KTServerUpdater::performInstall()");
+const QString pendingSource = QStringLiteral("KTServerUpdater::runPendingCommands()");
+const QString pendingFile = QStringLiteral("/Downloads/PendingServerCommands.txt");
+const QString downloadedIndex = QStringLiteral("/Downloads/DownloadedServerVersion.txt");
 
 QString runnerName()
 {
@@ -49,6 +55,7 @@ KTServerUpdater::~KTServerUpdater()
 
 void KTServerUpdater::stop()
 {
+    _downloadThread->requestInterruption();
     _downloadThread->quit();
     _downloadThread->wait();
 }
@@ -73,14 +80,16 @@ void KTServerUpdater::downloadUpdates()
     emit downloadUpdatesRequested();
 }
 
+// The SQL lines go first: when one fails nothing else has changed, and the
+// server goes on with the release it has.
 void KTServerUpdater::performInstall(const QString& serverCommands)
 {
     emit eventMessage(tr("Comenzando instalación de nuevas versiones"), KT::InformationMessage, installSource);
+    if (!runCommands(serverCommands, installSource))
+        return;
+    markCommandsExecuted();
     if (!replaceRunner())
         return;
-    for (const QString& line : serverCommands.split(QLatin1Char('\n')))
-        if (line.section(QLatin1Char('|'), 0, 0).simplified() == QLatin1String("SQL"))
-            emit customQueryRequested(line.section(QLatin1Char('|'), 1, 1).simplified());
     // A runner started by the panel would end with the service's processes:
     // the service runs it itself before it starts the panel again.
     if (qEnvironmentVariableIsSet("OMBRIX_SERVICE")) {
@@ -91,6 +100,49 @@ void KTServerUpdater::performInstall(const QString& serverCommands)
     QCoreApplication::quit();
 }
 
+bool KTServerUpdater::runCommands(const QString& commands, const QString& source)
+{
+    KTReleaseCommands release(commands);
+    if (release.run(_dbController))
+        return true;
+    emit eventMessage(tr("La instalación de la nueva versión se detuvo: falló la sentencia '%1'. BD: '%2'. El servidor "
+                         "sigue en la versión instalada; corrija el error e instale de nuevo.")
+                          .arg(release.failedStatement(), release.error()),
+                      KT::ErrorMessage, source);
+    return false;
+}
+
+// The runner then knows the lines have run and leaves none pending.
+void KTServerUpdater::markCommandsExecuted()
+{
+    const QString index = _applicationDirectory + downloadedIndex;
+    if (!QFile::exists(index))
+        return;
+    QSettings settings(index, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("ServerValues/CommandsExecuted"), true);
+    settings.sync();
+}
+
+bool KTServerUpdater::runPendingCommands()
+{
+    const QString path = _applicationDirectory + pendingFile;
+    if (!QFile::exists(path))
+        return true;
+    const QSettings pending(path, QSettings::IniFormat);
+    const QString version = pending.value(QStringLiteral("ServerValues/ServerVersion")).toString();
+    emit eventMessage(tr("Ejecutando las sentencias SQL pendientes de la versión %1").arg(version),
+                      KT::InformationMessage, pendingSource);
+    if (!runCommands(pending.value(QStringLiteral("ServerValues/ServerCommands")).toString(), pendingSource))
+        return false;
+    if (!QFile::remove(path)) {
+        emit eventMessage(tr("No se pudo borrar archivo : %1").arg(path), KT::ErrorMessage, pendingSource);
+        return false;
+    }
+    emit eventMessage(tr("Se ejecutaron las sentencias SQL de la versión %1").arg(version), KT::SuccessMessage,
+                      pendingSource);
+    return true;
+}
+
 bool KTServerUpdater::replaceRunner()
 {
     const QDir folder(_applicationDirectory + QStringLiteral("/Downloads/OmbrixServer-")
@@ -98,12 +150,8 @@ bool KTServerUpdater::replaceRunner()
     for (const QString& name : folder.entryList(QDir::Files | QDir::NoSymLinks)) {
         if (KTVersion::file2Object(name, 0) != QLatin1String("OmbrixServerRunner"))
             continue;
-        const QString target = _applicationDirectory + QLatin1Char('/') + name;
-        if (QFile::exists(target) && !QFile::remove(target)) {
-            emit eventMessage(tr("No se pudo borrar archivo : %1").arg(target), KT::ErrorMessage, installSource);
-            return false;
-        }
-        if (!QFile::copy(folder.filePath(name), target)) {
+        // Written next to the old runner and renamed over it: a failed copy leaves the old one working.
+        if (!KTFileReplacer::copy(folder.filePath(name), _applicationDirectory + QLatin1Char('/') + name)) {
             emit eventMessage(tr("No se pudo copiar archivo : %1").arg(name), KT::ErrorMessage, installSource);
             return false;
         }

@@ -6,12 +6,14 @@
 #include <QObject>
 #include <QStringList>
 
+class KTDatabaseController;
 class KTDownloadThread;
 
 // The panel's updater: checks the upgrade database for new releases and
 // downloads them on a thread of its own, and installs a downloaded server
 // release by running its SQL commands, replacing the runner and handing
-// over to it.
+// over to it. A release's SQL lines run once: at Install, or at the next
+// start when the runner put the release in place without one.
 class KTServerUpdater : public QObject
 {
     Q_OBJECT
@@ -27,8 +29,15 @@ public:
     void setApplicationDirectory(const QString& directory) { _applicationDirectory = directory; }
     QString applicationDirectory() const { return _applicationDirectory; }
     bool isRunning() const;
-    // Ends a check or download in progress and waits for its thread.
+    // The server database a release's SQL lines run on.
+    void setDbController(KTDatabaseController* dbController) { _dbController = dbController; }
+    // Ends a check or download under way and waits for its thread, which
+    // then removes its database connection itself.
     void stop();
+    // Runs the SQL lines of a release the runner put in place without an
+    // Install; false, after the error event, when one fails: the server
+    // must not serve on a schema that does not fit its programs.
+    bool runPendingCommands();
 
 public Q_SLOTS:
     void checkUpdates(const QString& companyName, const QString& password);
@@ -48,12 +57,14 @@ Q_SIGNALS:
     void upgradeThreadStarted();
     void upgradeThreadFinished();
     void downloadUpdatesRequested();
-    void customQueryRequested(QString query);
 
 private:
     bool replaceRunner();
+    bool runCommands(const QString& commands, const QString& source);
+    void markCommandsExecuted();
 
     KTDownloadThread* _downloadThread;
+    KTDatabaseController* _dbController = nullptr;
     QString _applicationDirectory;
 };
 

@@ -193,7 +193,9 @@ private Q_SLOTS:
         panel.panetSetChecked("NoExiste", true);
     }
 
-    // The SQL lines of a server release run on the panel's own connection.
+    // The SQL lines of a server release run on the panel's own connection;
+    // the first that fails stops the installation: what MariaDB can roll
+    // back is undone (a schema change it cannot), and no restart follows.
     void installRunsTheReleaseStatements()
     {
         writeFile("OmbrixServer.cfg", serverSettings());
@@ -204,14 +206,22 @@ private Q_SLOTS:
         panel.updater()->setApplicationDirectory(installation.path());
         QSignalSpy events(&panel, &KTMainWindow::eventMessage);
         panel.prepareInstallation("SQL|DROP TABLE IF EXISTS upgRelease|\n"
-                                  "SQL|CREATE TABLE upgRelease (a INT)|\n"
+                                  "SQL|CREATE TABLE upgRelease (a INT) ENGINE=InnoDB|\n"
+                                  "SQL|INSERT INTO upgRelease VALUES (6)|\n"
                                   "SQL|INSERT INTO tablaInexistente VALUES (1)|\n"
                                   "FILE|libKTNew.so|lib\n"
                                   "SQL|INSERT INTO upgRelease VALUES (7)|");
-        disconnect(qApp, &QCoreApplication::aboutToQuit, panel.updater(), nullptr);
+        QVERIFY(!disconnect(qApp, &QCoreApplication::aboutToQuit, panel.updater(), nullptr));
         QCOMPARE(eventTexts(events).first(), QStringLiteral("Comenzando instalación de nuevas versiones"));
         QCOMPARE(KTTestServer::eventsOfType(events, 0).size(), 1);
+        QVERIFY(eventTexts(events).last().contains("INSERT INTO tablaInexistente VALUES (1)"));
         QSqlQuery rows = panel.dbController()->customQuery("SELECT a FROM upgRelease");
+        QVERIFY(rows.isActive());
+        QVERIFY(!rows.next());
+
+        panel.prepareInstallation("SQL|INSERT INTO upgRelease VALUES (7)|");
+        QVERIFY(disconnect(qApp, &QCoreApplication::aboutToQuit, panel.updater(), nullptr));
+        rows = panel.dbController()->customQuery("SELECT a FROM upgRelease");
         QVERIFY(rows.next());
         QCOMPARE(rows.value(0).toInt(), 7);
     }

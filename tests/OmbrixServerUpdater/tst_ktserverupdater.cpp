@@ -3,6 +3,7 @@
 #include "KTTestFiles.h"
 
 #include <KT.h>
+#include <KTDatabaseController.h>
 #include <KTServerUpdater.h>
 #include <KTUpgradeDatabase.h>
 #include <KTVersion.h>
@@ -24,6 +25,8 @@ using Files = QMap<QString, QByteArray>;
 namespace {
 
 const QString upgradeConnection = QStringLiteral("upgradeAdmin");
+// The server database the release lines run on.
+const QString installDb = QStringLiteral("ombrix_test_install");
 // A quote in both account texts: the account queries must escape them.
 const QString company = QStringLiteral("Comercial O'Higgins");
 const QString accountPassword = QStringLiteral("cla've-2026");
@@ -185,6 +188,7 @@ private Q_SLOTS:
     {
         QSqlDatabase::removeDatabase(upgradeConnection);
         KTTestDatabase::dropDatabase(KTVersion::upgradeDatabaseName());
+        KTTestDatabase::dropDatabase(installDb);
     }
 
     // --- check -------------------------------------------------------------
@@ -485,6 +489,80 @@ private Q_SLOTS:
         QCOMPARE(statuses.count(), 0);
     }
 
+    void download_refusesFilesThatDoNotMatch_data()
+    {
+        QTest::addColumn<QString>("tampering");
+        QTest::newRow("other contents") << QStringLiteral("UPDATE _Blob SET fldContents = 'otro' WHERE fldName = 'KTZzz'");
+        QTest::newRow("other size") << QStringLiteral("UPDATE _Blob SET fldSize = 9 WHERE fldName = 'KTZzz'");
+        QTest::newRow("other digest")
+            << QStringLiteral("UPDATE _Blob SET fldSHA1 = 'AAAAAAAAAAAAAAAAAAAAAAAAAAA=' WHERE fldName = 'KTZzz'");
+    }
+
+    // A file whose contents do not match the size and SHA-1 the upgrade
+    // database holds is deleted, and the release is not offered.
+    void download_refusesFilesThatDoNotMatch()
+    {
+        QFETCH(QString, tampering);
+        publishServer(QStringLiteral("01.32.00"),
+                      {{QStringLiteral("libKTAaa.so"), "a"}, {QStringLiteral("libKTZzz.so"), "zeta"}});
+        execute(tampering);
+        // A stale copy of the same file from an earlier download goes too.
+        writeFile(downloads(serverFolder() + QStringLiteral("/libKTZzz.so")), "antes");
+
+        QVERIFY(run(true));
+        QCOMPARE(errorCount(*_events), 1);
+        QCOMPARE(_completed->count(), 0);
+        QVERIFY(!QFileInfo::exists(downloads(serverFolder() + QStringLiteral("/libKTZzz.so"))));
+        QVERIFY(!QFileInfo::exists(downloads(QStringLiteral("DownloadedServerVersion.txt"))));
+        QCOMPARE(accountValue(QStringLiteral("fldServerDownloaded")).toInt(), 0);
+    }
+
+    // An account without a client release still gets its server release.
+    void check_accountWithoutClientRelease()
+    {
+        KTUpgradeDatabase::Account changed = account();
+        changed.upgradeClient = QString();
+        setAccount(changed);
+        publishServer(QStringLiteral("01.32.00"), {{QStringLiteral("libKTNew.so"), "new"}});
+
+        QVERIFY(run());
+        QCOMPARE(errorCount(*_events), 0);
+        QCOMPARE(serverTable().size(), 1);
+        QVERIFY(clientTable().isEmpty());
+    }
+
+    // A release whose files cannot all be stored is not published at all.
+    void publish_isAllOrNothing()
+    {
+        QTemporaryDir folder;
+        QVERIFY(writeFile(folder.filePath(QStringLiteral("libKTBien.so")), "bien"));
+        // A folder longer than the column that keeps it.
+        const QString deep = QString(200, QLatin1Char('a')) + QLatin1Char('/') + QString(200, QLatin1Char('b'));
+        QVERIFY(writeFile(folder.filePath(deep + QStringLiteral("/libKTLargo.so")), "largo"));
+        KTUpgradeDatabase::Release release;
+        release.version = QStringLiteral("01.33.00");
+        release.platform = KTVersion::operatingSystem().toInt();
+        release.date = QStringLiteral("2026-12-01");
+        KTUpgradeDatabase upgrade(upgradeDatabase());
+        QVERIFY(!upgrade.publish(release, folder.path()));
+        for (const char* table : {"_Software", "_SoftwareFile", "_Blob"}) {
+            QSqlQuery rows(upgradeDatabase());
+            QVERIFY(rows.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table))) && rows.next());
+            QVERIFY2(rows.value(0).toInt() == 0, table);
+        }
+    }
+
+    // Quitting during a check: the thread ends before its connection goes.
+    void stop_waitsForTheCheck()
+    {
+        publishServer(QStringLiteral("01.32.00"), {{QStringLiteral("libKTNew.so"), "new"}});
+        QSignalSpy started(_updater.get(), &KTServerUpdater::upgradeThreadStarted);
+        _updater->checkUpdates(company, accountPassword);
+        _updater->stop();
+        QVERIFY(!_updater->isRunning());
+        QVERIFY(!QSqlDatabase::contains(QStringLiteral("checkUpdates")));
+    }
+
     // --- install -----------------------------------------------------------
 
     void install_withoutSqlLinesReplacesOnlyTheRunner()
@@ -496,42 +574,101 @@ private Q_SLOTS:
         writeFile(downloads(serverFolder() + QStringLiteral("/libKTNew.so")), "new");
         writeFile(_appDir->filePath(QStringLiteral("OmbrixServerRunner")), "old runner");
 
-        QSignalSpy queries(_updater.get(), &KTServerUpdater::customQueryRequested);
         QSignalSpy events(_updater.get(), &KTServerUpdater::eventMessage);
         _updater->performInstall(QStringLiteral("FILE|libKTNew.so|lib\nNOTA|SQL|no es una sentencia"));
         disconnect(qApp, &QCoreApplication::aboutToQuit, _updater.get(), nullptr);
         QCOMPARE(errorCount(events), 0);
-        QCOMPARE(queries.count(), 0);
         QCOMPARE(readFile(_appDir->filePath(QStringLiteral("OmbrixServerRunner"))), readFile(runner));
         QVERIFY(!QFileInfo::exists(_appDir->filePath(QStringLiteral("libKTNew.so"))));
+        // Renamed into place: no copy is left beside it.
+        QCOMPARE(QDir(_appDir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"OmbrixServerRunner"});
 
         _updater->executeProcess();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(marker), 10000);
     }
 
-    void install_emitsSimplifiedSqlStatements()
+    void install_runsSqlLines_data()
     {
-        QSignalSpy queries(_updater.get(), &KTServerUpdater::customQueryRequested);
-        _updater->performInstall(QStringLiteral("SQL|  UPDATE  srvComponent\tSET a = 1 |comentario\n"
-                                                "FILE|libKTNew.so|lib\n"
-                                                "  SQL |DELETE FROM srvLog|"));
-        disconnect(qApp, &QCoreApplication::aboutToQuit, _updater.get(), nullptr);
-        QCOMPARE(queries.count(), 2);
-        QCOMPARE(queries.at(0).at(0).toString(), QStringLiteral("UPDATE srvComponent SET a = 1"));
-        QCOMPARE(queries.at(1).at(0).toString(), QStringLiteral("DELETE FROM srvLog"));
+        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QStringList>("notes");
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("every line runs") << QStringLiteral("SQL|  INSERT INTO srvNote\tVALUES ('uno') |comentario\n"
+                                                           "FILE|libKTNew.so|lib\n  SQL |INSERT INTO srvNote VALUES ('dos')|")
+                                         << QStringList{"uno", "dos"} << true;
+        QTest::newRow("a failing line undoes the others")
+            << QStringLiteral("SQL|INSERT INTO srvNote VALUES ('tres')|\nSQL|INSERT INTO srvNoExiste VALUES (1)|\n"
+                              "SQL|INSERT INTO srvNote VALUES ('cuatro')|")
+            << QStringList() << false;
+    }
+
+    // A release's SQL lines run in one transaction before anything else; a
+    // failing one stops the installation: the runner stays, no restart.
+    void install_runsSqlLines()
+    {
+        QFETCH(QString, commands);
+        QFETCH(QStringList, notes);
+        QFETCH(bool, installed);
+        KTDatabaseController controller;
+        QVERIFY(controller.establishConnection(KTTestDatabase::controllerParameters("install", installDb)));
+        QVERIFY(controller.customQuery("DROP TABLE IF EXISTS srvNote").isActive());
+        QVERIFY(controller.customQuery("CREATE TABLE srvNote (fldText VARCHAR(20)) ENGINE=InnoDB").isActive());
+        _updater->setDbController(&controller);
+        writeFile(downloads(serverFolder() + QStringLiteral("/OmbrixServerRunner")), "new runner");
+        writeFile(_appDir->filePath(QStringLiteral("OmbrixServerRunner")), "old runner");
+        writeFile(downloads(QStringLiteral("DownloadedServerVersion.txt")), "[ServerValues]\nServerVersion=01.32.00\n");
+
+        QSignalSpy events(_updater.get(), &KTServerUpdater::eventMessage);
+        _updater->performInstall(commands);
+        const bool restarting = disconnect(qApp, &QCoreApplication::aboutToQuit, _updater.get(), nullptr);
+        QSqlQuery rows = controller.customQuery("SELECT fldText FROM srvNote");
+        QStringList stored;
+        while (rows.next())
+            stored << rows.value(0).toString();
+        QCOMPARE(stored, notes);
+        QCOMPARE(errorCount(events), installed ? 0 : 1);
+        QCOMPARE(restarting, installed);
+        QCOMPARE(readFile(_appDir->filePath(QStringLiteral("OmbrixServerRunner"))),
+                 QByteArray(installed ? "new runner" : "old runner"));
+        const QSettings index(downloads(QStringLiteral("DownloadedServerVersion.txt")), QSettings::IniFormat);
+        QCOMPARE(index.value(QStringLiteral("ServerValues/CommandsExecuted")).toBool(), installed);
+        _updater->setDbController(nullptr);
+    }
+
+    // Lines the runner left pending run once, at the next start; a failing
+    // one keeps them pending and keeps the server from serving.
+    void pendingSqlLinesRunOnce()
+    {
+        KTDatabaseController controller;
+        QVERIFY(controller.establishConnection(KTTestDatabase::controllerParameters("pending", installDb)));
+        QVERIFY(controller.customQuery("DROP TABLE IF EXISTS srvNote").isActive());
+        QVERIFY(controller.customQuery("CREATE TABLE srvNote (fldText VARCHAR(20)) ENGINE=InnoDB").isActive());
+        _updater->setDbController(&controller);
+        const QString pending = downloads(QStringLiteral("PendingServerCommands.txt"));
+        QVERIFY(_updater->runPendingCommands());
+
+        writeFile(pending, "[ServerValues]\nServerVersion=01.32.00\nServerCommands=\"SQL|INSERT INTO srvNo VALUES ('x')|\\n\"\n");
+        QVERIFY(!_updater->runPendingCommands());
+        QVERIFY(QFileInfo::exists(pending));
+
+        writeFile(pending, "[ServerValues]\nServerVersion=01.32.00\nServerCommands=\"SQL|INSERT INTO srvNote VALUES ('x')|\\n\"\n");
+        QVERIFY(_updater->runPendingCommands());
+        QVERIFY(!QFileInfo::exists(pending));
+        QVERIFY(_updater->runPendingCommands());
+        QSqlQuery count = controller.customQuery("SELECT COUNT(*) FROM srvNote");
+        QVERIFY(count.next());
+        QCOMPARE(count.value(0).toInt(), 1);
+        _updater->setDbController(nullptr);
     }
 
     // The service's processes end with the panel: the service, not the panel, starts the runner.
     void install_underTheServiceEndsThePanelForARestart()
     {
         qputenv("OMBRIX_SERVICE", "1");
-        QSignalSpy queries(_updater.get(), &KTServerUpdater::customQueryRequested);
-        QTimer::singleShot(0, _updater.get(), [this] { _updater->performInstall(QStringLiteral("SQL|DELETE FROM srvLog|")); });
+        QTimer::singleShot(0, _updater.get(), [this] { _updater->performInstall(QStringLiteral("FILE|libKTNew.so|lib")); });
         QEventLoop loop;
         const int exitCode = loop.exec();
         qunsetenv("OMBRIX_SERVICE");
         QCOMPARE(exitCode, KTServerUpdater::serviceRestartExitCode);
-        QCOMPARE(queries.count(), 1);
         QVERIFY(!disconnect(qApp, &QCoreApplication::aboutToQuit, _updater.get(), nullptr));
     }
 };

@@ -1,0 +1,33 @@
+#ifndef KTRELEASECOMMANDS_H
+#define KTRELEASECOMMANDS_H
+
+#include <QString>
+#include <QStringList>
+
+class KTDatabaseController;
+
+// The SQL lines of a server release ("SQL|statement|..." lines of its
+// command text), run on the server database in one transaction as far as
+// MariaDB allows (a schema change commits by itself). The first failing
+// line stops them and rolls back what can be rolled back.
+class KTReleaseCommands
+{
+public:
+    explicit KTReleaseCommands(const QString& commands);
+
+    QStringList statements() const { return _statements; }
+    bool isEmpty() const { return _statements.isEmpty(); }
+    bool run(KTDatabaseController* dbController);
+    // After a failed run: the line that failed and the database's reason.
+    QString failedStatement() const { return _failedStatement; }
+    QString error() const { return _error; }
+
+private:
+    bool failed(const QString& statement, const QString& error);
+
+    QStringList _statements;
+    QString _failedStatement;
+    QString _error;
+};
+
+#endif
