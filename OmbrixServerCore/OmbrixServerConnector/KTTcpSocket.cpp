@@ -53,6 +53,7 @@ KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitPar
     _systemObjectsClient = unitParams.value(3).split(QLatin1Char(','));
     connect(_dbController, &KTDatabaseController::eventMessage, this, &KTTcpSocket::eventMessage);
     _dbController->setReportsConnectionLoss(false);
+    _dbController->setCreatesDatabase(false);
     connect(_dbController, &KTDatabaseController::dbStatusChanged, this, [this](bool up) {
         if (!up && _dbController->connectionLost())
             emit databaseLost();

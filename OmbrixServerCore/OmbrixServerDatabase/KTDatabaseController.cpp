@@ -60,10 +60,12 @@ bool KTDatabaseController::establishConnection(const QString& connectionName, co
     _dbConnection.setConnectOptions(connectOptions);
     // Decimals come back as their exact text ("12.50"), never as a rounded double.
     _dbConnection.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    _dbConnection.setDatabaseName(QString());
-    if (!_dbConnection.open()) {
-        connectionFailed(tr("Error al establecer conexión inicial con BD : %1\n   Mensaje : %2  %3"), dbName);
-        return false;
+    if (_createsDatabase) {
+        _dbConnection.setDatabaseName(QString());
+        if (!_dbConnection.open()) {
+            connectionFailed(tr("Error al establecer conexión inicial con BD : %1\n   Mensaje : %2  %3"), dbName);
+            return false;
+        }
     }
     _connectionStatus = true;
     _connectionLost = false;
@@ -71,10 +73,12 @@ bool KTDatabaseController::establishConnection(const QString& connectionName, co
     _lastConnectionError.clear();
     createParser(driver, dbMapDirectoryName);
 
-    if (!customQuery(_mainParser->createDatabase(dbName)).isActive())
-        emit eventMessage(tr("Se produjo un error al crear BD : %1").arg(dbName), KT::ErrorMessage, connectionSource);
-
-    _dbConnection.close();
+    if (_createsDatabase) {
+        if (!customQuery(_mainParser->createDatabase(dbName)).isActive())
+            emit eventMessage(tr("Se produjo un error al crear BD : %1").arg(dbName), KT::ErrorMessage,
+                              connectionSource);
+        _dbConnection.close();
+    }
     _dbConnection.setDatabaseName(dbName);
     if (!_dbConnection.open()) {
         connectionFailed(tr("Error al establecer conexión principal con BD : %1\n   Mensaje : %2  %3"), dbName);

@@ -53,6 +53,10 @@ public:
     // A connection that runs text from clients turns it off, so that nothing
     // after a ";" ever runs; it holds across reconnections.
     void setMultipleStatements(bool allowed);
+    // Whether establishConnection first creates the database when it is
+    // missing; a client connection's controller opens the panel's database,
+    // which exists, and spares itself a second connection to the server.
+    void setCreatesDatabase(bool creates) { _createsDatabase = creates; }
     bool allTablesLoaded() const;
     bool allTablesCreated() const;
     bool allDataLoaded() const;
@@ -148,6 +152,7 @@ private:
     bool _inTransaction = false;
     bool _reportsConnectionLoss = true;
     bool _multipleStatements = true;
+    bool _createsDatabase = true;
     bool _status = false;
     // True when the definitions were read by this controller, which then owns
     // them; a map received from the main controller is only borrowed.
