@@ -55,6 +55,11 @@ void KTConnectorThread::startLogin(int delayMs)
     emit startLoginRequested(delayMs);
 }
 
+void KTConnectorThread::sendFrame(const KTSharedFramePointer& frame, const QString& message, int role)
+{
+    emit sendFrameRequested(frame, message, role);
+}
+
 void KTConnectorThread::endConnection()
 {
     closeConnection();
@@ -100,6 +105,7 @@ void KTConnectorThread::connectSocket()
             &KTConnectorThread::updateTableRecordDataModelRequested);
     connect(this, &KTConnectorThread::sendResponseRequested, _socket,
             qOverload<const QString&, int, const QString&, int>(&KTTcpSocket::writeData));
+    connect(this, &KTConnectorThread::sendFrameRequested, _socket, &KTTcpSocket::writeShared);
     connect(_socket, &KTTcpSocket::broadcastActionRequest, this, &KTConnectorThread::broadcastActionRequest);
     connect(_socket, &KTTcpSocket::setActiveComponent, this, &KTConnectorThread::setActiveComponent);
     connect(this, &KTConnectorThread::closeRequest, _socket, &KTTcpSocket::closeConnection);

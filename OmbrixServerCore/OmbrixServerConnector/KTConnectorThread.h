@@ -2,6 +2,7 @@
 #define KTCONNECTORTHREAD_H
 
 #include "KTAccessList.h"
+#include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
 
@@ -35,6 +36,8 @@ public:
 public Q_SLOTS:
     void closeConnection();
     void sendResponse(const QString& response, int compressionFactor, const QString& message, int role);
+    // A reply other connections write too, at this connection's negotiated level.
+    void sendFrame(const KTSharedFramePointer& frame, const QString& message, int role);
     void endConnection();
     void startLogin(int delayMs);
 
@@ -51,6 +54,7 @@ Q_SIGNALS:
     void databaseLost();
     void accessListChanged(int connectionID, KTAccessList accessList);
     void sendResponseRequested(QString response, int compressionFactor, QString message, int role);
+    void sendFrameRequested(KTSharedFramePointer frame, QString message, int role);
     void closeRequest();
     void loginRequested(int connectionID, QString login, QString address);
     void loginSucceeded(QString login, QString address);

@@ -1,47 +1,50 @@
 #include "KTFrame.h"
 
+#include "KTDeflate.h"
+
 #include <QIODevice>
 #include <QtEndian>
-
-#include <zlib.h>
 
 namespace {
 
 constexpr int headerSize = 8;
 constexpr int lengthSize = 4;
+// Count, block length and text length: what precedes the zlib stream.
+constexpr int prefixSize = headerSize + lengthSize + lengthSize;
+// The level zlib uses when asked for its default.
+constexpr int defaultLevel = 6;
 
-// Inflates a zlib stream into at most expected bytes; false on any fault.
-bool inflateBounded(const char* data, qint64 size, qint64 expected, QByteArray* out)
+void writePrefix(QByteArray* frame, qsizetype textSize)
 {
-    // One spare byte shows a stream that holds more than it claimed.
-    out->resize(expected + 1);
-    if (expected == 0 && size == 0) {
-        out->clear();
-        return true;
-    }
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK)
-        return false;
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-    stream.avail_in = uInt(size);
-    stream.next_out = reinterpret_cast<Bytef*>(out->data());
-    stream.avail_out = uInt(expected + 1);
-    const int status = inflate(&stream, Z_FINISH);
-    const bool ok = status == Z_STREAM_END && stream.total_out == uLong(expected);
-    inflateEnd(&stream);
-    out->resize(expected);
-    return ok;
+    const qsizetype block = frame->size() - headerSize - lengthSize;
+    qToBigEndian<quint64>(quint64(lengthSize + block), frame->data());
+    qToBigEndian<quint32>(quint32(block), frame->data() + headerSize);
+    qToBigEndian<quint32>(quint32(textSize), frame->data() + headerSize + lengthSize);
 }
 
 } // namespace
 
 QByteArray KTFrame::encode(const QString& text, int level)
 {
-    const QByteArray block = qCompress(text.toUtf8(), qBound(-1, level, 9));
-    QByteArray frame(headerSize + lengthSize, Qt::Uninitialized);
-    qToBigEndian<quint64>(quint64(lengthSize + block.size()), frame.data());
-    qToBigEndian<quint32>(quint32(block.size()), frame.data() + headerSize);
-    return frame + block;
+    const QByteArray utf8 = text.toUtf8();
+    // No text is what qCompress writes for it: the zero length, no stream.
+    if (utf8.isEmpty()) {
+        QByteArray frame(prefixSize, '\0');
+        writePrefix(&frame, 0);
+        return frame;
+    }
+    // The frame is built in place: the stream goes straight behind its header.
+    QByteArray frame(prefixSize + KTDeflate::bound(utf8.size()), Qt::Uninitialized);
+    const qsizetype stream = KTDeflate::compress(utf8.constData(), utf8.size(), level < 0 ? defaultLevel : qMin(level, 9),
+                                                 frame.data() + prefixSize, frame.size() - prefixSize);
+    if (stream <= 0)
+        return QByteArray();
+    frame.resize(prefixSize + stream);
+    // A large text compresses to a fraction of its bound: give the rest back.
+    if (frame.capacity() > 2 * frame.size())
+        frame.squeeze();
+    writePrefix(&frame, utf8.size());
+    return frame;
 }
 
 KTFrame::ReadStatus KTFrame::read(QIODevice* device, qint64& blockSize, qint64 maxSize, QByteArray* payload)
@@ -78,11 +81,14 @@ QString KTFrame::decode(const QByteArray& payload, qint64 maxSize, bool* ok)
     const quint32 textLength = qFromBigEndian<quint32>(block);
     if (qint64(textLength) > maxSize)
         return QString();
-    QByteArray text;
-    if (!inflateBounded(block + lengthSize, qint64(blockLength) - lengthSize, textLength, &text))
+    const qint64 streamSize = qint64(blockLength) - lengthSize;
+    QByteArray text(qsizetype(textLength), Qt::Uninitialized);
+    // qCompress writes no stream at all for an empty text.
+    const bool empty = textLength == 0 && streamSize == 0;
+    if (!empty && !KTDeflate::decompress(block + lengthSize, streamSize, text.data(), text.size()))
         return QString();
     if (ok)
         *ok = true;
-    const int zero = text.indexOf('\0');
-    return QString::fromUtf8(zero < 0 ? text : text.left(zero));
+    const qsizetype zero = text.indexOf('\0');
+    return QString::fromUtf8(text.constData(), zero < 0 ? text.size() : zero);
 }

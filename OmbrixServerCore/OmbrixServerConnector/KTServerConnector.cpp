@@ -4,6 +4,7 @@
 #include "KTConnectorThread.h"
 #include "KTFrame.h"
 #include "KTTcpSocket.h"
+#include "KTSharedFrame.h"
 
 #include <KT.h>
 #include <KTDatabaseController.h>
@@ -261,20 +262,36 @@ void KTServerConnector::sendResponse(int connectionID, QString response, int com
 
 void KTServerConnector::broadcastAction(QList<QStringList> responseList, QString broadcastUsers)
 {
+    for (const QStringList& entry : responseList)
+        deliver(entry, recipients(entry, broadcastUsers));
+}
+
+// The requester alone, unless the component broadcasts: then the requester
+// first, whoever else the request names, and every other connection with an
+// entry in the active components whose user the request names (all when it
+// names none) and whose rights let it read the reply's client object.
+QList<int> KTServerConnector::recipients(const QStringList& entry, const QString& broadcastUsers) const
+{
+    const int requester = entry.value(0).toInt();
+    if (entry.value(4).toInt() == 0)
+        return {requester};
     const QStringList users = broadcastUsers.split(QLatin1Char(','));
-    for (const QStringList& entry : responseList) {
-        if (entry.value(4).toInt() == 0) {
-            sendResponse(entry.value(0).toInt(), entry.value(2), -1, entry.value(3), 3);
-            continue;
-        }
-        // The requester always gets its own reply, whoever else the request names.
-        const int requester = entry.value(0).toInt();
-        sendResponse(requester, entry.value(2), -1, entry.value(3), 3);
-        for (auto it = _activeComponents.cbegin(); it != _activeComponents.cend(); ++it)
-            if (it.key() != requester && (broadcastUsers.isEmpty() || users.contains(_userConnector.value(it.key())))
-                && mayReceive(it.key(), entry))
-                sendResponse(it.key(), entry.value(2), -1, entry.value(3), 3);
-    }
+    QList<int> connectionIDs{requester};
+    for (auto it = _activeComponents.cbegin(); it != _activeComponents.cend(); ++it)
+        if (it.key() != requester && (broadcastUsers.isEmpty() || users.contains(_userConnector.value(it.key())))
+            && mayReceive(it.key(), entry))
+            connectionIDs << it.key();
+    return connectionIDs;
+}
+
+// One reply for all its receivers: each compression level in use is encoded
+// once, and every receiver writes the same frame.
+void KTServerConnector::deliver(const QStringList& entry, const QList<int>& connectionIDs)
+{
+    const KTSharedFramePointer frame = QSharedPointer<const KTSharedFrame>::create(entry.value(2));
+    for (int connectionID : connectionIDs)
+        if (KTConnectorThread* thread = _connectionTable.value(connectionID))
+            thread->sendFrame(frame, entry.value(3), 3);
 }
 
 // Another connection gets a pushed reply only when it is logged in and its

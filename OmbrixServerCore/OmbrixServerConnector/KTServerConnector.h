@@ -87,6 +87,8 @@ private:
     void writeLogout(const QString& user);
     bool mayReceive(int connectionID, const QStringList& entry) const;
     void unregisterUser(int connectionID);
+    QList<int> recipients(const QStringList& entry, const QString& broadcastUsers) const;
+    void deliver(const QStringList& entry, const QList<int>& connectionIDs);
 
     KTDatabaseController* _dbController = nullptr;
     QMap<QString, KTDbTable*> _dbDefinitionMap;

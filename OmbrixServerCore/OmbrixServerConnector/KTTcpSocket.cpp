@@ -3,6 +3,7 @@
 #include "KTAccessPolicy.h"
 #include "KTFrame.h"
 #include "KTXmlGuard.h"
+#include "KTSharedFrame.h"
 
 #include <KT.h>
 #include <KTAuthcomBase.h>
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMetaMethod>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -36,6 +38,10 @@ namespace {
 const QString parseLocation = QStringLiteral("KTTcpSocket::parseXML()");
 // How long an update waits for a client to take its pending files.
 constexpr qint64 backlogWaitMs = 30000;
+
+// Every reply as it goes out, for whoever debugs a client: off unless
+// QT_LOGGING_RULES="ombrix.wire.debug=true" asks for it.
+Q_LOGGING_CATEGORY(wireLog, "ombrix.wire", QtInfoMsg)
 
 } // namespace
 
@@ -128,8 +134,18 @@ void KTTcpSocket::readData()
 
 void KTTcpSocket::writeData(const QString& data, int compressionFactor, const QString& messageToPanel, int role)
 {
-    qDebug().noquote() << data;
-    const QByteArray frame = KTFrame::encode(data, compressionFactor == -1 ? _compressionFactor : compressionFactor);
+    writeFrame(data, KTFrame::encode(data, compressionFactor == -1 ? _compressionFactor : compressionFactor),
+               messageToPanel, role);
+}
+
+void KTTcpSocket::writeShared(const KTSharedFramePointer& frame, const QString& messageToPanel, int role)
+{
+    writeFrame(frame->text(), frame->frame(_compressionFactor), messageToPanel, role);
+}
+
+void KTTcpSocket::writeFrame(const QString& text, const QByteArray& frame, const QString& messageToPanel, int role)
+{
+    qCDebug(wireLog).noquote() << "Conexión" << _connectionID << "<-" << text;
     const qint64 written = write(frame);
     if (backlogExceeded(frame.size()))
         return;

@@ -2,6 +2,7 @@
 #define KTTCPSOCKET_H
 
 #include "KTAccessList.h"
+#include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
 
@@ -45,6 +46,8 @@ public Q_SLOTS:
     void writeData(const QString& data, int compressionFactor, const QString& messageToPanel, int role);
     // Answers the login that loginRequested announced, after delayMs.
     void startLogin(int delayMs);
+    // A reply shared with other connections, at this connection's level.
+    void writeShared(const KTSharedFramePointer& frame, const QString& messageToPanel, int role);
 
 Q_SIGNALS:
     void eventMessage(const QString& message, int type, const QString& objectLocation);
@@ -71,6 +74,7 @@ protected:
 private:
     enum ActionType { NegotiationAction = 0, UpdateAction = 1, AuthenticationAction = 2, RequestAction = 3 };
 
+    void writeFrame(const QString& text, const QByteArray& frame, const QString& messageToPanel, int role);
     void dispatch(const QDomElement& root);
     bool backlogExceeded(qint64 frameSize);
     void waitForBacklog();

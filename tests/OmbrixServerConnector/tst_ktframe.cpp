@@ -2,6 +2,7 @@
 
 #include <KTFrame.h>
 #include <KTXmlGuard.h>
+#include <KTSharedFrame.h>
 
 #include <QBuffer>
 #include <QtTest>
@@ -19,22 +20,50 @@ class tst_KTFrame : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void encodedFramesHaveTheWireLayout()
+    void encodedFramesHaveTheWireLayout_data()
     {
-        const QString text = QStringLiteral("<Saludo>Añoranza ✓</Saludo>");
-        for (int level : {0, 1, 6, 9, -1}) {
-            QByteArray frame = KTFrame::encode(text, level);
-            const quint64 size = qFromBigEndian<quint64>(frame.constData());
-            QCOMPARE(size, quint64(frame.size() - 8));
-            QCOMPARE(qFromBigEndian<quint32>(frame.constData() + 8), quint32(size - 4));
-            QCOMPARE(KTRawFrames::takeTexts(frame), QStringList{text});
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("level");
+        QString rows;
+        for (int row = 0; row < 5000; ++row)
+            rows += QStringLiteral("<Row>%1|Producto de prueba %1|10.00|Añoranza ✓</Row>\n").arg(row);
+        for (int level : {-1, 0, 1, 6, 9}) {
+            QTest::addRow("short, level %d", level) << QStringLiteral("<Saludo>Añoranza ✓</Saludo>") << level;
+            QTest::addRow("rows, level %d", level) << rows << level;
+            QTest::addRow("empty, level %d", level) << QString() << level;
         }
-        QByteArray empty = KTFrame::encode(QString(), 6);
-        QCOMPARE(qFromBigEndian<quint64>(empty.constData()), quint64(empty.size() - 8));
-        QCOMPARE(KTRawFrames::takeTexts(empty), QStringList{QString()});
     }
 
-    void rawFramesDecode()
+    // What the server writes, Qt's own qUncompress and zlib itself read.
+    void encodedFramesHaveTheWireLayout()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, level);
+        QByteArray frame = KTFrame::encode(text, level);
+        const quint64 size = qFromBigEndian<quint64>(frame.constData());
+        QCOMPARE(size, quint64(frame.size() - 8));
+        QCOMPARE(qFromBigEndian<quint32>(frame.constData() + 8), quint32(size - 4));
+        const QByteArray block = frame.mid(12);
+        QCOMPARE(QString::fromUtf8(qUncompress(block)), text);
+        if (text.isEmpty())
+            QCOMPARE(block, qCompress(QByteArray()));
+        QCOMPARE(KTRawFrames::takeTexts(frame), QStringList{text});
+    }
+
+    // Level 0 stores, the others compress: the negotiated level is the one used.
+    void framesAreCompressedAtTheirLevel()
+    {
+        QString rows;
+        for (int row = 0; row < 2000; ++row)
+            rows += QStringLiteral("<Row>%1|Cliente %1</Row>").arg(row);
+        const qsizetype stored = KTFrame::encode(rows, 0).size();
+        QVERIFY(stored > rows.toUtf8().size());
+        QVERIFY(KTFrame::encode(rows, 1).size() < stored / 3);
+        QVERIFY(KTFrame::encode(rows, 9).size() <= KTFrame::encode(rows, 1).size());
+    }
+
+    // What Qt's qCompress and zlib write, the server reads.
+    void foreignFramesDecode()
     {
         bool ok = false;
         QCOMPARE(decodeWhole(KTRawFrames::frame("<a/>", 0), &ok), QStringLiteral("<a/>"));
@@ -43,6 +72,25 @@ private Q_SLOTS:
         QVERIFY(ok);
         QCOMPARE(decodeWhole(KTRawFrames::frameOfBlock(KTRawFrames::block(QByteArray("<a/>\0basura", 11))), &ok),
                  QStringLiteral("<a/>"));
+        const QString text = QString(3000, QLatin1Char('x')) + QStringLiteral("<Saludo>Añoranza ✓</Saludo>");
+        for (int level : {-1, 0, 1, 9}) {
+            QCOMPARE(decodeWhole(KTRawFrames::frameOfBlock(qCompress(text.toUtf8(), level)), &ok), text);
+            QVERIFY(ok);
+        }
+        QCOMPARE(decodeWhole(KTRawFrames::frameOfBlock(qCompress(QByteArray())), &ok), QString());
+        QVERIFY(ok);
+    }
+
+    // Every receiver of a pushed reply at one level writes the same bytes.
+    void sharedFramesAreEncodedOncePerLevel()
+    {
+        const KTSharedFrame shared(QStringLiteral("<Todos>Añoranza</Todos>"));
+        const QByteArray first = shared.frame(6);
+        QCOMPARE(shared.frame(6).constData(), first.constData());
+        QCOMPARE(first, KTFrame::encode(shared.text(), 6));
+        QVERIFY(shared.frame(0) != first);
+        QByteArray stored = shared.frame(0);
+        QCOMPARE(KTRawFrames::takeTexts(stored), QStringList{shared.text()});
     }
 
     void faultyPayloadsAreRefused_data()

@@ -314,6 +314,45 @@ private Q_SLOTS:
         QCOMPARE(receivedBy(4), QList<int>({1, 1, 2, 0}));
     }
 
+    // A pushed reply is encoded once per compression level: the receivers
+    // of one level get the very same bytes, and every receiver reads the text.
+    void oneBroadcastGivesEveryReceiverOfALevelTheSameFrame()
+    {
+        const QList<int> levels{1, 9, 9, 1, 9};
+        std::vector<std::unique_ptr<RawClient>> clients;
+        for (int level : levels) {
+            clients.push_back(client());
+            clients.back()->sendText(KTTestServer::negotiation("2.8.1", level));
+            QCOMPARE(KTTestServer::element(clients.back()->nextReply(), "Status"), QStringLiteral("1"));
+        }
+        QVERIFY(waitForConnections(int(levels.size())));
+        for (int id = 1; id <= int(levels.size()); ++id) {
+            _connector->setAccessList(id, KTAccessList::fromLogin(2, QString()));
+            _connector->setActiveComponent(id, "Clientes", true);
+        }
+        QString text = "<Todos>";
+        for (int row = 0; row < 2000; ++row)
+            text += QStringLiteral("<Row>%1|Cliente %1|Añoranza</Row>").arg(row);
+        text += "</Todos>";
+
+        _connector->broadcastAction({{"1", "Obj", text, "m", "1"}}, "");
+        QList<QByteArray> frames;
+        for (auto& c : clients) {
+            const auto whole = [&c] {
+                c->buffer += c->socket->readAll();
+                return c->buffer.size() >= 8
+                    && quint64(c->buffer.size()) == 8 + qFromBigEndian<quint64>(c->buffer.constData());
+            };
+            QTRY_VERIFY(whole());
+            frames << c->buffer;
+            QCOMPARE(KTRawFrames::takeTexts(c->buffer), QStringList{text});
+        }
+        QCOMPARE(frames.at(3), frames.at(0));
+        QCOMPARE(frames.at(2), frames.at(1));
+        QCOMPARE(frames.at(4), frames.at(1));
+        QVERIFY(frames.at(1).size() < frames.at(0).size());
+    }
+
     void repliesAreWrittenOnTheConnectionsOwnThread()
     {
         auto raw = client();
