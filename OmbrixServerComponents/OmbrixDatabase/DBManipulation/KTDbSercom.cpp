@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace {
 
 const QString userLogTable = QStringLiteral("dbaUserLog");
@@ -208,42 +210,71 @@ KTDbSercom::Rows KTDbSercom::readRows(QSqlQuery& query, KTDbTable* table, const 
     Rows rows;
     if (binaryEnd < 0)
         binaryEnd = int(fields.size() - systemFields.size());
+    const QList<Column> columns = columnPlan(table, fields, resolved, binaryEnd);
+    // Without resolved keys there is no display column: the display row is the row itself.
+    const bool display = std::any_of(columns.cbegin(), columns.cend(), [](const Column& c) { return c.resolvedKey; });
+    QString values;
+    QString labels;
+    QString key;
     while (query.next()) {
-        QStringList display;
-        const QStringList values = rowValues(query, table, fields, resolved, binaryEnd, &display);
-        rows.keys << values.value(0);
-        rows.values << values.join(QLatin1Char('|'));
-        rows.display << display.join(QLatin1Char('|'));
+        values.truncate(0);
+        labels.truncate(0);
+        appendRow(query, columns, &values, display ? &labels : nullptr, &key);
+        rows.keys << key;
+        // Copied at their size, so that the buffers keep their room for the next row.
+        rows.values << QString(values.constData(), values.size());
+        rows.display << (display ? QString(labels.constData(), labels.size()) : rows.values.constLast());
     }
     return rows;
 }
 
-// A resolved key is followed in the select by its label column, which is
-// the key's display form; binary fields travel as Base64; a zero reference
-// means "none" and travels empty.
-QStringList KTDbSercom::rowValues(const QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
-                                  int binaryEnd, QStringList* display) const
+// What each field needs, found once per select rather than once per value.
+QList<KTDbSercom::Column> KTDbSercom::columnPlan(KTDbTable* table, const QStringList& fields, bool resolved,
+                                                 int binaryEnd)
 {
-    QStringList values;
-    int offset = 0;
+    QList<Column> columns;
+    columns.reserve(fields.size());
     for (int k = 0; k < fields.size(); ++k) {
         const QString& name = fields.at(k);
         const _TableField* field = k < binaryEnd && table ? table->dbField(name) : nullptr;
-        if (field && field->format == QLatin1String("5")) {
-            const QString encoded = QString::fromLatin1(query.value(offset + k).toByteArray().toBase64());
-            values << encoded;
-            *display << encoded;
-            continue;
-        }
-        QString value = KTDatabaseController::valueText(query.value(offset + k));
-        if (value == QLatin1String("0") && hasEmptiedZero(name))
-            value.clear();
-        values << value;
-        if (resolved && table && table->resolvedKeyIndex(name) >= 0)
-            ++offset;
-        *display << (value.isEmpty() ? value : KTDatabaseController::valueText(query.value(offset + k)));
+        Column column;
+        column.binary = field && field->format == QLatin1String("5");
+        column.emptiedZero = hasEmptiedZero(name);
+        column.resolvedKey = !column.binary && resolved && table && table->resolvedKeyIndex(name) >= 0;
+        columns << column;
     }
-    return values;
+    return columns;
+}
+
+// A resolved key is followed in the select by its label column, which is
+// the key's display form; binary fields travel as Base64; a zero reference
+// means "none" and travels empty. Values are joined by "|"; labels, when
+// asked for, get the display form of each.
+void KTDbSercom::appendRow(const QSqlQuery& query, const QList<Column>& columns, QString* values, QString* labels,
+                           QString* key)
+{
+    key->clear();
+    int position = 0;
+    for (int k = 0; k < columns.size(); ++k, ++position) {
+        const Column& column = columns.at(k);
+        if (k > 0) {
+            values->append(QLatin1Char('|'));
+            if (labels)
+                labels->append(QLatin1Char('|'));
+        }
+        QString value = column.binary ? QString::fromLatin1(query.value(position).toByteArray().toBase64())
+                                      : KTDatabaseController::valueText(query.value(position));
+        if (!column.binary && column.emptiedZero && value == QLatin1String("0"))
+            value.clear();
+        if (k == 0)
+            *key = value;
+        values->append(value);
+        if (column.resolvedKey)
+            ++position;
+        if (labels)
+            labels->append(value.isEmpty() || !column.resolvedKey ? value
+                                                                  : KTDatabaseController::valueText(query.value(position)));
+    }
 }
 
 QList<quint64> KTDbSercom::tableStats(const QString& tableName, bool* published)

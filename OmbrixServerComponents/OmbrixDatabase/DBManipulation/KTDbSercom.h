@@ -119,9 +119,17 @@ private:
     const bool _broadcast;
     const bool _writesLog;
 
+    // How one field of a select turns into text.
+    struct Column {
+        bool binary = false;
+        bool emptiedZero = false;
+        bool resolvedKey = false;
+    };
+
     QString lastGeneratedKey() const;
-    QStringList rowValues(const QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
-                          int binaryEnd, QStringList* display) const;
+    static QList<Column> columnPlan(KTDbTable* table, const QStringList& fields, bool resolved, int binaryEnd);
+    static void appendRow(const QSqlQuery& query, const QList<Column>& columns, QString* values, QString* labels,
+                          QString* key);
 };
 
 #endif
