@@ -147,18 +147,22 @@ private:
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         auto buffer = std::make_shared<QByteArray>();
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
-            buffer->append(socket->readAll());
-            ReceivedFrame frame;
-            while (takeFrame(*buffer, &frame)) {
-                Responder responder;
-                {
-                    QMutexLocker lock(&_mutex);
-                    _received << frame;
-                    responder = _responder;
+            // What arrives while a responder waits for its reply to be written
+            // raises no readyRead of its own: read on until nothing is left.
+            while (socket->bytesAvailable() > 0) {
+                buffer->append(socket->readAll());
+                ReceivedFrame frame;
+                while (takeFrame(*buffer, &frame)) {
+                    Responder responder;
+                    {
+                        QMutexLocker lock(&_mutex);
+                        _received << frame;
+                        responder = _responder;
+                    }
+                    _arrived.wakeAll();
+                    if (responder)
+                        responder(socket, frame.text);
                 }
-                _arrived.wakeAll();
-                if (responder)
-                    responder(socket, frame.text);
             }
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
