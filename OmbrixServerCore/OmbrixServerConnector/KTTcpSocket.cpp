@@ -367,12 +367,16 @@ void KTTcpSocket::refuse(const QString& root, const QString& message, int role)
     closeConnection();
 }
 
-QMap<QString, QVariant> KTTcpSocket::scheduleParameters(const QDomElement& root)
+QMap<QString, QVariant> KTTcpSocket::scheduleParameters(const QDomElement& root) const
 {
     QMap<QString, QVariant> schedule;
     const QMap<QString, QString> params = parameters(root);
     for (auto it = params.cbegin(); it != params.cend(); ++it)
         schedule.insert(it.key(), it.value());
+    // The requester's identity goes in after the client's own values, so that
+    // a client cannot name someone else as the requester.
+    schedule.insert(QStringLiteral("_UserCod"), _userCod);
+    schedule.insert(QStringLiteral("_UserType"), _userType);
     return schedule;
 }
 

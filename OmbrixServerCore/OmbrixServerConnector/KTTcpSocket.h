@@ -112,7 +112,7 @@ private:
     bool actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params);
     bool lockRefused(const QDomElement& root);
     static QMap<QString, QString> parameters(const QDomElement& root);
-    static QMap<QString, QVariant> scheduleParameters(const QDomElement& root);
+    QMap<QString, QVariant> scheduleParameters(const QDomElement& root) const;
 
     KTDatabaseController* _dbController = nullptr;
     bool _connectionNegotiated = false;

@@ -28,6 +28,8 @@ public:
     // Date, time, subject, reference, Base64 text and system values, as the
     // notification row carries them.
     QStringList notificationValues() const;
+    // The user the message says it comes from.
+    QString sourceUser() const { return _values.value(SourceUser).trimmed(); }
 
     // Unsigned whole numbers: the only values that go into statements unquoted.
     static bool isNumber(const QString& text);

@@ -199,6 +199,12 @@ bool KTServerScheduler::insertTask(const QMap<QString, QVariant>& params, const 
     const KTScheduledMessage message(text("Command"));
     if (!message.isValid())
         return refuse(message.error());
+    // A normal user schedules messages in its own name only; administrators
+    // may send on behalf of others.
+    const QString requester = text("_UserCod");
+    if (text("_UserType") == QLatin1String("3")
+        && (text("SourceUser") != requester || message.sourceUser() != requester))
+        return refuse(tr("un usuario normal sólo puede planificar mensajes en su propio nombre"));
     const QStringList users = text("Users").split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (!std::all_of(users.cbegin(), users.cend(), KTScheduledMessage::isNumber))
         return refuse(tr("los usuarios destinatarios deben ser códigos numéricos"));

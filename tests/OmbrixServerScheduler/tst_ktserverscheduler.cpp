@@ -238,6 +238,28 @@ private Q_SLOTS:
         QCOMPARE(events.first().at(1).toInt(), int(KT::ErrorMessage));
         QCOMPARE(tasks("hostil en red"), 0);
         QVERIFY(_fixture.controller()->customQuery("SELECT COUNT(*) FROM comMessage").isActive());
+
+        // A normal user (cmendez, user 3) may not send in another user's name,
+        // neither in the task nor in its message; in its own name it may.
+        const auto scheduleAsCarla = [this](const QString& text, const QString& source, const QString& messageSource) {
+            QMap<QString, QVariant> parameters = task(text, "2");
+            parameters.insert("SourceUser", source);
+            parameters.insert("Year", "2099"); // stored, never due in the tests that follow
+            parameters.insert("Command", command(text).replace("NULL,2,", "NULL," + messageSource + ","));
+            KTProtocolClient::Action action;
+            action.component = QStringLiteral("Schedule");
+            for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
+                action.parameters.append({it.key(), it.value().toString()});
+            QSignalSpy stored(_scheduler.get(), &KTServerScheduler::eventMessage);
+            QVERIFY(_fixture.carla().send(KTProtocolClient::actionRequest({action})));
+            QTRY_VERIFY(!stored.isEmpty());
+        };
+        scheduleAsCarla("suplantado", "2", "3");
+        scheduleAsCarla("mensaje suplantado", "3", "2");
+        scheduleAsCarla("propio", "3", "3");
+        QCOMPARE(tasks("suplantado"), 0);
+        QCOMPARE(tasks("mensaje suplantado"), 0);
+        QCOMPARE(tasks("propio"), 1);
     }
 
     // A failing task is rolled back and reported once a minute; the tasks
