@@ -106,6 +106,11 @@ bool KTSqlClauseCheck::isLockMode(const QString& text)
     return mode.match(text).hasMatch();
 }
 
+QStringList KTSqlClauseCheck::identifiers(const QString& text)
+{
+    return scan(text).identifiers;
+}
+
 QStringList KTSqlClauseCheck::systemNames(const QString& text)
 {
     QStringList names;

@@ -21,6 +21,9 @@ public:
     // schemas that text names outside its string literals, in order of appearance.
     static QStringList systemNames(const QString& text);
     static bool isSystemName(const QString& identifier);
+    // Every name text holds outside its string literals, bare or quoted, in
+    // order of appearance; a quoted name keeps its dots.
+    static QStringList identifiers(const QString& text);
 
 private:
     struct Scan {
