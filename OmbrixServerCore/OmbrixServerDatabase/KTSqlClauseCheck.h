@@ -1,18 +1,29 @@
 #ifndef KTSQLCLAUSECHECK_H
 #define KTSQLCLAUSECHECK_H
 
+#include "KTSqlLexer.h"
+
 #include <QString>
 #include <QStringList>
 
 // A lexical look at the SQL fragments clients send (conditions, column
 // lists, values, orderings, table names) before they are put into a
-// statement: one fragment must stay one part of one statement. It reads
-// quotes the way MariaDB does by default (backslash escapes, doubled quotes).
+// statement: one fragment must stay one part of one statement of the
+// server's own database. Outside string literals, whatever the case or
+// quoting, it refuses what reaches beyond that: writing or reading files
+// (INTO, LOAD_FILE, LOAD DATA), holding the server (SLEEP, BENCHMARK, the
+// lock functions), user and system variables, and names qualified by any
+// database but the server's.
 class KTSqlClauseCheck
 {
 public:
-    // Empty when text may stand inside a statement; otherwise why it may not.
-    static QString problem(const QString& text);
+    // How a fragment begins: inside a clause, or as a list of tables
+    // (a FROM list, the table of an action, the tables of a lock).
+    enum Context { Clause, TableList };
+
+    // Empty when text may stand inside a statement on ownDatabase; otherwise
+    // why it may not. An empty ownDatabase admits no qualified table at all.
+    static QString problem(const QString& text, const QString& ownDatabase = QString(), Context context = Clause);
     // A row limit: empty, a count, "offset, count" or "count OFFSET offset".
     static bool isLimit(const QString& text);
     // A lock mode of LOCK TABLES.
@@ -26,11 +37,10 @@ public:
     static QStringList identifiers(const QString& text);
 
 private:
-    struct Scan {
-        QString problem;
-        QStringList identifiers;
-    };
-    static Scan scan(const QString& text);
+    using Tokens = QList<KTSqlLexer::Token>;
+
+    static QString forbiddenWord(const Tokens& tokens);
+    static QString foreignDatabase(const Tokens& tokens, const QString& ownDatabase, Context context);
 };
 
 #endif
