@@ -188,6 +188,7 @@ void PasswordAuthcom::writeComponents(QXmlStreamWriter& writer, int userType)
 {
     const QStringList clientObjects = _params.value(QStringLiteral("ClientObjects")).split(QLatin1Char(','));
     const QMap<QString, Access> access = accessMap(userType, clientObjects);
+    const QMap<QString, QStringList> tables = componentTables();
     for (auto it = access.cbegin(); it != access.cend(); ++it) {
         writer.writeStartElement(QStringLiteral("Component"));
         writer.writeTextElement(QStringLiteral("Name"), it.key().section(QLatin1Char('-'), 0, 0));
@@ -197,8 +198,23 @@ void PasswordAuthcom::writeComponents(QXmlStreamWriter& writer, int userType)
         writer.writeTextElement(QStringLiteral("Read"), QString::number(it->read));
         writer.writeTextElement(QStringLiteral("Write"), QString::number(it->write));
         writer.writeTextElement(QStringLiteral("Disable"), QString::number(it->disable));
+        writer.writeTextElement(QStringLiteral("Tables"),
+                                tables.value(it.key().section(QLatin1Char('-'), 0, 0)).join(QLatin1Char(',')));
         writer.writeEndElement();
     }
+}
+
+// A disabled binding binds nothing.
+QMap<QString, QStringList> PasswordAuthcom::componentTables()
+{
+    QMap<QString, QStringList> tables;
+    QSqlQuery rows = _dbController->selectMulti(
+        {QStringLiteral("srvComponentTable T1"), QStringLiteral("srvComponent T2")}, {"T2.fldName", "T1.fldTableName"},
+        QStringLiteral("T1.codComponent = T2.pkyComponent AND T1.sysEnabled = 1"), QString(),
+        QStringLiteral("T2.fldName, T1.fldTableName"), QString());
+    while (rows.next())
+        tables[rows.value(0).toString()] << rows.value(1).toString();
+    return tables;
 }
 
 void PasswordAuthcom::writeAuthorizations(QXmlStreamWriter& writer)

@@ -46,6 +46,8 @@ private:
     QString refusal(const QString& message, const char* location);
     QMap<QString, Access> accessMap(int userType, const QStringList& clientObjects);
     void writeComponents(QXmlStreamWriter& writer, int userType);
+    // The tables each client component works on, by component name.
+    QMap<QString, QStringList> componentTables();
     void writeAuthorizations(QXmlStreamWriter& writer);
     QString unreadMessages();
 
