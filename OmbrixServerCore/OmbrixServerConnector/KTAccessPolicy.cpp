@@ -12,6 +12,8 @@ QString tr(const char* text)
 }
 
 const QString limitKey = QStringLiteral("Limit");
+// The parameters that name tables, and tables only.
+const QStringList tableKeys{QStringLiteral("Table"), QStringLiteral("DetailTables"), QStringLiteral("From")};
 const QString objectNameKey = QStringLiteral("_ObjectName");
 
 const QStringList readingComponents{QStringLiteral("DbSelectSercom"), QStringLiteral("DbBrowseSercom"),
@@ -25,9 +27,9 @@ const QStringList KTAccessPolicy::clauseKeys{
     QStringLiteral("Limit"),   QStringLiteral("Key")};
 
 QString KTAccessPolicy::actionRefusal(const KTAccessList& access, const QString& component,
-                                      const QMultiMap<QString, QString>& params)
+                                      const QMultiMap<QString, QString>& params, const QString& database)
 {
-    QString refusal = clauseRefusal(params);
+    QString refusal = clauseRefusal(params, database);
     if (refusal.isEmpty())
         refusal = userRefusal(access);
     if (!refusal.isEmpty() || access.unrestricted())
@@ -44,10 +46,12 @@ QString KTAccessPolicy::actionRefusal(const KTAccessList& access, const QString&
 }
 
 QString KTAccessPolicy::lockRefusal(const KTAccessList& access, const QStringList& tables, const QStringList& aliases,
-                                    const QStringList& modes, const QStringList& objectNames)
+                                    const QStringList& modes, const QStringList& objectNames,
+                                    const QString& database)
 {
     for (const QString& name : tables + aliases) {
-        const QString problem = KTSqlClauseCheck::problem(name);
+        const auto context = tables.contains(name) ? KTSqlClauseCheck::TableList : KTSqlClauseCheck::Clause;
+        const QString problem = KTSqlClauseCheck::problem(name, database, context);
         if (!problem.isEmpty())
             return tr("El bloqueo de la tabla '%1' %2").arg(name, problem);
     }
@@ -70,11 +74,12 @@ bool KTAccessPolicy::mayReceive(const KTAccessList& access, const QString& objec
     return access.unrestricted() || (access.restricted() && access.grant(objectName).read);
 }
 
-QString KTAccessPolicy::clauseRefusal(const QMultiMap<QString, QString>& params)
+QString KTAccessPolicy::clauseRefusal(const QMultiMap<QString, QString>& params, const QString& database)
 {
     for (const QString& key : clauseKeys)
         for (const QString& text : params.values(key)) {
-            const QString problem = KTSqlClauseCheck::problem(text);
+            const auto context = tableKeys.contains(key) ? KTSqlClauseCheck::TableList : KTSqlClauseCheck::Clause;
+            const QString problem = KTSqlClauseCheck::problem(text, database, context);
             if (!problem.isEmpty())
                 return tr("El parámetro '%1' %2").arg(key, problem);
         }

@@ -19,19 +19,19 @@ public:
     // The action parameters whose text goes into SQL as the client wrote it.
     static const QStringList clauseKeys;
 
-    // Empty when the action may run; otherwise the reason it may not.
+    // Empty when the action may run on the server's database; otherwise the reason it may not.
     static QString actionRefusal(const KTAccessList& access, const QString& component,
-                                 const QMultiMap<QString, QString>& params);
+                                 const QMultiMap<QString, QString>& params, const QString& database);
     // Empty when the tables may be locked for actions on the client objects named.
     static QString lockRefusal(const KTAccessList& access, const QStringList& tables, const QStringList& aliases,
-                               const QStringList& modes, const QStringList& objectNames);
+                               const QStringList& modes, const QStringList& objectNames, const QString& database);
     // Whether a reply pushed for a client object may reach the connection.
     static bool mayReceive(const KTAccessList& access, const QString& objectName);
 
 private:
     enum Right { Read, Write, Disable };
 
-    static QString clauseRefusal(const QMultiMap<QString, QString>& params);
+    static QString clauseRefusal(const QMultiMap<QString, QString>& params, const QString& database);
     static QString userRefusal(const KTAccessList& access);
     static QString systemRefusal(const QStringList& texts);
     static QString rightRefusal(const KTAccessList& access, Right right, const QString& objectName);

@@ -846,7 +846,8 @@ bool KTTcpSocket::runAction(const QDomElement& action, const QString& firstTrans
 // who asked for what.
 bool KTTcpSocket::actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params)
 {
-    const QString refusal = KTAccessPolicy::actionRefusal(_accessList, action.tagName(), params);
+    const QString refusal = KTAccessPolicy::actionRefusal(
+        _accessList, action.tagName(), params, _dbController->dbParameters().value(KTDatabaseController::DatabaseName));
     if (refusal.isEmpty())
         return false;
     const QString objectName = action.attribute(QStringLiteral("ObjectName"));
@@ -863,7 +864,8 @@ bool KTTcpSocket::lockRefused(const QDomElement& root)
     for (QDomElement action = root.firstChildElement(); !action.isNull(); action = action.nextSiblingElement())
         objectNames << action.attribute(QStringLiteral("ObjectName"));
     const QString refusal = KTAccessPolicy::lockRefusal(_accessList, list(root, "Tables"), list(root, "Aliases"),
-                                                        list(root, "Modes"), objectNames);
+                                                        list(root, "Modes"), objectNames,
+                                                        _dbController->dbParameters().value(KTDatabaseController::DatabaseName));
     if (refusal.isEmpty())
         return false;
     const QDomElement action = firstAction(root);

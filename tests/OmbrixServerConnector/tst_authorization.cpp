@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -15,6 +16,9 @@ using Action = KTProtocolClient::Action;
 using Parameters = KTProtocolClient::Parameters;
 
 const QString dbName = QStringLiteral("ombrix_test_authorization");
+// A database beside the server's on the same MariaDB, which no client text may reach.
+const QString otherDb = QStringLiteral("ombrix_test_authorization_other");
+const QString outfile = QDir::temp().filePath(QStringLiteral("ombrix_test_outfile_%1").arg(QCoreApplication::applicationPid()));
 const QString components = QStringLiteral("PasswordAuthcom,DbInsertSercom,DbUpdateSercom,DbDeleteSercom,"
                                           "DbModifiersSercom,DbSelectSercom,DbBrowseSercom,DbSearchSercom,"
                                           "DbMetadataSercom");
@@ -53,6 +57,16 @@ Action select(const QString& from, const QString& fields, const QString& where,
                                      {"Fields", fields}, {"Where", where}}, objectName);
 }
 
+Action selectBy(const QString& key, const QString& text)
+{
+    Parameters params{{"RequestNumber", "1"}, {"RequestName", "Prueba"}, {"From", "salCustomer"},
+                      {"Fields", "pkyCustomer"}, {"Where", ""}, {"OrderBy", ""}, {"GroupBy", ""}};
+    for (auto& param : params)
+        if (param.first == key)
+            param.second = text;
+    return action("DbSelectSercom", params, "ComponentCustomer");
+}
+
 Action browse(const QString& table, const QString& where, const QString& objectName,
               const QString& limit = QStringLiteral("100"))
 {
@@ -74,6 +88,72 @@ QString request(const Action& one)
 QString status(const QString& reply)
 {
     return KTProtocolClient::element(reply, "Status");
+}
+
+// What would reach the host, hold the server or read another database,
+// in the spellings MariaDB accepts; refused alike to an administrator
+// (type 2) and a restricted user (type 3).
+void addHostReachingRows()
+{
+    const QString other = otherDb + ".secreto";
+    const QList<std::tuple<const char*, QString, QString>> rows{
+        {"into outfile", request(selectBy("OrderBy", "pkyCustomer INTO OUTFILE '" + outfile + "'")), "'OrderBy' usa INTO"},
+        {"into dumpfile", request(selectBy("Where", "1 = 1 INTO DUMPFILE '" + outfile + "'")), "'Where' usa INTO"},
+        {"into a variable", request(selectBy("GroupBy", "pkyCustomer INTO@x")), "'GroupBy' usa INTO"},
+        {"load_file", request(selectBy("Fields", "LOAD_FILE('/etc/hostname')")), "función LOAD_FILE"},
+        {"load_file quoted", request(selectBy("Fields", "`load_file`('OmbrixServer.cfg')")), "función LOAD_FILE"},
+        {"load_file spaced", request(selectBy("Where", "Load_File\n ('/etc/hostname') IS NOT NULL")), "LOAD_FILE"},
+        {"load_file of hex", request(selectBy("Fields", "LOAD_FILE(0x2f6574632f686f73746e616d65)")), "LOAD_FILE"},
+        {"load_file of char()", request(selectBy("Fields", "LOAD_FILE(CHAR(47..101..116..99))")), "LOAD_FILE"},
+        {"load data", request(selectBy("Where", "1 = 1 LOAD DATA INFILE '/etc/hostname'")), "usa LOAD DATA"},
+        {"load xml", request(selectBy("OrderBy", "1 LOAD  xml INFILE '/etc/hostname'")), "usa LOAD XML"},
+        {"executable comment", request(selectBy("Where", "/*!50000 SLEEP(5)*/ 1 = 1")), "contiene un comentario"},
+        {"sleep", request(selectBy("Where", "SLEEP(20) = 0")), "'Where' usa la función SLEEP"},
+        {"sleep quoted", request(selectBy("Where", "`SLEEP`(20) = 0")), "función SLEEP"},
+        {"sleep double-quoted", request(selectBy("Where", "\"sleep\"(20) = 0")), "función SLEEP"},
+        {"sleep in a key", request(search("salCustomer", "1 + sleep(20)")), "'Key' usa la función SLEEP"},
+        {"benchmark", request(selectBy("Fields", "BENCHMARK(100000000..MD5('x'))")), "función BENCHMARK"},
+        {"get_lock", request(selectBy("Where", "GET_LOCK('ombrix'..10) = 1")), "función GET_LOCK"},
+        {"release_all_locks", request(selectBy("Fields", "release_all_locks()")), "función RELEASE_ALL_LOCKS"},
+        {"is_used_lock", request(selectBy("Where", "IS_USED_LOCK('x') IS NULL")), "función IS_USED_LOCK"},
+        {"user variable", request(selectBy("Fields", "@x")), "usa la variable '@x'"},
+        {"assignment", request(selectBy("Where", "(fldName := 'x') IS NULL")), "asigna un valor con ':='"},
+        {"system variable", request(selectBy("Fields", "@@datadir")), "usa la variable '@@datadir'"},
+        {"setting a system variable", request(selectBy("OrderBy", "1 SET @@global.general_log = 1")),
+         "variable '@@global'"},
+        {"another database", request(selectBy("From", other)), "nombra la base de datos '" + otherDb + "'"},
+        {"another database quoted", request(selectBy("From", "`" + otherDb + "`.`secreto`")), "base de datos"},
+        {"another database spaced", request(selectBy("From", "salCustomer, " + otherDb + " . secreto")),
+         "base de datos"},
+        {"another database joined", request(selectBy("From", "salCustomer T1 JOIN " + other + " T2 ON 1 = 1")),
+         "base de datos"},
+        {"another database in a subquery", request(selectBy("Where", "(SELECT COUNT(*) FROM " + other + ") > 0")),
+         "'Where' nombra la base de datos"},
+        {"another database's column", request(selectBy("Fields", other + ".valor")), "base de datos"},
+        {"a field list's '..'",
+         request(selectBy("Fields", "(SELECT MAX(valor) FROM salCustomer.." + other + ")")), "base de datos"},
+        {"another database's function", request(selectBy("Fields", "sys.format_bytes(1)")),
+         "nombra la base de datos 'sys'"},
+        {"the mysql schema", request(selectBy("From", "mysql.user")), "nombra la base de datos 'mysql'"},
+        {"information_schema", request(selectBy("From", "information_schema.TABLES")), "base de datos"},
+        {"values split by '|'",
+         request(action("DbUpdateSercom", {{"Table", "salCustomer"}, {"Fields", "pkyCustomer,fldName"},
+                                           {"Values", "1|(SELECT MAX(valor) FROM salCustomer|" + other + ")"}},
+                        "ComponentCustomer")),
+         "'Values' nombra la base de datos"},
+        {"another database's table", request(action("DbInsertSercom", {{"Table", other}, {"Fields", "valor"},
+                                                                        {"Values", "'x'"}, {"LineNumbers", "1"}},
+                                                    "ComponentCustomer")),
+         "'Table' nombra la base de datos"},
+        {"a lock in another database", KTProtocolClient::lockRequest({other}, {""}, {"READ"}, {selectBy("Where", "")}),
+         "El bloqueo de la tabla"},
+        {"the request rolls back",
+         KTProtocolClient::actionRequest({insertCustomer("Antes del rechazo"), selectBy("Where", "SLEEP(1) = 0")}),
+         "función SLEEP"}};
+    for (const auto& [name, document, refusal] : rows) {
+        QTest::addRow("%s (type 2)", name) << false << document << refusal;
+        QTest::addRow("%s (type 3)", name) << true << document << refusal;
+    }
 }
 
 } // namespace
@@ -109,6 +189,11 @@ private Q_SLOTS:
         _support = std::make_unique<KTClientSession>();
         QVERIFY(_support->logIn(port(), "soporte", KTVersion::ombrixServerPassword()));
         QTRY_COMPARE(_fixture.server().connector()->loggedUsers().size(), 3);
+        QVERIFY(_fixture.controller()->customQuery("DROP DATABASE IF EXISTS " + otherDb).isActive());
+        QVERIFY(_fixture.controller()->customQuery("CREATE DATABASE " + otherDb).isActive());
+        QVERIFY(_fixture.controller()->customQuery("CREATE TABLE " + otherDb + ".secreto (valor VARCHAR(20))").isActive());
+        QVERIFY(_fixture.controller()->customQuery("INSERT INTO " + otherDb + ".secreto VALUES ('oculto')").isActive());
+        QFile::remove(outfile);
     }
 
     void init()
@@ -118,7 +203,12 @@ private Q_SLOTS:
         _fixture.server().events().clear();
     }
 
-    void cleanupTestCase() { _support.reset(); }
+    void cleanupTestCase()
+    {
+        _support.reset();
+        _fixture.controller()->customQuery("DROP DATABASE IF EXISTS " + otherDb);
+        QFile::remove(outfile);
+    }
 
     // Before a login only negotiation, the client download and the login are
     // served; anything else is refused and the connection closed.
@@ -252,10 +342,6 @@ private Q_SLOTS:
         QTest::newRow("select quoted name") << request(select("`accUserIdentifier`", "fldKey", ""));
         QTest::newRow("select other case") << request(select("ACCUSERIDENTIFIER", "fldKey", ""));
         QTest::newRow("select qualified") << request(select(dbName + ".accUser", "fldLogin", ""));
-        QTest::newRow("select mysql") << request(select("mysql.user", "User", ""));
-        QTest::newRow("select information_schema") << request(select("information_schema.TABLES", "TABLE_NAME", ""));
-        QTest::newRow("select performance_schema")
-            << request(select("performance_schema.threads", "NAME", ""));
         QTest::newRow("browse table") << request(browse("accUser", "", "ComponentCustomer"));
         QTest::newRow("browse subquery")
             << request(browse("salCustomer", "1 = (SELECT COUNT(*) FROM srvComponent)", "ComponentCustomer"));
@@ -331,6 +417,7 @@ private Q_SLOTS:
         QTest::newRow("escaping the visible rows") << true
                                                    << request(browse("salCustomer", "1 = 1) OR (1 = 1", "ComponentCustomer"))
                                                    << "'Where' cierra un paréntesis que no abrió";
+        addHostReachingRows();
     }
 
     void clausesAreChecked()
@@ -340,10 +427,48 @@ private Q_SLOTS:
         QFETCH(QString, refusal);
         KTClientSession& user = restricted ? _fixture.carla() : _fixture.admin();
         const int orders = count("SELECT COUNT(*) FROM salOrder");
+        const int customers = count("SELECT COUNT(*) FROM salCustomer");
         const QString reply = user.request(document);
         QCOMPARE(status(reply), QStringLiteral("0"));
         QVERIFY2(KTProtocolClient::element(reply, "Message").contains(refusal), qPrintable(reply));
+        QVERIFY(!reply.contains("oculto"));
+        QTRY_VERIFY(!events().filter(restricted ? "'cmendez'" : "'admin'").filter("rechazad").isEmpty());
         QCOMPARE(count("SELECT COUNT(*) FROM salOrder"), orders);
+        QCOMPARE(count("SELECT COUNT(*) FROM salCustomer"), customers);
+        QCOMPARE(value("SELECT GROUP_CONCAT(valor) FROM " + otherDb + ".secreto"), QStringLiteral("oculto"));
+        QVERIFY(!QFile::exists(outfile));
+    }
+
+    // The same texts inside string literals, and names of the server's own
+    // database, still serve. (A restricted user's names are further bound
+    // to its tables, so only an administrator qualifies them.)
+    void clausesInTheirDatabaseServe_data()
+    {
+        QTest::addColumn<bool>("restricted");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("own database") << false << "From" << dbName + ".salCustomer";
+        QTest::newRow("own database, three parts") << false << "Fields" << dbName + ".salCustomer.fldName";
+        QTest::newRow("subquery with aliases")
+            << false << "Where" << "pkyCustomer IN (SELECT T1.pkyCustomer FROM salCustomer T1,salOrder T2)";
+        const QList<std::tuple<const char*, QString, QString>> rows{
+            {"words in strings", "Where", "fldName <> 'INTO OUTFILE @x := SLEEP(5) LOAD_FILE(\\'/etc\\')'"},
+            {"names in strings", "Where", "fldName NOT LIKE '" + otherDb + ".secreto'"},
+            {"a function's name in a string", "Fields", "CONCAT(fldName..'sleep')"}};
+        for (const auto& [name, key, text] : rows) {
+            QTest::addRow("%s (type 2)", name) << false << key << text;
+            QTest::addRow("%s (type 3)", name) << true << key << text;
+        }
+    }
+
+    void clausesInTheirDatabaseServe()
+    {
+        QFETCH(bool, restricted);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        KTClientSession& user = restricted ? _fixture.carla() : _fixture.admin();
+        const QString reply = user.request(request(selectBy(key, text)));
+        QVERIFY2(status(reply) == QStringLiteral("1"), qPrintable(reply));
     }
 
     void restrictedUsersSeeOnlyTheirRows()
