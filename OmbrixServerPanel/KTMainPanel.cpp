@@ -29,6 +29,7 @@
 #include <QMutexLocker>
 #include <QScreen>
 #include <QSettings>
+#include <QSqlQuery>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QStatusBar>
@@ -44,6 +45,8 @@ const QString systemObjectsFile = QStringLiteral("OmbrixSystemObjects.cfg");
 const QString mapsDirectory = QStringLiteral("OmbrixServerComponents/OmbrixDbMaps");
 constexpr int keepAliveInterval = 600000;
 constexpr int defaultReconnectInterval = 5000;
+// The panel's own database connection, and one to spare for an operator's tool.
+constexpr int ownDatabaseConnections = 2;
 // The options dialog offers 1 to 9 rows and columns; more tabs than this is no saved layout.
 constexpr int maxGridSize = 9;
 constexpr int maxTabs = 20;
@@ -197,6 +200,14 @@ void KTMainPanel::readServerSettings()
     _eventLog->removeOlderThan(logDays > 0 ? logDays : KTEventLog::defaultKeepDays);
     const qint64 maxPendingBytes = settings.value(QStringLiteral("ServerSettings/MaxPendingBytes")).toLongLong();
     _connector->setMaxPendingBytes(maxPendingBytes > 0 ? maxPendingBytes : KTTcpSocket::defaultMaxPendingBytes);
+    const int negotiationTimeout = settings.value(QStringLiteral("ServerSettings/NegotiationTimeout")).toInt();
+    _connector->setNegotiationTimeout(1000 * (negotiationTimeout > 0 ? negotiationTimeout
+                                                                     : KTConnectionLimits::defaultNegotiationTimeoutMs / 1000));
+    const int frameTimeout = settings.value(QStringLiteral("ServerSettings/FrameTimeout")).toInt();
+    _connector->setFrameTimeout(1000 * (frameTimeout > 0 ? frameTimeout : KTConnectionLimits::defaultFrameTimeoutMs / 1000));
+    const int perAddress = settings.value(QStringLiteral("ServerSettings/MaxUnauthenticatedPerAddress")).toInt();
+    _connector->setMaxUnauthenticatedPerAddress(perAddress > 0 ? perAddress
+                                                               : KTServerConnector::defaultMaxUnauthenticatedPerAddress);
     _initServerSearchingUpdates = settings.value(QStringLiteral("ServerSettings/InitServerSearchingUpdates"), true).toBool();
     _companyName = settings.value(QStringLiteral("LicenseInfo/Company")).toString();
     _companyID = settings.value(QStringLiteral("LicenseInfo/ID")).toString();
@@ -386,6 +397,7 @@ void KTMainPanel::changeStatus(bool status)
         return;
     }
     _reconnectTimer->stop();
+    checkConnectionCapacity();
     // Files of a release whose SQL never ran: no client is served before it has.
     if (!_updater->runPendingCommands()) {
         setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelNotOk.png"));
@@ -401,6 +413,24 @@ void KTMainPanel::changeStatus(bool status)
         emit authorizationModelCreated(_authorization->model());
     }
     setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelOk.png"));
+}
+
+// Every logged-in client holds a MariaDB connection of its own: a server
+// that allows more clients than MariaDB allows connections fails logins,
+// and at worst leaves no connection for an operator.
+void KTMainPanel::checkConnectionCapacity()
+{
+    QSqlQuery query = _dbController->customQuery(QStringLiteral("SELECT @@max_connections"));
+    if (!query.next())
+        return;
+    const int available = query.value(0).toInt();
+    const int needed = _connector->maxConnections() + ownDatabaseConnections;
+    if (needed > available)
+        emit eventMessage(tr("MariaDB admite %1 conexiones (max_connections) y este servidor puede necesitar %2 "
+                             "(MaxConnections = %3 más %4 propias). Aumente max_connections en MariaDB o reduzca "
+                             "[ServerSettings] MaxConnections.")
+                              .arg(available).arg(needed).arg(_connector->maxConnections()).arg(ownDatabaseConnections),
+                          KT::WarningMessage, QStringLiteral("KTMainPanel::checkConnectionCapacity()"));
 }
 
 void KTMainPanel::listenConnections()

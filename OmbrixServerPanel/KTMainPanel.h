@@ -93,6 +93,7 @@ public Q_SLOTS:
     void loadPanets(QString dirName, bool recursive);
 
 private:
+    void checkConnectionCapacity();
     void setUpForm();
     void connectObjects();
     void connectUpdater();

@@ -1,6 +1,5 @@
 #include "KTConnectorThread.h"
 
-#include "KTFrame.h"
 #include "KTTcpSocket.h"
 
 #include <QCoreApplication>
@@ -14,8 +13,6 @@ KTConnectorThread::KTConnectorThread(qintptr socketDescriptor, int connectionID,
     , _dbDefinitionMap(dbDefinitionMap)
     , _dbParams(dbParams)
     , _unitParams(unitParams)
-    , _maxFrameSize(KTFrame::defaultMaxSize)
-    , _maxPendingBytes(KTTcpSocket::defaultMaxPendingBytes)
     , _applicationDirectory(QCoreApplication::applicationDirPath())
 {
 }
@@ -25,14 +22,14 @@ int KTConnectorThread::connectionID() const
     return _connectionID;
 }
 
-void KTConnectorThread::setMaxFrameSize(qint64 bytes)
+void KTConnectorThread::setLimits(const KTConnectionLimits& limits)
 {
-    _maxFrameSize = bytes;
+    _limits = limits;
 }
 
-void KTConnectorThread::setMaxPendingBytes(qint64 bytes)
+void KTConnectorThread::setUserList(const KTUserList* userList)
 {
-    _maxPendingBytes = bytes;
+    _userList = userList;
 }
 
 void KTConnectorThread::setApplicationDirectory(const QString& dir)
@@ -70,8 +67,8 @@ void KTConnectorThread::endConnection()
 void KTConnectorThread::run()
 {
     _socket = new KTTcpSocket(_dbParams, _unitParams);
-    _socket->setMaxFrameSize(_maxFrameSize);
-    _socket->setMaxPendingBytes(_maxPendingBytes);
+    _socket->setLimits(_limits);
+    _socket->setUserList(_userList);
     _socket->setApplicationDirectory(_applicationDirectory);
     if (!_socket->setSocketDescriptor(_socketDescriptor)) {
         emit error(_socket->error());
@@ -82,8 +79,7 @@ void KTConnectorThread::run()
     // Replies and pushed changes are small frames written back to back:
     // without this, each one after the first waits for the client's delayed ACK.
     _socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // Connected before the database opens, so that a socket which closes
-    // itself for want of a database still ends its thread.
+    // Connected first, so that a socket which closes itself at once still ends its thread.
     connectSocket();
     _socket->setDbConnection(_connectionID, _dbDefinitionMap);
     _socket->loadAuthcoms(_applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixAuthenticate"), false);
@@ -114,6 +110,6 @@ void KTConnectorThread::connectSocket()
     connect(_socket, &KTTcpSocket::databaseLost, this, &KTConnectorThread::databaseLost);
     connect(_socket, &KTTcpSocket::accessListChanged, this, &KTConnectorThread::accessListChanged);
     connect(_socket, &KTTcpSocket::loginRequested, this, &KTConnectorThread::loginRequested);
-    connect(_socket, &KTTcpSocket::loginSucceeded, this, &KTConnectorThread::loginSucceeded);
+    connect(_socket, &KTTcpSocket::loginAnswered, this, &KTConnectorThread::loginAnswered);
     connect(this, &KTConnectorThread::startLoginRequested, _socket, &KTTcpSocket::startLogin);
 }

@@ -2,6 +2,7 @@
 #define KTCONNECTORTHREAD_H
 
 #include "KTAccessList.h"
+#include "KTConnectionLimits.h"
 #include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
@@ -14,6 +15,7 @@
 #include <QVariant>
 
 class KTTcpSocket;
+class KTUserList;
 
 // One client connection's thread. The object lives in the main thread and is
 // the connector's handle; run() creates the protocol socket on the new
@@ -29,8 +31,8 @@ public:
     int connectionID() const;
     // The connection's socket while run() is serving it; null before and after.
     KTTcpSocket* socket() const { return _socket; }
-    void setMaxFrameSize(qint64 bytes);
-    void setMaxPendingBytes(qint64 bytes);
+    void setLimits(const KTConnectionLimits& limits);
+    void setUserList(const KTUserList* userList);
     void setApplicationDirectory(const QString& dir);
 
 public Q_SLOTS:
@@ -57,7 +59,7 @@ Q_SIGNALS:
     void sendFrameRequested(KTSharedFramePointer frame, QString message, int role);
     void closeRequest();
     void loginRequested(int connectionID, QString login, QString address);
-    void loginSucceeded(QString login, QString address);
+    void loginAnswered(int connectionID, QString login, QString address, bool granted);
     void startLoginRequested(int delayMs);
     void connectionEnded(int connectionID);
     void error(QAbstractSocket::SocketError socketError);
@@ -74,8 +76,8 @@ private:
     QMap<QString, KTDbTable*> _dbDefinitionMap;
     QStringList _dbParams;
     QStringList _unitParams;
-    qint64 _maxFrameSize;
-    qint64 _maxPendingBytes;
+    KTConnectionLimits _limits;
+    const KTUserList* _userList = nullptr;
     QString _applicationDirectory;
 };
 

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <libdeflate.h>
+#include <zlib.h>
 
 // Compressors per level and decompressors, free for the taking. It keeps at
 // most as many of each as frames were ever coded at once, up to a bound, so
@@ -106,4 +107,33 @@ bool KTDeflate::decompress(const char* data, qsizetype size, char* out, qsizetyp
         libdeflate_zlib_decompress(decompressor, data, size_t(size), out, size_t(expected), nullptr);
     shared.giveBack(decompressor);
     return result == LIBDEFLATE_SUCCESS;
+}
+
+bool KTDeflate::decompressGrowing(const char* data, qsizetype size, qsizetype expected, QByteArray* out)
+{
+    constexpr qsizetype firstStep = 256 * 1024;
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    stream.avail_in = uInt(size);
+    // One byte past the claim tells a stream that gives more than it said.
+    const qsizetype cap = expected + 1;
+    out->clear();
+    int status = Z_OK;
+    while (status == Z_OK) {
+        const qsizetype produced = qsizetype(stream.total_out);
+        if (produced == out->size()) {
+            if (out->size() == cap)
+                break;
+            out->resize(qMin(cap, qMax(2 * out->size(), firstStep)));
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(out->data()) + produced;
+        stream.avail_out = uInt(out->size() - produced);
+        status = inflate(&stream, Z_NO_FLUSH);
+    }
+    const qsizetype produced = qsizetype(stream.total_out);
+    inflateEnd(&stream);
+    out->resize(produced);
+    return status == Z_STREAM_END && produced == expected;
 }

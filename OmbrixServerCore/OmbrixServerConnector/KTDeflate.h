@@ -1,7 +1,7 @@
 #ifndef KTDEFLATE_H
 #define KTDEFLATE_H
 
-#include <QtGlobal>
+#include <QByteArray>
 
 // One-shot zlib streams (RFC 1950) over whole buffers, with libdeflate.
 //
@@ -19,6 +19,9 @@ public:
     // Inflates a zlib stream that must give exactly expected bytes into out:
     // a stream that gives more or fewer, or is corrupt, fails.
     static bool decompress(const char* data, qsizetype size, char* out, qsizetype expected);
+    // The same, for a size the sender only claims: out grows as the stream
+    // really inflates, so memory follows the bytes that arrive, not the claim.
+    static bool decompressGrowing(const char* data, qsizetype size, qsizetype expected, QByteArray* out);
 
 private:
     class Pool;

@@ -13,6 +13,10 @@ constexpr int lengthSize = 4;
 constexpr int prefixSize = headerSize + lengthSize + lengthSize;
 // The level zlib uses when asked for its default.
 constexpr int defaultLevel = 6;
+// Texts up to this size are inflated into a buffer of the announced size;
+// larger ones grow as they inflate, so a small frame that claims a large text
+// costs no more than the text it really holds.
+constexpr qint64 oneShotSize = qint64(1) << 20;
 
 void writePrefix(QByteArray* frame, qsizetype textSize)
 {
@@ -82,11 +86,17 @@ QString KTFrame::decode(const QByteArray& payload, qint64 maxSize, bool* ok)
     if (qint64(textLength) > maxSize)
         return QString();
     const qint64 streamSize = qint64(blockLength) - lengthSize;
-    QByteArray text(qsizetype(textLength), Qt::Uninitialized);
+    const char* stream = block + lengthSize;
+    QByteArray text;
     // qCompress writes no stream at all for an empty text.
     const bool empty = textLength == 0 && streamSize == 0;
-    if (!empty && !KTDeflate::decompress(block + lengthSize, streamSize, text.data(), text.size()))
+    if (!empty && textLength <= oneShotSize) {
+        text.resize(qsizetype(textLength));
+        if (!KTDeflate::decompress(stream, streamSize, text.data(), text.size()))
+            return QString();
+    } else if (!empty && !KTDeflate::decompressGrowing(stream, streamSize, qsizetype(textLength), &text)) {
         return QString();
+    }
     if (ok)
         *ok = true;
     const qsizetype zero = text.indexOf('\0');

@@ -4,7 +4,7 @@
 
 namespace {
 
-// Records are forgotten a quarter of an hour after their last attempt, and
+// Records are forgotten a quarter of an hour after their last failure, and
 // looked through only when there are many, so that a flood of invented names
 // cannot grow them without bound.
 constexpr qint64 forgetAfterMs = 15 * 60 * 1000;
@@ -24,40 +24,71 @@ QString KTLoginThrottle::loginKey(const QString& login)
     return login.trimmed().toCaseFolded();
 }
 
-int KTLoginThrottle::failures(const QString& login, const QString& address) const
+QString KTLoginThrottle::attemptKey(const QString& login, const QString& address)
 {
-    return qMax(_logins.value(loginKey(login)).failures, _addresses.value(address).failures);
+    return loginKey(login) + QLatin1Char('\n') + address;
 }
 
-int KTLoginThrottle::admit(const QString& login, const QString& address)
+int KTLoginThrottle::delayAfter(int failures, int free)
 {
-    const int counted = failures(login, address);
-    const qint64 now = _clock.elapsed();
-    for (auto* records : {&_logins, &_addresses}) {
-        if (records->size() > manyRecords)
-            forgetStale(*records);
-        Record& record = (*records)[records == &_logins ? loginKey(login) : address];
-        ++record.failures;
-        record.lastAttemptMs = now;
-    }
-    if (counted < freeAttempts)
+    if (failures < free)
         return 0;
-    const int doublings = qMin(counted - freeAttempts, 16);
+    const int doublings = qMin(failures - free, 16);
     return int(qMin<qint64>(qint64(firstDelayMs) << doublings, maxDelayMs));
 }
 
-void KTLoginThrottle::succeeded(const QString& login, const QString& address)
+int KTLoginThrottle::failures(const QString& login, const QString& address) const
 {
-    _logins.remove(loginKey(login));
-    _addresses.remove(address);
+    const Record record = _attempts.value(attemptKey(login, address));
+    return _clock.elapsed() - record.lastFailureMs > forgetAfterMs ? 0 : record.failures;
 }
 
-void KTLoginThrottle::forgetStale(QHash<QString, Record>& records) const
+int KTLoginThrottle::delay(const QString& login, const QString& address) const
+{
+    const Record fromAddress = _addresses.value(address);
+    const int addressFailures = _clock.elapsed() - fromAddress.lastFailureMs > forgetAfterMs ? 0 : fromAddress.failures;
+    return qMax(delayAfter(failures(login, address), freeAttempts), delayAfter(addressFailures, freeAddressFailures));
+}
+
+bool KTLoginThrottle::answered(const QString& login, const QString& address, bool granted)
+{
+    const QString key = attemptKey(login, address);
+    if (granted) {
+        _attempts.remove(key);
+        return false;
+    }
+    const qint64 now = _clock.elapsed();
+    for (auto* records : {&_attempts, &_addresses}) {
+        if (records->size() > manyRecords)
+            forgetStale(*records);
+        Record& record = (*records)[records == &_attempts ? key : address];
+        if (now - record.lastFailureMs > forgetAfterMs)
+            record.failures = 0;
+        ++record.failures;
+        record.lastFailureMs = now;
+    }
+    if (_spreads.size() > manyRecords)
+        forgetStale(_spreads);
+    Spread& spread = _spreads[loginKey(login)];
+    if (now - spread.lastFailureMs > forgetAfterMs)
+        spread = Spread();
+    spread.lastFailureMs = now;
+    if (spread.reported)
+        return false;
+    spread.addresses.insert(address);
+    if (spread.addresses.size() < sprayAddresses)
+        return false;
+    spread.reported = true;
+    spread.addresses.clear();
+    return true;
+}
+
+template <class Map>
+void KTLoginThrottle::forgetStale(Map& records) const
 {
     const qint64 now = _clock.elapsed();
     for (auto it = records.begin(); it != records.end();) {
-        // Names that were never slowed down cost an attacker nothing to forget.
-        const bool stale = now - it->lastAttemptMs > forgetAfterMs || it->failures < freeAttempts;
+        const bool stale = now - it->lastFailureMs > forgetAfterMs;
         it = stale ? records.erase(it) : std::next(it);
     }
 }

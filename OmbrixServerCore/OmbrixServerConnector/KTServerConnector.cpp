@@ -2,7 +2,6 @@
 
 #include "KTAccessPolicy.h"
 #include "KTConnectorThread.h"
-#include "KTFrame.h"
 #include "KTTcpSocket.h"
 #include "KTSharedFrame.h"
 
@@ -14,6 +13,11 @@
 #include <QFont>
 #include <QSqlQuery>
 #include <QTcpSocket>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -49,10 +53,12 @@ QString actionText(int actionType)
 KTServerConnector::KTServerConnector(QObject* parent)
     : QTcpServer(parent)
     , _connectionInfoModel(new QStandardItemModel(0, 5, this))
-    , _maxFrameSize(KTFrame::defaultMaxSize)
-    , _maxPendingBytes(KTTcpSocket::defaultMaxPendingBytes)
     , _applicationDirectory(QCoreApplication::applicationDirPath())
+    , _userListTimer(new QTimer(this))
 {
+    // Users added or changed outside the server show in negotiations within this time.
+    _userListTimer->setInterval(30000);
+    connect(_userListTimer, &QTimer::timeout, this, &KTServerConnector::refreshUserList);
     _connectionInfoModel->setHorizontalHeaderLabels(
         {tr("ID Conexión"), tr("Usuario"), tr("Fecha de Conexión"), tr("Dirección IP"), tr("Última acción")});
 }
@@ -112,6 +118,24 @@ void refuse(qintptr socketDescriptor)
         refused.abort();
 }
 
+// The client's address as its connection's socket will give it.
+QString peerOf(qintptr socketDescriptor)
+{
+#ifdef Q_OS_UNIX
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getpeername(int(socketDescriptor), reinterpret_cast<sockaddr*>(&storage), &length) == 0)
+        return QHostAddress(reinterpret_cast<sockaddr*>(&storage)).toString();
+    return QString();
+#else
+    QTcpSocket peer;
+    peer.setSocketDescriptor(socketDescriptor);
+    const QString address = peer.peerAddress().toString();
+    peer.setSocketDescriptor(-1);
+    return address;
+#endif
+}
+
 } // namespace
 
 void KTServerConnector::incomingConnection(qintptr socketDescriptor)
@@ -126,16 +150,32 @@ void KTServerConnector::incomingConnection(qintptr socketDescriptor)
         emit eventMessage(tr("ID de conexión : %1, ya existe").arg(_nextConnectionID), KT::BugMessage, location);
         return refuse(socketDescriptor);
     }
+    const QString address = peerOf(socketDescriptor);
+    if (unauthenticatedFrom(address) >= _maxUnauthenticatedPerAddress) {
+        emit eventMessage(tr("Conexión rechazada desde %1: ya tiene %2 conexiones sin autenticar")
+                              .arg(address).arg(_maxUnauthenticatedPerAddress), KT::WarningMessage, location);
+        return refuse(socketDescriptor);
+    }
     const int connectionID = _nextConnectionID++;
     auto* thread = new KTConnectorThread(socketDescriptor, connectionID, _dbDefinitionMap, _dbParams, _unitParams,
                                          this);
-    thread->setMaxFrameSize(_maxFrameSize);
-    thread->setMaxPendingBytes(_maxPendingBytes);
+    thread->setLimits(_limits);
+    thread->setUserList(&_userList);
     thread->setApplicationDirectory(_applicationDirectory);
     _connectionTable.insert(connectionID, thread);
+    _addresses.insert(connectionID, address);
     connectThread(thread);
     thread->start();
     appendConnectionRow(connectionID);
+}
+
+int KTServerConnector::unauthenticatedFrom(const QString& address) const
+{
+    int count = 0;
+    for (auto it = _addresses.cbegin(); it != _addresses.cend(); ++it)
+        if (it.value() == address && !_accessLists.contains(it.key()))
+            ++count;
+    return count;
 }
 
 void KTServerConnector::connectThread(KTConnectorThread* thread)
@@ -146,6 +186,7 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
     connect(thread, &KTConnectorThread::actionRequested, this, &KTServerConnector::updateConnectionInfo);
     connect(thread, &KTConnectorThread::updateTableRecordDataModelRequested, this,
             &KTServerConnector::updateTableRecordDataModelRequested);
+    connect(thread, &KTConnectorThread::updateTableRecordDataModelRequested, this, &KTServerConnector::tableChanged);
     connect(thread, &KTConnectorThread::broadcastActionRequest, this, &KTServerConnector::broadcastAction);
     connect(thread, &KTConnectorThread::setActiveComponent, this, &KTServerConnector::setActiveComponent);
     connect(thread, &KTConnectorThread::scheduleRequested, this, &KTServerConnector::scheduleRequested);
@@ -153,7 +194,7 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
     connect(thread, &KTConnectorThread::databaseLost, this, &KTServerConnector::databaseLost);
     connect(thread, &KTConnectorThread::accessListChanged, this, &KTServerConnector::setAccessList);
     connect(thread, &KTConnectorThread::loginRequested, this, &KTServerConnector::admitLogin);
-    connect(thread, &KTConnectorThread::loginSucceeded, this, &KTServerConnector::loginSucceeded);
+    connect(thread, &KTConnectorThread::loginAnswered, this, &KTServerConnector::loginAnswered);
 }
 
 void KTServerConnector::appendConnectionRow(int connectionID)
@@ -226,22 +267,72 @@ void KTServerConnector::unregisterUser(int connectionID)
         _loggedUsers.removeOne(_userConnector.take(connectionID));
 }
 
+// Attempts of one name from one address are answered in turn, so that
+// parallel connections guess no faster than one.
 void KTServerConnector::admitLogin(int connectionID, QString login, QString address)
 {
-    KTConnectorThread* thread = _connectionTable.value(connectionID);
-    const int failures = _loginThrottle.failures(login, address);
-    const int delay = _loginThrottle.admit(login, address);
-    if (delay > 0)
-        emit eventMessage(tr("Autenticación de '%1' desde %2 demorada %3 ms tras %4 intentos fallidos. ID de conexión : %5")
-                              .arg(login, address).arg(delay).arg(failures).arg(connectionID),
-                          KT::WarningMessage, QStringLiteral("KTServerConnector::admitLogin()"));
-    if (thread)
-        thread->startLogin(delay);
+    const QString key = KTLoginThrottle::attemptKey(login, address);
+    if (_loginInProgress.contains(key))
+        _loginsWaiting[key].append({connectionID, login});
+    else
+        startLogin(connectionID, login, address);
 }
 
-void KTServerConnector::loginSucceeded(QString login, QString address)
+void KTServerConnector::startLogin(int connectionID, const QString& login, const QString& address)
 {
-    _loginThrottle.succeeded(login, address);
+    KTConnectorThread* thread = _connectionTable.value(connectionID);
+    if (!thread)
+        return;
+    _loginInProgress.insert(KTLoginThrottle::attemptKey(login, address), connectionID);
+    const int delay = _loginThrottle.delay(login, address);
+    if (delay > 0)
+        emit eventMessage(tr("Autenticación de '%1' desde %2 demorada %3 ms tras %4 intentos fallidos. ID de conexión : %5")
+                              .arg(login, address).arg(delay).arg(_loginThrottle.failures(login, address))
+                              .arg(connectionID),
+                          KT::WarningMessage, QStringLiteral("KTServerConnector::admitLogin()"));
+    thread->startLogin(delay);
+}
+
+void KTServerConnector::loginAnswered(int connectionID, QString login, QString address, bool granted)
+{
+    if (_loginThrottle.answered(login, address, granted))
+        emit eventMessage(tr("El usuario '%1' acumula intentos fallidos desde %2 o más direcciones; la última: %3")
+                              .arg(login).arg(KTLoginThrottle::sprayAddresses).arg(address),
+                          KT::WarningMessage, QStringLiteral("KTServerConnector::loginAnswered()"));
+    const QString key = KTLoginThrottle::attemptKey(login, address);
+    if (_loginInProgress.value(key, -1) == connectionID)
+        finishLogin(key);
+}
+
+// The next waiting attempt of a name and address gets its turn.
+void KTServerConnector::finishLogin(const QString& key)
+{
+    _loginInProgress.remove(key);
+    QList<QPair<int, QString> >& waiting = _loginsWaiting[key];
+    while (!waiting.isEmpty()) {
+        const QPair<int, QString> next = waiting.takeFirst();
+        if (!_connectionTable.contains(next.first))
+            continue;
+        startLogin(next.first, next.second, _addresses.value(next.first));
+        break;
+    }
+    if (waiting.isEmpty())
+        _loginsWaiting.remove(key);
+}
+
+void KTServerConnector::refreshUserList()
+{
+    _userListRefreshQueued = false;
+    _userList.refresh(_dbController);
+}
+
+// A committed change to the users or their icons shows in the next negotiation.
+void KTServerConnector::tableChanged(const QString& tableName)
+{
+    if (_userListRefreshQueued || (tableName != QLatin1String("accUser") && tableName != QLatin1String("srvBlob")))
+        return;
+    _userListRefreshQueued = true;
+    QTimer::singleShot(0, this, &KTServerConnector::refreshUserList);
 }
 
 void KTServerConnector::setActiveComponent(int connectionID, QString componentName, bool active)
@@ -325,6 +416,11 @@ void KTServerConnector::removeConnection(int connectionID)
     _connectionInfoModel->removeRow(rows.first()->row());
     _activeComponents.remove(connectionID);
     _accessLists.remove(connectionID);
+    _addresses.remove(connectionID);
+    // A login whose connection went before its answer lets the next one of its name and address go.
+    const QString unanswered = _loginInProgress.key(connectionID);
+    if (!unanswered.isEmpty())
+        finishLogin(unanswered);
     if (!_userConnector.contains(connectionID) || !_loggedUsers.contains(user)) {
         emit eventMessage(tr("Se desconectó conexión con ID : '%1'").arg(connectionID), KT::InformationMessage,
                           location);
@@ -368,4 +464,9 @@ void KTServerConnector::updateData(KTDatabaseController* controller)
 {
     _dbController = controller;
     _dbDefinitionMap = controller ? controller->dbDefinitionMap() : QMap<QString, KTDbTable*>();
+    refreshUserList();
+    if (controller)
+        _userListTimer->start();
+    else
+        _userListTimer->stop();
 }

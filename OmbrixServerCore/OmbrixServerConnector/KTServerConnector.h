@@ -2,19 +2,23 @@
 #define KTSERVERCONNECTOR_H
 
 #include "KTAccessList.h"
+#include "KTConnectionLimits.h"
 #include "KTLoginThrottle.h"
+#include "KTUserList.h"
 
 #include <KTDbTable.h>
 
 #include <QList>
 #include <QMap>
 #include <QStandardItemModel>
+#include <QHash>
 #include <QStringList>
 #include <QTcpServer>
 #include <QVariant>
 
 class KTConnectorThread;
 class KTDatabaseController;
+class QTimer;
 
 // The listening side of the protocol, in the main thread: gives every
 // accepted socket a connection ID and a thread of its own, keeps the
@@ -33,10 +37,17 @@ public:
     void setDbParams(const QStringList& dbParams) { _dbParams = dbParams; }
     void setUnitParams(const QStringList& unitParams) { _unitParams = unitParams; }
     QStringList unitParams() const { return _unitParams; }
-    // Largest frame a client may announce; larger ones close the connection.
-    void setMaxFrameSize(qint64 bytes) { _maxFrameSize = bytes; }
+    // Largest frame a logged-in client may announce; larger ones close the connection.
+    void setMaxFrameSize(qint64 bytes) { _limits.maxFrameSize = bytes; }
     // Unsent bytes a client may leave behind before it is disconnected.
-    void setMaxPendingBytes(qint64 bytes) { _maxPendingBytes = bytes; }
+    void setMaxPendingBytes(qint64 bytes) { _limits.maxPendingBytes = bytes; }
+    void setNegotiationTimeout(int ms) { _limits.negotiationTimeoutMs = ms; }
+    void setFrameTimeout(int ms) { _limits.frameTimeoutMs = ms; }
+    const KTConnectionLimits& limits() const { return _limits; }
+    // Connections from one address that have not logged in; the ones past it
+    // are closed on arrival.
+    void setMaxUnauthenticatedPerAddress(int connections) { _maxUnauthenticatedPerAddress = connections; }
+    static constexpr int defaultMaxUnauthenticatedPerAddress = 64;
     // Connections served at once; the ones past it are closed on arrival, so
     // that a flood cannot exhaust threads or database connections.
     void setMaxConnections(int connections) { _maxConnections = connections; }
@@ -65,7 +76,9 @@ public Q_SLOTS:
     void registerUser(int connectionID, QString userLogin);
     void setAccessList(int connectionID, KTAccessList accessList);
     void admitLogin(int connectionID, QString login, QString address);
-    void loginSucceeded(QString login, QString address);
+    void loginAnswered(int connectionID, QString login, QString address, bool granted);
+    // Reads the users a negotiation lists again.
+    void refreshUserList();
 
 Q_SIGNALS:
     void eventMessage(QString message, int type, QString objectLocation);
@@ -89,6 +102,10 @@ private:
     void unregisterUser(int connectionID);
     QList<int> recipients(const QStringList& entry, const QString& broadcastUsers) const;
     void deliver(const QStringList& entry, const QList<int>& connectionIDs);
+    int unauthenticatedFrom(const QString& address) const;
+    void startLogin(int connectionID, const QString& login, const QString& address);
+    void finishLogin(const QString& key);
+    void tableChanged(const QString& tableName);
 
     KTDatabaseController* _dbController = nullptr;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
@@ -103,9 +120,17 @@ private:
     QStringList _dbParams;
     QStringList _loggedUsers;
     QStringList _unitParams;
-    qint64 _maxFrameSize;
-    qint64 _maxPendingBytes;
+    KTConnectionLimits _limits;
     KTLoginThrottle _loginThrottle;
+    // Per name and address: the connection whose login is being answered,
+    // and the ones that wait their turn behind it.
+    QHash<QString, int> _loginInProgress;
+    QHash<QString, QList<QPair<int, QString> > > _loginsWaiting;
+    QHash<int, QString> _addresses;
+    int _maxUnauthenticatedPerAddress = defaultMaxUnauthenticatedPerAddress;
+    KTUserList _userList;
+    QTimer* _userListTimer;
+    bool _userListRefreshQueued = false;
     int _maxConnections = defaultMaxConnections;
     QString _applicationDirectory;
 };

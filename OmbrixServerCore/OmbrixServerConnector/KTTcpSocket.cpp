@@ -4,6 +4,7 @@
 #include "KTFrame.h"
 #include "KTXmlGuard.h"
 #include "KTSharedFrame.h"
+#include "KTUserList.h"
 
 #include <KT.h>
 #include <KTAuthcomBase.h>
@@ -47,8 +48,8 @@ Q_LOGGING_CATEGORY(wireLog, "ombrix.wire", QtInfoMsg)
 
 KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitParams, QObject* parent)
     : QTcpSocket(parent)
-    , _maxFrameSize(KTFrame::defaultMaxSize)
-    , _maxPendingBytes(defaultMaxPendingBytes)
+    , _negotiationDeadline(new QTimer(this))
+    , _frameDeadline(new QTimer(this))
     , _applicationDirectory(QCoreApplication::applicationDirPath())
     , _dbParams(dbParams)
 {
@@ -67,6 +68,16 @@ KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitPar
     connect(_dbController, &KTDatabaseController::updateTableRecordDataModelRequested, this,
             &KTTcpSocket::updateTableRecordDataModelRequested);
     connect(this, &QTcpSocket::readyRead, this, qOverload<>(&KTTcpSocket::readData));
+    _negotiationDeadline->setSingleShot(true);
+    _frameDeadline->setSingleShot(true);
+    connect(_negotiationDeadline, &QTimer::timeout, this, [this] {
+        deadlinePassed(tr("La conexión : '%1' no negoció en %2 s; se cierra la conexión")
+                           .arg(_connectionID).arg(_limits.negotiationTimeoutMs / 1000));
+    });
+    connect(_frameDeadline, &QTimer::timeout, this, [this] {
+        deadlinePassed(tr("La conexión : '%1' no completó un mensaje en %2 s; se cierra la conexión")
+                           .arg(_connectionID).arg(_limits.frameTimeoutMs / 1000));
+    });
 }
 
 KTTcpSocket::~KTTcpSocket()
@@ -75,14 +86,14 @@ KTTcpSocket::~KTTcpSocket()
     qDeleteAll(_sercomMap);
 }
 
-void KTTcpSocket::setMaxFrameSize(qint64 bytes)
+void KTTcpSocket::setLimits(const KTConnectionLimits& limits)
 {
-    _maxFrameSize = bytes;
+    _limits = limits;
 }
 
-void KTTcpSocket::setMaxPendingBytes(qint64 bytes)
+void KTTcpSocket::setUserList(const KTUserList* userList)
 {
-    _maxPendingBytes = bytes;
+    _userList = userList;
 }
 
 void KTTcpSocket::setApplicationDirectory(const QString& dir)
@@ -93,22 +104,68 @@ void KTTcpSocket::setApplicationDirectory(const QString& dir)
 void KTTcpSocket::setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap)
 {
     _connectionID = connectionID;
-    if (!_dbController->establishConnection(QStringList{QString::number(connectionID)} + _dbParams)) {
+    _dbDefinitionMap = dbDefinitionMap;
+    _negotiationDeadline->start(_limits.negotiationTimeoutMs);
+}
+
+bool KTTcpSocket::openDatabase()
+{
+    if (_databaseOpen)
+        return true;
+    if (!_dbController->establishConnection(QStringList{QString::number(_connectionID)} + _dbParams)) {
         emit eventMessage(tr("No pudo generarse un enlace con la Base de Datos desde la conexión : '%1'")
-                              .arg(connectionID), KT::ClientErrorMessage, QStringLiteral("KTTcpSocket::setDbConnection()"));
-        closeConnection();
-        return;
+                              .arg(_connectionID), KT::ClientErrorMessage, QStringLiteral("KTTcpSocket::openDatabase()"));
+        return false;
     }
     // Client text reaches this connection's statements.
     _dbController->setMultipleStatements(false);
-    _dbController->setDbDefinitionMap(dbDefinitionMap);
+    _dbController->setDbDefinitionMap(_dbDefinitionMap);
+    _databaseOpen = true;
+    return true;
+}
+
+void KTTcpSocket::closeDatabase()
+{
+    if (_databaseOpen)
+        _dbController->closeConnection(QString::number(_connectionID));
+    _databaseOpen = false;
 }
 
 void KTTcpSocket::closeConnection()
 {
-    _dbController->closeConnection(QString::number(_connectionID));
+    closeDatabase();
+    _negotiationDeadline->stop();
+    _frameDeadline->stop();
     if (state() != UnconnectedState && state() != ClosingState)
         disconnectFromHost();
+}
+
+void KTTcpSocket::deadlinePassed(const QString& message)
+{
+    emit eventMessage(message, KT::WarningMessage, QStringLiteral("KTTcpSocket::readData()"));
+    abort();
+    closeConnection();
+}
+
+// What a frame may announce and inflate to depends on how far the client has
+// come: little before it showed the company password, more before a login.
+qint64 KTTcpSocket::frameLimit() const
+{
+    if (!_companyAccepted)
+        return qMin(_limits.maxFrameSize, KTConnectionLimits::beforeNegotiationFrameSize);
+    if (!_connectionAuthenticated)
+        return qMin(_limits.maxFrameSize, KTConnectionLimits::beforeLoginFrameSize);
+    return _limits.maxFrameSize;
+}
+
+// A frame that has begun must end in time; the clock runs from its first
+// byte, however slowly the rest trickles in.
+void KTTcpSocket::watchFrameDeadline()
+{
+    if (_blockSize == 0 && bytesAvailable() == 0)
+        _frameDeadline->stop();
+    else if (!_frameDeadline->isActive())
+        _frameDeadline->start(_limits.frameTimeoutMs);
 }
 
 // Frames already received are handled in a loop, so that a burst of small
@@ -117,18 +174,22 @@ void KTTcpSocket::readData()
 {
     while (state() == ConnectedState && !_loginPending) {
         QByteArray payload;
-        const KTFrame::ReadStatus status = KTFrame::read(this, _blockSize, _maxFrameSize, &payload);
+        const qint64 limit = frameLimit();
+        const KTFrame::ReadStatus status = KTFrame::read(this, _blockSize, limit, &payload);
         if (status == KTFrame::NeedMore)
-            return;
+            return watchFrameDeadline();
         if (status == KTFrame::TooLarge) {
             emit eventMessage(tr("La conexión : '%1' anunció un mensaje mayor al permitido (%2 bytes); se cierra la conexión")
-                                  .arg(_connectionID).arg(_maxFrameSize), KT::ErrorMessage,
+                                  .arg(_connectionID).arg(limit), KT::ErrorMessage,
                               QStringLiteral("KTTcpSocket::readData()"));
             abort();
             closeConnection();
             return;
         }
-        parseXML(KTFrame::decode(payload, _maxFrameSize));
+        _frameDeadline->stop();
+        const QString text = KTFrame::decode(payload, limit);
+        payload = QByteArray();
+        parseXML(text);
     }
 }
 
@@ -162,7 +223,7 @@ bool KTTcpSocket::backlogExceeded(qint64 frameSize)
 {
     flush();
     const qint64 backlog = bytesToWrite() - frameSize;
-    if (backlog <= _maxPendingBytes)
+    if (backlog <= _limits.maxPendingBytes)
         return false;
     emit eventMessage(tr("La conexión : '%1' no lee sus respuestas (%2 bytes sin enviar); se cierra la conexión")
                           .arg(_connectionID).arg(bytesToWrite()), KT::WarningMessage,
@@ -177,14 +238,14 @@ bool KTTcpSocket::backlogExceeded(qint64 frameSize)
 void KTTcpSocket::waitForBacklog()
 {
     QDeadlineTimer deadline(backlogWaitMs);
-    while (state() == ConnectedState && bytesToWrite() > _maxPendingBytes / 2 && !deadline.hasExpired())
+    while (state() == ConnectedState && bytesToWrite() > _limits.maxPendingBytes / 2 && !deadline.hasExpired())
         waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1)));
 }
 
 void KTTcpSocket::parseXML(const QString& text)
 {
     QDomDocument document;
-    KTXmlGuard guard;
+    KTXmlGuard guard(_connectionAuthenticated ? KTXmlGuard::full : KTXmlGuard::beforeLogin);
     QString message;
     int line = 0;
     int column = 0;
@@ -287,8 +348,9 @@ void KTTcpSocket::processAuthenticate(const QDomElement& root)
         return authenticate(params);
     _pendingLogin = params;
     _loginPending = true;
+    _frameDeadline->stop();
     // While the login waits, the client may send on: the kernel holds it back.
-    setReadBufferSize(_maxFrameSize + 16);
+    setReadBufferSize(frameLimit() + 16);
     emit loginRequested(_connectionID, params.value(QStringLiteral("Login")), peerAddress().toString());
 }
 
@@ -308,6 +370,12 @@ void KTTcpSocket::startLogin(int delayMs)
 
 void KTTcpSocket::authenticate(const QMap<QString, QString>& params)
 {
+    const QString login = params.value(QStringLiteral("Login"));
+    if (!openDatabase()) {
+        emit loginAnswered(_connectionID, login, peerAddress().toString(), false);
+        closeConnection();
+        return;
+    }
     KTAuthcomBase* authcom = _authcomMap.value(params.value(QStringLiteral("IdentifierType")));
     const QString reply = authcom->authenticate(params);
     _connectionAuthenticated = authcom->authenticated();
@@ -316,8 +384,10 @@ void KTTcpSocket::authenticate(const QMap<QString, QString>& params)
     _userType = _connectionAuthenticated ? authcom->userType() : 0;
     _group = _connectionAuthenticated ? authcom->group() : QString();
     grantAccess(reply);
-    if (_connectionAuthenticated)
-        emit loginSucceeded(params.value(QStringLiteral("Login")), peerAddress().toString());
+    // A connection that is not logged in holds no database connection.
+    if (!_connectionAuthenticated)
+        closeDatabase();
+    emit loginAnswered(_connectionID, login, peerAddress().toString(), _connectionAuthenticated);
     writeData(reply, _compressionFactor, authcom->lastMessage(), AuthenticationAction);
 }
 
@@ -326,7 +396,8 @@ void KTTcpSocket::authenticate(const QMap<QString, QString>& params)
 void KTTcpSocket::grantAccess(const QString& loginReply)
 {
     _accessList = !_connectionAuthenticated ? KTAccessList()
-        : KTAccessList::fromLogin(_userType, loginReply, _userType == 3 ? componentParents() : QMap<QString, QString>());
+        : _userType == 3 ? KTAccessList::fromLogin(_userType, loginReply, componentParents(), _dbController->dbDefinitionMap())
+                         : KTAccessList::fromLogin(_userType, loginReply);
     emit accessListChanged(_connectionID, _accessList);
 }
 
@@ -409,6 +480,7 @@ void KTTcpSocket::processNegotiationRequest(const QMap<QString, QString>& params
     emit eventMessage(message, KT::SuccessMessage, QStringLiteral("KTTcpSocket::processNegotiationRequest()"));
     writeNegotiationReply(true, message, QString());
     _connectionNegotiated = true;
+    _negotiationDeadline->stop();
 }
 
 // ---------------------------------------------------------------------------
@@ -521,6 +593,8 @@ bool KTTcpSocket::negotiationRefused(const QMap<QString, QString>& params)
         return true;
     }
     _companyAccepted = true;
+    // A client refused for its version may still take the client program.
+    _negotiationDeadline->stop();
     if (_packMaxCount < 1 || _compressionFactor < 0 || _compressionFactor > 9) {
         writeNegotiationReply(false, tr("Parámetros de conexión incorrectos !"), QString());
         emit eventMessage(tr("Negociación iniciada por la conexión '%1' recibió parámetros erróneos. PackMaxCount: '%2', "
@@ -572,16 +646,12 @@ void KTTcpSocket::writeNegotiationReply(bool success, const QString& message, co
         writer.writeTextElement(QStringLiteral("MessageBox"), messageBox);
     if (success) {
         writer.writeStartElement(QStringLiteral("UserList"));
-        QSqlQuery users = _dbController->selectMulti(
-            {QStringLiteral("accUser T1"), QStringLiteral("srvBlob T2")},
-            {QStringLiteral("T1.pkyUser"), QStringLiteral("T1.fldLogin"), QStringLiteral("T2.fldSha1")},
-            QStringLiteral("T1.blbIcon = T2.pkyBlob AND T1.sysEnabled = 1"), QString(), QStringLiteral("T1.fldLogin"),
-            QString());
-        while (users.next()) {
+        const QList<KTUserList::User> users = _userList ? _userList->users() : QList<KTUserList::User>();
+        for (const KTUserList::User& user : users) {
             writer.writeStartElement(QStringLiteral("User"));
-            writer.writeTextElement(QStringLiteral("Key"), users.value(0).toString());
-            writer.writeTextElement(QStringLiteral("Login"), users.value(1).toString());
-            writer.writeTextElement(QStringLiteral("IconSha1"), users.value(2).toString());
+            writer.writeTextElement(QStringLiteral("Key"), user.key);
+            writer.writeTextElement(QStringLiteral("Login"), user.login);
+            writer.writeTextElement(QStringLiteral("IconSha1"), user.iconSha1);
             writer.writeEndElement();
         }
         writer.writeEndElement();
@@ -820,7 +890,7 @@ void KTTcpSocket::processLockRequest(const QDomElement& root)
 bool KTTcpSocket::runAction(const QDomElement& action, const QString& firstTransaction,
                             QList<QStringList>* responses)
 {
-    const QMultiMap<QString, QString> params = actionParameters(action, firstTransaction);
+    QMultiMap<QString, QString> params = actionParameters(action, firstTransaction);
     KTSercomBase* component = _sercomMap.value(action.tagName());
     if (!component) {
         const QString message = tr("Usuario '%1' con ID de Conexión '%2', solicitó acción '%3' no existente en la lista "
@@ -831,6 +901,7 @@ bool KTTcpSocket::runAction(const QDomElement& action, const QString& firstTrans
     }
     if (actionRefused(action, params))
         return false;
+    KTAccessPolicy::addRecordConditions(_accessList, action.tagName(), &params);
     const QString reply = component->processRequest(params);
     if (!component->lastResult()) {
         writeData(reply, _compressionFactor, component->lastMessage(), RequestAction);

@@ -2,6 +2,7 @@
 #define KTTCPSOCKET_H
 
 #include "KTAccessList.h"
+#include "KTConnectionLimits.h"
 #include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
@@ -17,6 +18,8 @@
 class KTAuthcomBase;
 class KTDatabaseController;
 class KTSercomBase;
+class KTUserList;
+class QTimer;
 
 // The server end of one client connection, living on that connection's own
 // thread: reads and writes frames, keeps the state of the conversation and
@@ -29,11 +32,15 @@ public:
     KTTcpSocket(const QStringList& dbParams, const QStringList& unitParams, QObject* parent = nullptr);
     ~KTTcpSocket() override;
 
+    // Names the connection and starts its negotiation deadline. Its own
+    // database connection opens only when the client logs in.
     void setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap);
-    void setMaxFrameSize(qint64 bytes);
-    // Unsent bytes a client may leave behind before it is disconnected.
-    void setMaxPendingBytes(qint64 bytes);
-    static constexpr qint64 defaultMaxPendingBytes = qint64(64) * 1024 * 1024;
+    void setLimits(const KTConnectionLimits& limits);
+    // Where a successful negotiation takes the list of users from; none lists nobody.
+    void setUserList(const KTUserList* userList);
+    static constexpr qint64 defaultMaxPendingBytes = KTConnectionLimits::defaultMaxPendingBytes;
+    // Whether the connection holds a database connection of its own now.
+    bool holdsDatabase() const { return _databaseOpen; }
     // Where the server is installed: component folders and the client area live below it.
     void setApplicationDirectory(const QString& dir);
     void loadAuthcoms(const QString& path, bool recursive);
@@ -65,7 +72,8 @@ Q_SIGNALS:
     void accessListChanged(int connectionID, KTAccessList accessList);
     // A login waits for startLogin when this is connected.
     void loginRequested(int connectionID, QString login, QString address);
-    void loginSucceeded(QString login, QString address);
+    // A login was answered, granted or refused.
+    void loginAnswered(int connectionID, QString login, QString address, bool granted);
 
 protected:
     using QTcpSocket::readData;
@@ -74,6 +82,11 @@ protected:
 private:
     enum ActionType { NegotiationAction = 0, UpdateAction = 1, AuthenticationAction = 2, RequestAction = 3 };
 
+    qint64 frameLimit() const;
+    void watchFrameDeadline();
+    void deadlinePassed(const QString& message);
+    bool openDatabase();
+    void closeDatabase();
     void writeFrame(const QString& text, const QByteArray& frame, const QString& messageToPanel, int role);
     void dispatch(const QDomElement& root);
     bool backlogExceeded(qint64 frameSize);
@@ -129,8 +142,12 @@ private:
     int _connectionID = 0;
     int _packMaxCount = 0;
     qint64 _blockSize = 0;
-    qint64 _maxFrameSize;
-    qint64 _maxPendingBytes;
+    KTConnectionLimits _limits;
+    QTimer* _negotiationDeadline;
+    QTimer* _frameDeadline;
+    bool _databaseOpen = false;
+    QMap<QString, KTDbTable*> _dbDefinitionMap;
+    const KTUserList* _userList = nullptr;
     bool _loginPending = false;
     QMap<QString, QString> _pendingLogin;
     QMap<QString, KTAuthcomBase*> _authcomMap;

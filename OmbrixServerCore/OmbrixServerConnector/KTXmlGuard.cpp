@@ -31,10 +31,10 @@ bool KTXmlGuard::accepts(const QString& xml)
         if (token == QXmlStreamReader::StartElement) {
             ++nodes;
             attributes += reader.attributes().size();
-            if (++depth > maxDepth)
-                _error = tr("el documento anida más de %1 elementos").arg(maxDepth);
-            else if (reader.attributes().size() > maxElementAttributes)
-                _error = tr("un elemento tiene más de %1 atributos").arg(maxElementAttributes);
+            if (++depth > _bounds.depth)
+                _error = tr("el documento anida más de %1 elementos").arg(_bounds.depth);
+            else if (reader.attributes().size() > _bounds.elementAttributes)
+                _error = tr("un elemento tiene más de %1 atributos").arg(_bounds.elementAttributes);
         } else if (token == QXmlStreamReader::EndElement) {
             --depth;
         } else if ((token == QXmlStreamReader::Characters && !reader.isWhitespace())
@@ -46,12 +46,12 @@ bool KTXmlGuard::accepts(const QString& xml)
         }
         if (!_error.isEmpty())
             break;
-        if (nodes > maxNodes)
-            _error = tr("el documento tiene más de %1 nodos").arg(maxNodes);
-        else if (attributes > maxAttributes)
-            _error = tr("el documento tiene más de %1 atributos").arg(maxAttributes);
-        else if (characters > maxCharacters)
-            _error = tr("el documento tiene más de %1 caracteres de contenido").arg(maxCharacters);
+        if (nodes > _bounds.nodes)
+            _error = tr("el documento tiene más de %1 nodos").arg(_bounds.nodes);
+        else if (attributes > _bounds.attributes)
+            _error = tr("el documento tiene más de %1 atributos").arg(_bounds.attributes);
+        else if (characters > _bounds.characters)
+            _error = tr("el documento tiene más de %1 caracteres de contenido").arg(_bounds.characters);
     }
     if (_error.isEmpty() && reader.hasError())
         _error = reader.errorString();

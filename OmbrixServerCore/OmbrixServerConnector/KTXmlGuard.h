@@ -14,13 +14,22 @@ class KTXmlGuard
 {
     Q_DECLARE_TR_FUNCTIONS(KTXmlGuard)
 public:
-    static constexpr int maxDepth = 256;
-    // Elements, text runs, comments and processing instructions.
-    static constexpr qint64 maxNodes = 100000;
-    static constexpr qint64 maxAttributes = 20000;
-    static constexpr int maxElementAttributes = 256;
-    // Names, attribute values, text, comments: everything the DOM keeps as strings.
-    static constexpr qint64 maxCharacters = qint64(16) * 1024 * 1024;
+    struct Bounds {
+        int depth;
+        // Elements, text runs, comments and processing instructions.
+        qint64 nodes;
+        qint64 attributes;
+        int elementAttributes;
+        // Names, attribute values, text, comments: everything the DOM keeps as strings.
+        qint64 characters;
+    };
+    // What a logged-in client may send.
+    static constexpr Bounds full{256, 100000, 20000, 256, qint64(16) * 1024 * 1024};
+    // Before a login nothing larger than a login or a list of client files
+    // is needed: the DOM of such a document stays within a few MiB.
+    static constexpr Bounds beforeLogin{32, 8000, 2000, 32, qint64(1024) * 1024};
+
+    explicit KTXmlGuard(const Bounds& bounds = full) : _bounds(bounds) {}
 
     // True when xml is well formed and within the bounds; otherwise the
     // reason and the position where reading stopped.
@@ -30,6 +39,7 @@ public:
     qint64 columnNumber() const { return _column; }
 
 private:
+    Bounds _bounds;
     QString _error;
     qint64 _line = 0;
     qint64 _column = 0;

@@ -171,10 +171,10 @@ private Q_SLOTS:
         QTest::newRow("request") << "<?xml version=\"1.0\"?><!-- x --><a k=\"v\"><b/><c>t</c></a>" << true;
         QTest::newRow("markup in comments and text")
             << "<a><!-- " + repeat("<b>", 1000) + " --><![CDATA[" + repeat("<c>", 1000) + "]]>&lt;d&gt;</a>" << true;
-        QTest::newRow("deepest allowed") << repeat("<a>", KTXmlGuard::maxDepth) + repeat("</a>", KTXmlGuard::maxDepth)
+        QTest::newRow("deepest allowed") << repeat("<a>", KTXmlGuard::full.depth) + repeat("</a>", KTXmlGuard::full.depth)
                                          << true;
         QTest::newRow("one level deeper")
-            << repeat("<a>", KTXmlGuard::maxDepth + 1) + repeat("</a>", KTXmlGuard::maxDepth + 1) << false;
+            << repeat("<a>", KTXmlGuard::full.depth + 1) + repeat("</a>", KTXmlGuard::full.depth + 1) << false;
         // Empty-element ends in text and comments once hid nesting from a count of "/>".
         QTest::newRow("nesting behind /> in text") << "<r>" + repeat("/>", 5000) + repeat("<a>", 5000) << false;
         QTest::newRow("nesting behind /> in a comment") << "<r><!--" + repeat("/>", 5000) + "-->" + repeat("<a>", 5000)
@@ -182,22 +182,22 @@ private Q_SLOTS:
         QTest::newRow("markup in an attribute") << "<r x=\"" + repeat("<a>", 5000) + "\"/>" << false;
         QTest::newRow("a million levels") << repeat("<a>", 1000000) << false;
         QTest::newRow("pretty printed siblings")
-            << "<r>\n" + repeat("  <a/>\n", KTXmlGuard::maxNodes - 1) + "</r>" << true;
-        QTest::newRow("too many siblings") << "<r>" + repeat("<a/>", KTXmlGuard::maxNodes) + "</r>" << false;
+            << "<r>\n" + repeat("  <a/>\n", KTXmlGuard::full.nodes - 1) + "</r>" << true;
+        QTest::newRow("too many siblings") << "<r>" + repeat("<a/>", KTXmlGuard::full.nodes) + "</r>" << false;
         QTest::newRow("millions of siblings") << "<r>" + repeat("<a/>", 3000000) + "</r>" << false;
-        QTest::newRow("too many comments") << "<r>" + repeat("<!---->", KTXmlGuard::maxNodes) + "</r>" << false;
+        QTest::newRow("too many comments") << "<r>" + repeat("<!---->", KTXmlGuard::full.nodes) + "</r>" << false;
         QString attributes;
-        for (int i = 0; i <= KTXmlGuard::maxElementAttributes; ++i)
+        for (int i = 0; i <= KTXmlGuard::full.elementAttributes; ++i)
             attributes += QStringLiteral(" a%1=\"\"").arg(i);
         QTest::newRow("attributes past the element bound") << "<r" + attributes + "/>" << false;
-        const QString element = "<e" + attributes.section(' ', 0, KTXmlGuard::maxElementAttributes) + "/>";
-        const qint64 elements = KTXmlGuard::maxAttributes / KTXmlGuard::maxElementAttributes;
+        const QString element = "<e" + attributes.section(' ', 0, KTXmlGuard::full.elementAttributes) + "/>";
+        const qint64 elements = KTXmlGuard::full.attributes / KTXmlGuard::full.elementAttributes;
         QTest::newRow("attributes spread to the bound") << "<r>" + element.repeated(elements) + "</r>" << true;
         QTest::newRow("attributes spread past the bound") << "<r>" + element.repeated(elements + 1) + "</r>" << false;
-        QTest::newRow("huge attribute") << "<r a=\"" + QString(KTXmlGuard::maxCharacters, 'x') + "\"/>" << false;
-        QTest::newRow("huge text") << "<r>" + QString(KTXmlGuard::maxCharacters + 1, 'x') + "</r>" << false;
-        QTest::newRow("huge comment") << "<r><!--" + QString(KTXmlGuard::maxCharacters + 1, 'x') + "--></r>" << false;
-        QTest::newRow("huge name") << "<" + QString(KTXmlGuard::maxCharacters + 1, 'x') + "/>" << false;
+        QTest::newRow("huge attribute") << "<r a=\"" + QString(KTXmlGuard::full.characters, 'x') + "\"/>" << false;
+        QTest::newRow("huge text") << "<r>" + QString(KTXmlGuard::full.characters + 1, 'x') + "</r>" << false;
+        QTest::newRow("huge comment") << "<r><!--" + QString(KTXmlGuard::full.characters + 1, 'x') + "--></r>" << false;
+        QTest::newRow("huge name") << "<" + QString(KTXmlGuard::full.characters + 1, 'x') + "/>" << false;
         QTest::newRow("entity declarations")
             << "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"x\">]><r>&e;</r>" << false;
         QTest::newRow("not well formed") << "<r><a></r>" << false;

@@ -4,6 +4,7 @@
 #include "KTTestServer.h"
 
 #include <KTConnectorThread.h>
+#include <KTFrame.h>
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
 #include <KTTcpSocket.h>
@@ -49,6 +50,42 @@ class tst_KTServerConnector : public QObject
     {
         QSqlQuery query = _controller->customQuery("SELECT COUNT(*) FROM dbaUserLog WHERE codComponentAction = 2");
         return query.next() ? query.value(0).toLongLong() : -1;
+    }
+
+    // The resident memory the process has had at most since resetPeak(), in KiB.
+    static qint64 procStatus(const char* key)
+    {
+        QFile status("/proc/self/status");
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith(key))
+                return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLongLong();
+        return -1;
+    }
+    static bool resetPeak()
+    {
+        QFile clear("/proc/self/clear_refs");
+        return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+    }
+
+    // The database connections open on the test database, the panel's own among them.
+    int databaseSessions()
+    {
+        QSqlQuery query = _controller->customQuery(
+            QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '%1'").arg(dbName));
+        return query.next() ? query.value(0).toInt() : -1;
+    }
+
+    std::unique_ptr<RawClient> loggedInClient(const QString& login = QStringLiteral("admin"))
+    {
+        auto raw = _server->negotiatedClient();
+        if (!raw)
+            return nullptr;
+        raw->sendText(KTTestServer::login(login, KTTestServer::password(_controller, 2)));
+        if (KTTestServer::element(raw->nextReply(), "Status") != QLatin1String("1"))
+            return nullptr;
+        return raw;
     }
 
     int serverThreads()
@@ -414,6 +451,140 @@ private Q_SLOTS:
         QStringList names = QSqlDatabase::connectionNames();
         names.removeAll("main");
         QCOMPARE(names, QStringList());
+    }
+    // A frame of a few KiB whose text inflates to 63 MiB, in every state of a
+    // connection: refused while it inflates, before the text is ever held.
+    void compressedBombsCostLittleInEveryState_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<qint64>("maxFrameSize");
+        QTest::addColumn<qint64>("peakKiB");
+        QTest::newRow("before negotiation") << 0 << qint64(64) << qint64(8 * 1024);
+        QTest::newRow("before login") << 1 << qint64(64) << qint64(8 * 1024);
+        QTest::newRow("logged in, small limit") << 2 << qint64(1) << qint64(8 * 1024);
+    }
+
+    void compressedBombsCostLittleInEveryState()
+    {
+        QFETCH(int, state);
+        QFETCH(qint64, maxFrameSize);
+        QFETCH(qint64, peakKiB);
+        _connector->setMaxFrameSize(maxFrameSize << 20);
+        auto bystander = _server->negotiatedClient();
+        auto raw = state == 0 ? client() : state == 1 ? _server->negotiatedClient() : loggedInClient();
+        QVERIFY(raw);
+        QVERIFY(waitForConnections(2));
+        const QByteArray bomb = KTRawFrames::frame("<KeepAlive>" + QString(63 << 20, QLatin1Char(' ')) + "</KeepAlive>", 9);
+        QVERIFY(bomb.size() < 128 * 1024);
+        QTest::qWait(50);
+        const qint64 before = procStatus("VmRSS:");
+        QVERIFY(resetPeak());
+        raw->send(bomb);
+        QTRY_VERIFY(!raw->connected());
+        const qint64 grown = procStatus("VmHWM:") - before;
+        qInfo("peak growth %lld KiB", grown);
+        QVERIFY2(grown < peakKiB, qPrintable(QString::number(grown)));
+        bystander->sendText("<KeepAlive/>");
+        QVERIFY(bystander->nextReply().contains("KeepAliveAnswer"));
+    }
+
+    // A text that claims to be small but inflates further is cut where its
+    // claim ends, and one that claims much but holds little costs little.
+    void inflationFollowsTheBytesNotTheClaim()
+    {
+        const QByteArray text = "<KeepAlive>" + QByteArray(3 << 20, ' ') + "</KeepAlive>";
+        QByteArray block = KTRawFrames::block(text, 9);
+        qToBigEndian<quint32>(quint32(2 << 20), block.data());
+        bool ok = true;
+        QVERIFY(KTFrame::decode(KTRawFrames::bigEndian32(quint32(block.size())) + block, 64 << 20, &ok).isEmpty());
+        QVERIFY(!ok);
+        qToBigEndian<quint32>(quint32(60 << 20), block.data());
+        QVERIFY(KTFrame::decode(KTRawFrames::bigEndian32(quint32(block.size())) + block, 64 << 20, &ok).isEmpty());
+        QVERIFY(!ok);
+        qToBigEndian<quint32>(quint32(text.size()), block.data());
+        QCOMPARE(KTFrame::decode(KTRawFrames::bigEndian32(quint32(block.size())) + block, 64 << 20, &ok).size(),
+                 text.size());
+        QVERIFY(ok);
+    }
+
+    // Silent sockets and a sender that trickles a frame are closed by their
+    // deadlines, while a client that does its part logs in meanwhile and a
+    // negotiated one waits at the login screen as long as it likes.
+    void deadlinesCloseSilentAndTricklingConnections()
+    {
+        _connector->setNegotiationTimeout(600);
+        _connector->setFrameTimeout(600);
+        auto silent = client();
+        auto waiting = _server->negotiatedClient();
+        auto trickling = _server->negotiatedClient();
+        QVERIFY(silent && waiting && trickling);
+        const QByteArray frame = KTRawFrames::frame("<KeepAlive/>");
+        auto user = loggedInClient();
+        QVERIFY(user);
+        for (int byte = 0; byte < frame.size() - 1 && trickling->connected(); ++byte) {
+            trickling->send(frame.mid(byte, 1));
+            QTest::qWait(100);
+        }
+        QTRY_VERIFY(!silent->connected());
+        QVERIFY(!trickling->connected());
+        QVERIFY(waitForConnections(2));
+        QCOMPARE(eventTexts(*_events).filter("no negoció en").size(), 1);
+        QCOMPARE(eventTexts(*_events).filter("no completó un mensaje").size(), 1);
+        QVERIFY(waiting->connected());
+        user->sendText("<KeepAlive/>");
+        QVERIFY(user->nextReply().contains("KeepAliveAnswer"));
+    }
+
+    // One address may keep only so many connections that have not logged in;
+    // logged-in ones do not count, and another address is not affected.
+    void unauthenticatedConnectionsAreBoundedPerAddress()
+    {
+        _connector->setMaxUnauthenticatedPerAddress(3);
+        auto first = loggedInClient();
+        auto second = client();
+        auto third = _server->negotiatedClient();
+        auto fourth = client();
+        QVERIFY(first && second && third && fourth);
+        QVERIFY(waitForConnections(4));
+        auto fifth = client();
+        QVERIFY(fifth);
+        QTRY_VERIFY(!fifth->connected());
+        QCOMPARE(eventTexts(*_events).filter("conexiones sin autenticar").size(), 1);
+        RawClient elsewhere;
+        QVERIFY(elsewhere.socket->bind(QHostAddress("127.0.0.2")));
+        QVERIFY(elsewhere.connectTo(_connector->serverPort()));
+        QVERIFY(waitForConnections(5));
+        second.reset();
+        QVERIFY(waitForConnections(4));
+        auto sixth = client();
+        QVERIFY(waitForConnections(5));
+        QVERIFY(sixth->connected());
+    }
+
+    // Only a login opens a client's own database connection; a refused one
+    // closes it again, and so does leaving.
+    void onlyLoggedInClientsHoldADatabaseConnection()
+    {
+        // The test's own connection; those of earlier tests' clients close as they leave.
+        const int baseline = 1;
+        QTRY_COMPARE(databaseSessions(), baseline);
+        std::vector<std::unique_ptr<RawClient>> idle;
+        for (int i = 0; i < 5; ++i)
+            idle.push_back(_server->negotiatedClient());
+        idle.push_back(client());
+        QVERIFY(waitForConnections(6));
+        // Every negotiation still lists the users.
+        QVERIFY(idle.front()->received.first().contains("<Login>admin</Login>"));
+        QCOMPARE(databaseSessions(), baseline);
+        auto refused = _server->negotiatedClient();
+        refused->sendText(KTTestServer::login("admin", "nada"));
+        QCOMPARE(KTTestServer::element(refused->nextReply(), "Status"), QStringLiteral("0"));
+        QTRY_COMPARE(databaseSessions(), baseline);
+        auto user = loggedInClient();
+        QVERIFY(user);
+        QCOMPARE(databaseSessions(), baseline + 1);
+        user.reset();
+        QTRY_COMPARE(databaseSessions(), baseline);
     }
 };
 
