@@ -1,5 +1,6 @@
 #include "KTLocalUpdater.h"
 
+#include "KTPreviousRelease.h"
 #include "ui_uiLocalUpdater.h"
 
 #include <KT.h>
@@ -140,6 +141,11 @@ bool KTLocalUpdater::updateServer(const QString& downloads, const QString& dirNa
     if (!readIndex(downloads + QLatin1Char('/') + serverIndex, QStringLiteral("ServerValues/ServerVersion"),
                    tr("Actualizando software servidor a version : %1"), &entries))
         return false;
+    KTPreviousRelease previous(_applicationDirectory, downloads);
+    if (!windowsBuild()
+        && !previous.begin(QSettings(downloads + QLatin1Char('/') + serverIndex, QSettings::IniFormat)
+                               .value(QStringLiteral("ServerValues/ServerVersion")).toString()))
+        return fail(previous.error());
     QFile script(_applicationDirectory + QLatin1Char('/') + helperScript);
     script.remove();
     script.open(QIODevice::WriteOnly | QIODevice::Text);
@@ -155,6 +161,11 @@ bool KTLocalUpdater::updateServer(const QString& downloads, const QString& dirNa
             continue;
         }
         const QString folder = _applicationDirectory + QLatin1Char('/') + entry.relativePath;
+        // The file in place goes to the Previous folder first, for a rollback.
+        if (!previous.keep(QDir::cleanPath(entry.relativePath.isEmpty() ? entry.fileName
+                                                                          : entry.relativePath + QLatin1Char('/')
+                                                                                + entry.fileName)))
+            return fail(previous.error());
         if (!installFile(downloads + QLatin1Char('/') + platformFolder + QLatin1Char('/') + entry.fileName, folder,
                          folder + QLatin1Char('/') + entry.fileName, entry.relativePath))
             return false;
@@ -187,6 +198,16 @@ bool KTLocalUpdater::keepPendingCommands(const QString& downloads)
     pending.sync();
     if (pending.status() != QSettings::NoError)
         return fail(tr("No se puede guardar las sentencias pendientes de la versión : %1").arg(pendingCommands));
+    return true;
+}
+
+bool KTLocalUpdater::rollback(const QString& dirName)
+{
+    _exitType = StartNothing;
+    _ui->lblSystemObject->setText(tr("Restituyendo la versión anterior del servidor"));
+    KTPreviousRelease previous(_applicationDirectory, _applicationDirectory + QLatin1Char('/') + dirName);
+    if (!previous.restore())
+        return fail(previous.error());
     return true;
 }
 

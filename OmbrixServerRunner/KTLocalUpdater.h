@@ -24,6 +24,9 @@ public:
     void setApplicationDirectory(const QString& directory) { _applicationDirectory = directory; }
     // True when the panel may be started; dirName is relative to the application directory.
     bool checkForUpdates(const QString& dirName);
+    // Puts back the server files the last promotion replaced (kept in
+    // dirName/Previous) and drops its pending SQL lines; starts nothing.
+    bool rollback(const QString& dirName);
     void setExitType(int exitType) { _exitType = exitType; }
     // Without a person to answer a message box (no display, or under a
     // service), failures go to the log output instead.

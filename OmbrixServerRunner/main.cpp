@@ -4,6 +4,10 @@
 // With --install-only it only puts a downloaded release in place and exits,
 // non-zero when that failed: the service runs it so before it starts the
 // panel itself.
+//
+// With --rollback it puts back the server files the last promotion replaced
+// (Downloads/Previous) and drops that release's pending SQL lines, then exits:
+// the way back when a release's SQL fails at the panel's start.
 
 #include "KTLocalUpdater.h"
 #include "KTWizard.h"
@@ -34,6 +38,15 @@ int main(int argc, char* argv[])
     // wherever the operator started the runner from.
     QDir::setCurrent(app.applicationDirPath());
 
+    if (app.arguments().contains(QStringLiteral("--rollback"))) {
+        KTLocalUpdater updater;
+        updater.setInteractive(false);
+        if (!updater.rollback(QStringLiteral("Downloads")))
+            return 1;
+        qInfo().noquote() << QCoreApplication::translate("OmbrixServerRunner",
+                                                         "Se restituyó la versión anterior del servidor.");
+        return 0;
+    }
     const bool installOnly = app.arguments().contains(QStringLiteral("--install-only"));
     // Offscreen nobody sees a window: a wizard or an error box would wait forever.
     const bool interactive = !installOnly && QGuiApplication::platformName() != QLatin1String("offscreen");

@@ -133,6 +133,47 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("libKTGone.so")});
     }
 
+    // The server files a promotion replaces are kept, those of the last
+    // promotion only; a promotion repeated after a failure keeps the files
+    // of the first attempt (the ones in place may be new already); rollback
+    // puts them back, removes what the release added and its pending lines.
+    void promotionKeepsReplacedFilesForARollback()
+    {
+        const QString serverFolder = QStringLiteral("OmbrixServer-") + _word;
+        writeFile(app(QStringLiteral("libKTOld.so")), "old");
+        writeFile(app(QStringLiteral("OmbrixServerComponents/libKTPlugin.so")), "old plugin");
+        writeFile(downloads(QStringLiteral("Previous/01.20.00/Previous.ini")), "[Release]\nVersion=01.20.00\n");
+        writeFile(downloads(serverFolder + QStringLiteral("/libKTOld.so")), "new");
+        writeFile(downloads(serverFolder + QStringLiteral("/libKTAdded.so")), "added");
+        writeServerIndex({{QStringLiteral("libKTOld.so"), _platform + QStringLiteral(",.")},
+                          {QStringLiteral("libKTAdded.so"), _platform + QStringLiteral(",.")},
+                          {QStringLiteral("libKTPlugin.so"), _platform + QStringLiteral(",OmbrixServerComponents")}});
+        KTMessageBoxCatcher boxes;
+        // The plug-in is missing from the download: the first attempt stops there.
+        QVERIFY(!_updater->checkForUpdates(QStringLiteral("Downloads")));
+        QCOMPARE(readFile(app(QStringLiteral("libKTOld.so"))), QByteArray("new"));
+        writeFile(downloads(serverFolder + QStringLiteral("/libKTPlugin.so")), "new plugin");
+        QSettings index(downloads(QStringLiteral("DownloadedServerVersion.txt")), QSettings::IniFormat);
+        index.setValue(QStringLiteral("ServerValues/ServerCommands"), QStringLiteral("SQL|ALTER TABLE a ADD b INT|\n"));
+        index.sync();
+        QVERIFY(_updater->checkForUpdates(QStringLiteral("Downloads")));
+        QVERIFY(QFile::exists(downloads(QStringLiteral("PendingServerCommands.txt"))));
+
+        QCOMPARE(QDir(downloads(QStringLiteral("Previous"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("01.32.00")});
+        QCOMPARE(readFile(downloads(QStringLiteral("Previous/01.32.00/libKTOld.so"))), QByteArray("old"));
+
+        QVERIFY(_updater->rollback(QStringLiteral("Downloads")));
+        QCOMPARE(readFile(app(QStringLiteral("libKTOld.so"))), QByteArray("old"));
+        QCOMPARE(readFile(app(QStringLiteral("OmbrixServerComponents/libKTPlugin.so"))), QByteArray("old plugin"));
+        QVERIFY(!QFile::exists(app(QStringLiteral("libKTAdded.so"))));
+        QVERIFY(!QFile::exists(downloads(QStringLiteral("PendingServerCommands.txt"))));
+        QCOMPARE(_updater->exitType(), int(KTLocalUpdater::StartNothing));
+        // Nothing is left to take back a second time.
+        QVERIFY(!_updater->rollback(QStringLiteral("Downloads")));
+        QCOMPARE(readFile(app(QStringLiteral("libKTOld.so"))), QByteArray("old"));
+    }
+
     void releaseLinesNotRunAreKeptForThePanel_data()
     {
         QTest::addColumn<bool>("executed");

@@ -123,6 +123,34 @@ private Q_SLOTS:
         QTest::qWait(500);
         QVERIFY(panelStartedIn().isEmpty());
     }
+
+    // The way back from a release whose SQL failed at the panel's start:
+    // the files it replaced return, its pending lines go, nothing starts.
+    void rollbackPutsThePreviousFilesBack()
+    {
+        QString errors;
+        QCOMPARE(runRunner({QStringLiteral("--rollback")}, &errors), 1);
+        QVERIFY2(errors.contains(QStringLiteral("No hay archivos de una versión anterior")), qPrintable(errors));
+
+        write(QStringLiteral("OmbrixServer.cfg"), "[ServerSettings]\nServerPort=6660\n");
+        QDir().mkpath(app(QStringLiteral("OmbrixServerComponents")));
+        write(QStringLiteral("OmbrixServerComponents/libKTNew.so"), "old");
+        QDir().mkpath(app(QStringLiteral("Downloads/OmbrixServer-Linux64")));
+        write(QStringLiteral("Downloads/OmbrixServer-Linux64/libKTNew.so"), "new");
+        write(QStringLiteral("Downloads/DownloadedServerVersion.txt"),
+              "[ServerValues]\nServerVersion=01.32.00\nServerCommands=\"SQL|ALTER TABLE a ADD b INT|\\n\"\n"
+              "[Files]\nlibKTNew.so=\"2,OmbrixServerComponents\"\n");
+        QCOMPARE(runRunner({QStringLiteral("--install-only")}), 0);
+        QVERIFY(QFile::exists(app(QStringLiteral("Downloads/PendingServerCommands.txt"))));
+
+        QCOMPARE(runRunner({QStringLiteral("--rollback")}, &errors), 0);
+        QFile restored(app(QStringLiteral("OmbrixServerComponents/libKTNew.so")));
+        QVERIFY(restored.open(QIODevice::ReadOnly));
+        QCOMPARE(restored.readAll(), QByteArray("old"));
+        QVERIFY(!QFile::exists(app(QStringLiteral("Downloads/PendingServerCommands.txt"))));
+        QTest::qWait(500);
+        QVERIFY(panelStartedIn().isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_OmbrixServerRunner)
