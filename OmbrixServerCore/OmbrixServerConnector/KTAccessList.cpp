@@ -20,12 +20,14 @@ QStringList fieldList(const QString& text)
 
 // An object granted twice (grants that differ in their read-only fields)
 // has the rights of both, and only the fields both keep read-only stay so.
-KTAccessList KTAccessList::fromLogin(int userType, const QString& reply, const QMap<QString, QString>& parents)
+KTAccessList KTAccessList::fromLogin(int userType, const QString& reply, const QMap<QString, QString>& parents,
+                                     const QMap<QString, KTDbTable*>& definitions)
 {
     KTAccessList list;
     list._authenticated = true;
     list._userType = userType;
     list._parents = parents;
+    list._schema = KTSqlNameScan(definitions);
     QDomDocument document;
     if (!document.setContent(reply))
         return list;
@@ -38,8 +40,12 @@ KTAccessList KTAccessList::fromLogin(int userType, const QString& reply, const Q
         grant.write = flag(component, "Write");
         grant.disable = flag(component, "Disable");
         grant.readOnlyFields = fieldList(component.firstChildElement(QStringLiteral("ReadOnlyFields")).text());
+        grant.tables = fieldList(component.firstChildElement(QStringLiteral("Tables")).text());
         if (list._grants.contains(name)) {
             Grant& known = list._grants[name];
+            for (const QString& table : std::as_const(grant.tables))
+                if (!known.tables.contains(table))
+                    known.tables << table;
             known.read = known.read || grant.read;
             known.write = known.write || grant.write;
             known.disable = known.disable || grant.disable;
@@ -57,8 +63,12 @@ KTAccessList KTAccessList::fromLogin(int userType, const QString& reply, const Q
 
 KTAccessList::Grant KTAccessList::grant(const QString& objectName) const
 {
-    if (_grants.contains(objectName))
-        return _grants.value(objectName);
     const QString parent = _parents.value(objectName);
-    return parent.isEmpty() || parent == objectName ? Grant() : _grants.value(parent);
+    const Grant inherited = parent.isEmpty() || parent == objectName ? Grant() : _grants.value(parent);
+    if (!_grants.contains(objectName))
+        return inherited;
+    Grant own = _grants.value(objectName);
+    if (own.tables.isEmpty())
+        own.tables = inherited.tables;
+    return own;
 }

@@ -104,6 +104,21 @@ void KTDbSercom::readIdentity(const QMultiMap<QString, QString>& params)
     _objectType = params.value(QStringLiteral("_ObjectType"));
     _objectName = params.value(QStringLiteral("_ObjectName"));
     _objectNameEmbedded = params.value(QStringLiteral("_ObjectNameEmbedded"));
+    _recordCondition = params.value(QStringLiteral("_RecordCondition"));
+}
+
+QString KTDbSercom::withRecordCondition(const QString& condition) const
+{
+    if (_recordCondition.isEmpty())
+        return condition;
+    return condition.isEmpty() ? _recordCondition : QStringLiteral("(%1) AND %2").arg(condition, _recordCondition);
+}
+
+bool KTDbSercom::recordExists(const QString& tableName, const QString& condition) const
+{
+    QSqlQuery count = _dbController->select(tableName, {QStringLiteral("COUNT(*)")}, condition, QString(), QString(),
+                                            QString());
+    return count.next() && count.value(0).toLongLong() > 0;
 }
 
 KTDbTable* KTDbSercom::definition(const QString& tableName) const

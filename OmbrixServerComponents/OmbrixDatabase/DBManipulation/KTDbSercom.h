@@ -65,6 +65,11 @@ protected:
     // Copies the requester's identity and client object into the state.
     void readIdentity(const QMultiMap<QString, QString>& params);
     KTDbTable* definition(const QString& tableName) const;
+    // condition narrowed to the records the server lets the requester touch
+    // (for a restricted user, those normal users may change or see).
+    QString withRecordCondition(const QString& condition) const;
+    bool hasRecordCondition() const { return !_recordCondition.isEmpty(); }
+    bool recordExists(const QString& tableName, const QString& condition) const;
     static QString primaryKeyName(KTDbTable* table);
     // What names a row by its first value: the key the database generated
     // last on this connection for "NULL", the value itself otherwise.
@@ -116,6 +121,7 @@ protected:
 private:
     const QString _name;
     const QString _label;
+    QString _recordCondition;
     const bool _broadcast;
     const bool _writesLog;
 

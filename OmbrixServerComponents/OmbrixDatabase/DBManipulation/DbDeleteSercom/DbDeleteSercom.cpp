@@ -75,19 +75,29 @@ QString DbDeleteSercom::malformed(const Request& request, KTDbTable* table) cons
 int DbDeleteSercom::deleteRecord(const Request& request, KTDbTable* table, const QStringList& entry, QString* error)
 {
     const QString key = _dbController->quoted(entry.at(Key));
+    const QString masterCondition = withRecordCondition(QStringLiteral("%1 = %2").arg(primaryKeyName(table), key));
+    // The details go first; a master the user may not change keeps them.
+    if (hasRecordCondition() && !recordExists(request.table, masterCondition)) {
+        *error = tr("el registro no existe o el usuario no puede modificarlo");
+        return -1;
+    }
     for (auto detail = request.detailTables.crbegin(); detail != request.detailTables.crend(); ++detail) {
         const QString column = definition(*detail)->fields().at(1);
         const QSqlQuery rows =
-            _dbController->deleteRecords(*detail, noModifiers(), QStringLiteral("%1 = %2").arg(column, key));
+            _dbController->deleteRecords(*detail, noModifiers(),
+                                         withRecordCondition(QStringLiteral("%1 = %2").arg(column, key)));
         addModifiers(*detail, deletedCounters(entry, qMax(0, rows.numRowsAffected())));
     }
-    const QSqlQuery master = _dbController->deleteRecords(
-        request.table, noModifiers(), QStringLiteral("%1 = %2").arg(primaryKeyName(table), key));
+    const QSqlQuery master = _dbController->deleteRecords(request.table, noModifiers(), masterCondition);
     if (!master.isActive()) {
         *error = master.lastError().databaseText();
         return -1;
     }
     const int count = qMax(0, master.numRowsAffected());
+    if (count == 0 && hasRecordCondition()) {
+        *error = tr("el registro no existe o el usuario no puede modificarlo");
+        return -1;
+    }
     addModifiers(request.table, deletedCounters(entry, count));
     return count;
 }

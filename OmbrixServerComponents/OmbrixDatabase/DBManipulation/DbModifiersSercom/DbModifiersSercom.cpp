@@ -27,11 +27,14 @@ QString DbModifiersSercom::processRequest(const QMultiMap<QString, QString>& par
     readIdentity(params);
     const QString tableName = params.value(QStringLiteral("Table"));
     const QString key = params.value(QStringLiteral("Key"));
-    const QStringList modifiers = params.value(QStringLiteral("Modifiers")).split(QLatin1Char(','));
+    QStringList modifiers = params.value(QStringLiteral("Modifiers")).split(QLatin1Char(','));
     KTDbTable* table = definition(tableName);
     const QString problem = malformed(tableName, table, modifiers);
     if (!problem.isEmpty())
         return refuse(problem);
+    // 00, +0 and " 0" are 0 for the counters and the log as for the database.
+    for (int i = 0; i < systemFields.size(); ++i)
+        modifiers[i] = QString::number(modifiers.at(i).trimmed().toLongLong());
 
     // The key is a value, never a condition; the first pair is the row's key
     // and is not written.
@@ -52,8 +55,10 @@ QString DbModifiersSercom::processRequest(const QMultiMap<QString, QString>& par
 
     ensureModifiers(tableName);
     _lastResult = true;
-    const QString condition = QStringLiteral("%1 = %2").arg(keyField, keyValue);
+    const QString condition = withRecordCondition(QStringLiteral("%1 = %2").arg(keyField, keyValue));
     const bool exists = recordExists(tableName, condition);
+    if (!exists && hasRecordCondition())
+        return failure(key, tr("el registro no existe o el usuario no puede modificarlo"));
     const QSqlQuery update = _dbController->updateRecords(tableName, values, fields, condition, noModifiers());
     if (!update.isActive())
         return failure(key, update.lastError().databaseText());
@@ -71,19 +76,12 @@ QString DbModifiersSercom::malformed(const QString& tableName, KTDbTable* table,
         return tr("Los modificadores para la tabla '%1' no traen %2 valores").arg(tableName).arg(systemFields.size());
     for (int i = 0; i < systemFields.size(); ++i) {
         bool numeric = false;
-        modifiers.at(i).toLongLong(&numeric);
+        modifiers.at(i).trimmed().toLongLong(&numeric);
         if (!numeric)
             return tr("El modificador %1 para la tabla '%2' no es un número: '%3'")
                 .arg(systemFields.at(i), tableName, modifiers.at(i));
     }
     return QString();
-}
-
-bool DbModifiersSercom::recordExists(const QString& tableName, const QString& condition) const
-{
-    QSqlQuery count = _dbController->select(tableName, {QStringLiteral("COUNT(*)")}, condition, QString(), QString(),
-                                            QString());
-    return count.next() && count.value(0).toLongLong() > 0;
 }
 
 // The old value is not read: setting enabled moves one record from disabled

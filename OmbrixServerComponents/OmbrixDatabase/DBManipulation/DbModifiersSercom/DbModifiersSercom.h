@@ -18,7 +18,6 @@ public:
 
 private:
     QString malformed(const QString& tableName, KTDbTable* table, const QStringList& modifiers) const;
-    bool recordExists(const QString& tableName, const QString& condition) const;
     void countChange(const QString& tableName, const QString& enabled);
     QString successResponse(const QString& key, const QStringList& modifiers, bool log);
     QString failure(const QString& key, const QString& error);

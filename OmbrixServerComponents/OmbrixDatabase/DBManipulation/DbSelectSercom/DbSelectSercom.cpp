@@ -27,7 +27,8 @@ QString DbSelectSercom::processRequest(const QMultiMap<QString, QString>& params
     for (QString& field : fields)
         field.replace(QStringLiteral(".."), QStringLiteral(","));
 
-    QSqlQuery query = _dbController->select(tables.join(QLatin1Char(',')), fields, params.value(QStringLiteral("Where")),
+    QSqlQuery query = _dbController->select(tables.join(QLatin1Char(',')), fields,
+                                            withRecordCondition(params.value(QStringLiteral("Where"))),
                                             params.value(QStringLiteral("GroupBy")),
                                             params.value(QStringLiteral("OrderBy")), QString());
     if (!query.isActive())
