@@ -80,6 +80,18 @@ Action search(const QString& table, const QString& key, const QString& objectNam
                   objectName);
 }
 
+Action message(const QString& sender)
+{
+    return action("DbInsertSercom",
+                  {{"Table", "comMessage"},
+                   {"Fields", "pkyMessage,codSourceUser,codTargetGroup,fldDate,fldTime,fldSubject,fldReference,fldText,"
+                              "sysEnabled,sysEditable,sysAuthorized,sysVisible,sysContext,sysAuthorizationGroup"},
+                   {"Values", QStringLiteral("NULL|%1|1|'2025-03-03'|'10:00:00'|'Suplantado'|''|'Hola'|1|2|1|2|0|1")
+                                  .arg(sender)},
+                   {"LineNumbers", "1"}},
+                  "ComponentMessage");
+}
+
 QString request(const Action& one)
 {
     return KTProtocolClient::actionRequest({one});
@@ -173,6 +185,28 @@ class tst_Authorization : public QObject
     QString value(const QString& sql) const { return _fixture.value(sql); }
     int count(const QString& sql) const { return _fixture.count(sql); }
     QStringList events() const { return eventTexts(_fixture.server().events()); }
+
+    static void refusalColumns()
+    {
+        QTest::addColumn<QList<Action> >("actions");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("unchanged");
+        QTest::addColumn<QString>("expected");
+    }
+
+    // Refused to cmendez as a whole, reported, and the database as it was.
+    void checkRefused(const QString& document)
+    {
+        QFETCH(QString, refusal);
+        QFETCH(QString, unchanged);
+        QFETCH(QString, expected);
+        const QString reply = _fixture.carla().request(document);
+        QCOMPARE(status(reply), QStringLiteral("0"));
+        QVERIFY2(KTProtocolClient::element(reply, "Message").contains(refusal), qPrintable(reply));
+        QCOMPARE(value(unchanged), expected);
+        QTRY_VERIFY(!events().filter("'cmendez'").filter(refusal).isEmpty());
+        _fixture.drain();
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -483,6 +517,186 @@ private Q_SLOTS:
         QCOMPARE(status(_fixture.carla().request(request(search("salCustomer", "1 OR 1 = 1")))), QStringLiteral("1"));
         QCOMPARE(status(_fixture.admin().request(request(search("salCustomer", "2")))), QStringLiteral("1"));
         QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysVisible = 2 WHERE pkyCustomer = 2").isActive());
+    }
+
+    // A restricted user reaches only the tables bound to the component an
+    // action names, in every parameter and spelling, and only their columns.
+    void componentsReachOnlyTheirTables_data()
+    {
+        refusalColumns();
+        const QString noCategory = "SELECT COUNT(*) FROM invProductCategory WHERE fldName = 'Ajena'";
+        QTest::newRow("a table of another component")
+            << QList<Action>{insertCategory("Ajena", "ComponentCustomer")}
+            << "La tabla 'invProductCategory' no está asignada al componente 'ComponentCustomer'" << noCategory << "0";
+        QTest::newRow("a table bound to nothing granted")
+            << QList<Action>{select("finPettyCash", "fldAmount", "")} << "La tabla 'finPettyCash' no está asignada"
+            << "SELECT 0" << "0";
+        QTest::newRow("joined in FROM, quoted")
+            << QList<Action>{select("salCustomer T1, `finPettyCash` T2", "T2.fldName", "")}
+            << "La tabla 'finPettyCash' no está asignada" << "SELECT 0" << "0";
+        QTest::newRow("another case") << QList<Action>{select("SALORDER", "COUNT(*)", "")}
+                                      << "La tabla 'SALORDER' no está asignada" << "SELECT 0" << "0";
+        QTest::newRow("a JOIN in FROM")
+            << QList<Action>{select("salCustomer JOIN salPriceList ON 1 = 1", "COUNT(*)", "")}
+            << "El parámetro 'From' solo puede nombrar tablas" << "SELECT 0" << "0";
+        QTest::newRow("a sub-select") << QList<Action>{select("salCustomer", "pkyCustomer",
+                                                              "pkyCustomer IN (SELECT codCustomer FROM salCustomer)")}
+                                      << "subconsultas" << "SELECT 0" << "0";
+        QTest::newRow("a column of another table")
+            << QList<Action>{browse("salCustomer", "fldAmount > 0", "ComponentCustomer")}
+            << "El campo 'fldAmount' no pertenece a las tablas del componente" << "SELECT 0" << "0";
+        QTest::newRow("a resolved key's system table")
+            << QList<Action>{browse("comMessage", "T1.fldName LIKE 'a%'", "ComponentMessage")}
+            << "El alias 'T1' une la tabla 'accUser'" << "SELECT 0" << "0";
+        QTest::newRow("metadata") << QList<Action>{action("DbMetadataSercom", {{"Table", "agnCompany"}},
+                                                          "ComponentCustomer")}
+                                  << "La tabla 'agnCompany' no está asignada" << "SELECT 0" << "0";
+        QTest::newRow("a detail table") << QList<Action>{action("DbDeleteSercom",
+                                                                {{"Table", "salCustomer"}, {"DetailTables", "salOrder"},
+                                                                 {"Values", "1,1,2,1,2"}},
+                                                                "ComponentCustomer")}
+                                        << "La tabla 'salOrder' no está asignada"
+                                        << "SELECT COUNT(*) FROM salCustomer WHERE pkyCustomer = 1" << "1";
+        QTest::newRow("a lock") << QList<Action>() << "La tabla 'salOrder' no está asignada al componente 'ComponentCustomer'"
+                                << "SELECT COUNT(*) FROM salCustomer WHERE fldName = 'Bajo llave'" << "0";
+        QTest::newRow("a server parameter sent by the client")
+            << QList<Action>{action("DbBrowseSercom", {{"Table", "salCustomer"}, {"Where", ""}, {"OrderBy", "1"},
+                                                       {"Limit", "10"}, {"_UserType", "1"}}, "ComponentCustomer")}
+            << "El parámetro '_UserType' está reservado al servidor" << "SELECT 0" << "0";
+    }
+
+    void componentsReachOnlyTheirTables()
+    {
+        QFETCH(QList<Action>, actions);
+        const QString document = actions.isEmpty()
+            ? KTProtocolClient::lockRequest({"salOrder"}, {""}, {"WRITE"}, {insertCustomer("Bajo llave")})
+            : KTProtocolClient::actionRequest(actions);
+        checkRefused(document);
+    }
+
+    // Read-only fields in any spelling; a new record's read-only field keeps
+    // its default; each field one column; the sender of a message is the requester.
+    void fieldsInAnySpelling_data()
+    {
+        refusalColumns();
+        const QString price = "SELECT fldUnitPrice FROM salOrderLine WHERE pkyOrderLine = 1";
+        const auto edit = [](const QString& fields) {
+            return QList<Action>{action("DbUpdateSercom", {{"Table", "salOrderLine"}, {"Fields", fields},
+                                                           {"Values", "1|1.00"}, {"Log", "1"}},
+                                        "ComponentOrderLine")};
+        };
+        QTest::newRow("quoted") << edit("pkyOrderLine,`fldUnitPrice`") << "El campo 'fldUnitPrice' es de solo lectura"
+                                << price << "38.00";
+        QTest::newRow("qualified") << edit("pkyOrderLine,salOrderLine.fldUnitPrice")
+                                   << "El campo 'fldUnitPrice' es de solo lectura" << price << "38.00";
+        QTest::newRow("another case") << edit("pkyOrderLine,FLDUNITPRICE") << "es de solo lectura" << price << "38.00";
+        QTest::newRow("two columns in one field") << edit("pkyOrderLine,fldQuantity = 1, fldUnitPrice")
+                                                  << "no es un campo de la tabla" << price << "38.00";
+        QTest::newRow("a new line's price")
+            << QList<Action>{action("DbInsertSercom",
+                                    {{"Table", "salOrderLine"},
+                                     {"Fields", "pkyOrderLine,codOrder,codProduct,fldQuantity,fldUnitPrice,fldAmount,"
+                                                "sysEnabled,sysEditable,sysAuthorized,sysVisible,sysContext,"
+                                                "sysAuthorizationGroup"},
+                                     {"Values", "NULL|1|1|1.00|0.01|0.01|1|2|1|2|0|1"}, {"LineNumbers", "1"}},
+                                    "ComponentOrderLine")}
+            << "El campo 'fldUnitPrice' es de solo lectura" << "SELECT COUNT(*) FROM salOrderLine WHERE fldAmount = 0.01"
+            << "0";
+        QTest::newRow("a message sent as someone else")
+            << QList<Action>{message("2")} << "El campo 'codSourceUser' debe nombrar al usuario que realiza la acción"
+            << "SELECT COUNT(*) FROM comMessage WHERE fldSubject = 'Suplantado'" << "0";
+    }
+
+    void fieldsInAnySpelling()
+    {
+        QFETCH(QList<Action>, actions);
+        checkRefused(KTProtocolClient::actionRequest(actions));
+    }
+
+    // Changes reach only the records normal users may change, reads only
+    // those they may see, new records stay theirs, and disabling needs its
+    // right whatever number spells 0.
+    void recordsByTheirSystemColumns_data()
+    {
+        refusalColumns();
+        const QString customer3 = "SELECT CONCAT(fldPhone, sysEnabled, sysEditable) FROM salCustomer WHERE pkyCustomer = 3";
+        const auto modifiers = [](const QString& key, const QString& values) {
+            return QList<Action>{action("DbModifiersSercom", {{"Table", "salCustomer"}, {"Key", key},
+                                                              {"Modifiers", values}, {"Log", "1"}},
+                                        "ComponentCustomer")};
+        };
+        QTest::newRow("edit an administrator's record")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "salCustomer"}, {"Fields", "pkyCustomer,fldPhone"},
+                                                       {"Values", "3|'000'"}, {"Log", "1"}}, "ComponentCustomer")}
+            << "no puede modificarlo" << customer3 << "442511";
+        QTest::newRow("edit it by a condition")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "salCustomer"}, {"Fields", "pkyCustomer,fldPhone"},
+                                                       {"Values", "3|'000'"}, {"Where", "pkyCustomer IN (3)"}},
+                                    "ComponentCustomer")}
+            << "no puede modificarlo" << customer3 << "442511";
+        QTest::newRow("delete it") << QList<Action>{action("DbDeleteSercom", {{"Table", "salCustomer"},
+                                                                               {"Values", "3,1,2,1,2"}},
+                                                           "ComponentCustomer")}
+                                   << "no puede modificarlo" << customer3 << "442511";
+        QTest::newRow("change its modifiers") << modifiers("3", "1,-1,-1,-1,-1,-1") << "no puede modificarlo"
+                                              << customer3 << "442511";
+        for (const char* zero : {"00", "+0", " 0"})
+            QTest::addRow("disable with %s", zero)
+                << modifiers("1", QString(zero) + ",-1,-1,-1,-1,-1") << "deshabilitar registros"
+                << "SELECT sysEnabled FROM salCustomer WHERE pkyCustomer = 1" << "1";
+        QTest::newRow("a modifier that is no integer") << modifiers("1", "1,-1,-1,-1,-1,0x0") << "no es un número entero"
+                                                       << "SELECT sysEnabled FROM salCustomer WHERE pkyCustomer = 1"
+                                                       << "1";
+        QTest::newRow("hide a record") << modifiers("1", "-1,-1,-1,1,-1,-1") << "sysVisible = 2"
+                                       << "SELECT sysVisible FROM salCustomer WHERE pkyCustomer = 1" << "2";
+        QTest::newRow("disable by an edit")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "salCustomer"}, {"Fields", "pkyCustomer,sysEnabled"},
+                                                       {"Values", "1|00"}}, "ComponentCustomer")}
+            << "deshabilitar registros" << "SELECT sysEnabled FROM salCustomer WHERE pkyCustomer = 1" << "1";
+        QTest::newRow("insert a record only administrators see")
+            << QList<Action>{action("DbInsertSercom", {{"Table", "salCustomer"}, {"Fields", customerFields},
+                                                       {"Values", "NULL|'Oculto'|'9'|1|'C'|NULL|NULL|1|2|1|1|0|1"},
+                                                       {"LineNumbers", "1"}}, "ComponentCustomer")}
+            << "sysVisible = 2" << "SELECT COUNT(*) FROM salCustomer WHERE fldName = 'Oculto'" << "0";
+        QTest::newRow("insert a record only administrators change")
+            << QList<Action>{action("DbInsertSercom", {{"Table", "salCustomer"}, {"Fields", customerFields},
+                                                       {"Values", "NULL|'Fijo'|'9'|1|'C'|NULL|NULL|1|1|1|2|0|1"},
+                                                       {"LineNumbers", "1"}}, "ComponentCustomer")}
+            << "sysEditable = 2" << "SELECT COUNT(*) FROM salCustomer WHERE fldName = 'Fijo'" << "0";
+    }
+
+    void recordsByTheirSystemColumns()
+    {
+        QFETCH(QList<Action>, actions);
+        QVERIFY(_fixture.controller()->customQuery(
+            "UPDATE salCustomer SET fldPhone = '4425', sysEditable = 1 WHERE pkyCustomer = 3").isActive());
+        checkRefused(KTProtocolClient::actionRequest(actions));
+        QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysEditable = 2 WHERE pkyCustomer = 3")
+                    .isActive());
+    }
+
+    // What is left to a restricted user still serves: its own messages, the
+    // records it may see, and nothing more through a custom select or a lock.
+    void restrictedUsersKeepTheirWork()
+    {
+        const QString sent = _fixture.carla().request(request(message("3")));
+        QVERIFY2(status(sent) == QStringLiteral("1"), qPrintable(sent));
+        QCOMPARE(count("SELECT COUNT(*) FROM comMessage WHERE codSourceUser = 3 AND fldSubject = 'Suplantado'"), 1);
+        // The administrators were sent the new message.
+        _fixture.drain();
+        QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysVisible = 1 WHERE pkyCustomer = 2").isActive());
+        const QString selected = _fixture.carla().request(request(select("salCustomer c", "c.pkyCustomer",
+                                                                         "c.pkyCustomer IN (1, 2)")));
+        QCOMPARE(KTSessionFixture::elements(selected, "Row"), QStringList{"1"});
+        const QString locked = _fixture.carla().request(
+            KTProtocolClient::lockRequest({"salCustomer"}, {""}, {"READ"}, {select("salCustomer", "pkyCustomer",
+                                                                                     "pkyCustomer = 2")}));
+        QCOMPARE(KTProtocolClient::element(locked, "RowCount"), QStringLiteral("0"));
+        const QString admin = _fixture.admin().request(request(select("salCustomer c", "c.pkyCustomer",
+                                                                      "c.pkyCustomer IN (1, 2)")));
+        QCOMPARE(KTSessionFixture::elements(admin, "Row"), (QStringList{"1", "2"}));
+        QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysVisible = 2 WHERE pkyCustomer = 2").isActive());
+        _fixture.drain();
     }
 
     // A well-behaved client's session of the demo works for every user type.
