@@ -29,6 +29,13 @@ struct Reply {
                                       + c.firstChildElement("Disable").text()}.join('|');
         return result;
     }
+    QString tables(const QString& component) const
+    {
+        for (QDomElement c = root.firstChildElement("Component"); !c.isNull(); c = c.nextSiblingElement("Component"))
+            if (c.firstChildElement("Name").text() == component)
+                return c.firstChildElement("Tables").text();
+        return QString();
+    }
     QStringList authorizations() const
     {
         QStringList result;
@@ -146,6 +153,13 @@ private Q_SLOTS:
         QVERIFY(components.contains("ComponentProduct|Inventario||301002|100"));
         QCOMPARE(components.size(), 7);
         QVERIFY(run("DELETE FROM accAccessComponent WHERE pkyAccessComponent = 90"));
+        // Each component's grant carries the tables it works on; a disabled binding binds nothing.
+        QCOMPARE(reply.tables("ComponentCustomer"), QStringLiteral("salCustomer,salPriceList"));
+        QCOMPARE(reply.tables("ComponentOrderLine"), QStringLiteral("invProduct,salOrderLine"));
+        QVERIFY(run("UPDATE srvComponentTable SET sysEnabled = 0 WHERE fldTableName = 'salPriceList' "
+                    "AND codComponent = 401001"));
+        QCOMPARE(loginOnce("cmendez", "carla").tables("ComponentCustomer"), QStringLiteral("salCustomer"));
+        QVERIFY(run("UPDATE srvComponentTable SET sysEnabled = 1"));
 
         const Reply none = loginOnce("nuevo", "n");
         QCOMPARE(none.text("Status"), QStringLiteral("1"));
