@@ -6,6 +6,7 @@
 #include "KTPanelViewPage.h"
 
 #include <KT.h>
+#include <KTAccountPrivileges.h>
 #include <KTDatabaseController.h>
 #include <KTFrame.h>
 #include <KTPanetBase.h>
@@ -398,6 +399,7 @@ void KTMainPanel::changeStatus(bool status)
     }
     _reconnectTimer->stop();
     checkConnectionCapacity();
+    checkAccountPrivileges();
     // Files of a release whose SQL never ran: no client is served before it has.
     if (!_updater->runPendingCommands()) {
         setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelNotOk.png"));
@@ -431,6 +433,19 @@ void KTMainPanel::checkConnectionCapacity()
                              "[ServerSettings] MaxConnections.")
                               .arg(available).arg(needed).arg(_connector->maxConnections()).arg(ownDatabaseConnections),
                           KT::WarningMessage, QStringLiteral("KTMainPanel::checkConnectionCapacity()"));
+}
+
+// Whatever a statement of the server may still reach, its account bounds:
+// the operator hears of rights beyond the server's own database.
+void KTMainPanel::checkAccountPrivileges()
+{
+    const QStringList parameters = _dbController->dbParameters();
+    const QString warning = KTAccountPrivileges::warning(
+        parameters.value(KTDatabaseController::UserName),
+        KTAccountPrivileges::excess(KTAccountPrivileges::grants(_dbController)),
+        parameters.value(KTDatabaseController::DatabaseName));
+    if (!warning.isEmpty())
+        emit eventMessage(warning, KT::WarningMessage, QStringLiteral("KTMainPanel::checkAccountPrivileges()"));
 }
 
 void KTMainPanel::listenConnections()

@@ -94,6 +94,7 @@ public Q_SLOTS:
 
 private:
     void checkConnectionCapacity();
+    void checkAccountPrivileges();
     void setUpForm();
     void connectObjects();
     void connectUpdater();

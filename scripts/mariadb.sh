@@ -2,11 +2,22 @@
 # A throwaway MariaDB for tests and local runs: private data directory, its own
 # socket and pid file, listening on 127.0.0.1 only.
 #
-#   mariadb.sh start DIR PORT PASSWORD   creates DIR on first use, starts, waits, creates OmbrixAdm
-#   mariadb.sh stop DIR                  stops the server started in DIR, by its pid
+#   mariadb.sh start DIR PORT PASSWORD [DATABASE...]
+#       creates DIR on first use, starts, waits, and gives OmbrixAdm the password
+#       and every right on the DATABASEs (default OmbrixServer) and on nothing
+#       else: no global privilege, no FILE, no other database
+#   mariadb.sh account DIR USER PASSWORD DATABASE...
+#       the same for another account of the running server (an upgrade service's)
+#   mariadb.sh stop DIR
+#       stops the server started in DIR, by its pid
+#
+# A DATABASE may be a pattern of GRANT (ombrix\_test\_% for the tests'
+# databases). OMBRIX_DB_MAX_CONNECTIONS raises the connection limit of a
+# running server for a load that needs more.
 set -euo pipefail
 
-cmd=${1:?usage: mariadb.sh start DIR PORT PASSWORD | stop DIR}
+usage="usage: mariadb.sh start DIR PORT PASSWORD [DATABASE...] | account DIR USER PASSWORD DATABASE... | stop DIR"
+cmd=${1:?$usage}
 dir=$(mkdir -p "${2:?data directory}" && cd "$2" && pwd)
 sock="$dir/mysqld.sock"
 pidfile="$dir/mysqld.pid"
@@ -39,18 +50,35 @@ start() {
         tail -n 20 "$dir/mariadbd.log" >&2 || true
         exit 1
     fi
-    local user=OmbrixAdm
+    shift 2
+    mariadb --no-defaults --socket="$sock" -u root -e "DELETE FROM mysql.global_priv WHERE User=''; FLUSH PRIVILEGES;"
+    if [ -n "${OMBRIX_DB_MAX_CONNECTIONS:-}" ]; then
+        mariadb --no-defaults --socket="$sock" -u root -e "SET GLOBAL max_connections = ${OMBRIX_DB_MAX_CONNECTIONS//[^0-9]/}"
+    fi
+    account OmbrixAdm "$password" "${@:-OmbrixServer}"
+    echo "MariaDB on 127.0.0.1:$port (pid $(cat "$pidfile"), socket $sock)"
+}
+
+# The account, reached from the loopback address or the socket, holds every
+# right on its databases and nothing else; an account that an earlier run
+# made wider loses the rest.
+account() {
+    local user=${1:?user} password=${2:?password}
+    shift 2
+    [ $# -gt 0 ] || { echo "$usage" >&2; exit 2; }
+    local hosts="'$user'@'127.0.0.1', '$user'@'localhost'" grants="" database
+    for database in "$@"; do
+        grants+="GRANT ALL PRIVILEGES ON \`${database//\`/}\`.* TO $hosts;"$'\n'
+    done
     mariadb --no-defaults --socket="$sock" -u root <<SQL
-DELETE FROM mysql.global_priv WHERE User='';
 CREATE USER IF NOT EXISTS '$user'@'127.0.0.1' IDENTIFIED BY '$password';
 CREATE USER IF NOT EXISTS '$user'@'localhost' IDENTIFIED BY '$password';
 ALTER USER '$user'@'127.0.0.1' IDENTIFIED BY '$password';
 ALTER USER '$user'@'localhost' IDENTIFIED BY '$password';
-GRANT ALL ON *.* TO '$user'@'127.0.0.1';
-GRANT ALL ON *.* TO '$user'@'localhost';
+REVOKE ALL PRIVILEGES, GRANT OPTION FROM $hosts;
+$grants
 FLUSH PRIVILEGES;
 SQL
-    echo "MariaDB on 127.0.0.1:$port (pid $(cat "$pidfile"), socket $sock)"
 }
 
 stop() {
@@ -70,7 +98,10 @@ stop() {
 }
 
 case "$cmd" in
-    start) start "${3:-}" "${4:-}" ;;
+    start) start "${@:3}" ;;
+    account)
+        running || { echo "No MariaDB running in $dir" >&2; exit 1; }
+        account "${@:3}" ;;
     stop) stop ;;
-    *) echo "usage: mariadb.sh start DIR PORT PASSWORD | stop DIR" >&2; exit 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
 esac

@@ -30,12 +30,17 @@ ENV
     # A new database and new passwords: settings written for an earlier one no longer fit.
     rm -f "$app/OmbrixServer.cfg"
 fi
+# Values that later versions of this script added.
+grep -q '^UPGRADE_PASSWORD=' .run/run.env || echo "UPGRADE_PASSWORD=$(head -c 12 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 16)" >> .run/run.env
 # shellcheck source=/dev/null
 . .run/run.env
 
 umask 022
-scripts/mariadb.sh start "$root/.run/mariadb" "$DB_PORT" "$DB_PASSWORD"
+# The server's account reaches its own database only; the demonstration
+# upgrade service below has an account of its own.
+scripts/mariadb.sh start "$root/.run/mariadb" "$DB_PORT" "$DB_PASSWORD" OmbrixServer
 trap 'scripts/mariadb.sh stop "$root/.run/mariadb"' EXIT
+scripts/mariadb.sh account "$root/.run/mariadb" OmbrixUpgrade "$UPGRADE_PASSWORD" OmbrixLicenseDB
 
 if [ ! -f "$app/OmbrixServer.cfg" ]; then
     (umask 077; cat > "$app/OmbrixServer.cfg") <<CFG
@@ -92,8 +97,8 @@ fi
 
 # A demonstration upgrade service in the same MariaDB: the demo account holds
 # no newer release, so a check on the update page finds nothing to download.
-export OMBRIX_UPGRADE_HOST=127.0.0.1 OMBRIX_UPGRADE_PORT=$DB_PORT OMBRIX_UPGRADE_USER=OmbrixAdm \
-       OMBRIX_UPGRADE_PASSWORD=$DB_PASSWORD
+export OMBRIX_UPGRADE_HOST=127.0.0.1 OMBRIX_UPGRADE_PORT=$DB_PORT OMBRIX_UPGRADE_USER=OmbrixUpgrade \
+       OMBRIX_UPGRADE_PASSWORD=$UPGRADE_PASSWORD
 "$app/OmbrixUpgradeAdmin" create
 "$app/OmbrixUpgradeAdmin" account --company "Empresa Demo" --account-password "$DB_PASSWORD" \
     --server-upgrade 01.30.00 --client-upgrade 02.08.01 --client-platforms 2

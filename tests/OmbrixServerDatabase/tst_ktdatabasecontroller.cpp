@@ -1,6 +1,7 @@
 #include "KTTestDatabase.h"
 #include "KTTestEvents.h"
 
+#include <KTAccountPrivileges.h>
 #include <KTDatabaseController.h>
 #include <KTDbTable.h>
 
@@ -292,6 +293,49 @@ private Q_SLOTS:
         QVERIFY(counts.next());
         QCOMPARE(counts.value(1).toInt(), 20);
         QVERIFY(!QSqlDatabase::contains("1") && !QSqlDatabase::contains("2"));
+    }
+
+    // Rights beyond the server's own database are found in the grants as
+    // MariaDB writes them, and only those.
+    void accountPrivilegesBeyondItsDatabase_data()
+    {
+        QTest::addColumn<QStringList>("grants");
+        QTest::addColumn<QStringList>("excess");
+        const QString usage = "GRANT USAGE ON *.* TO `OmbrixAdm`@`localhost` IDENTIFIED BY PASSWORD '*2B60'";
+        const QString own = "GRANT ALL PRIVILEGES ON `OmbrixServer`.* TO `OmbrixAdm`@`localhost`";
+        QTest::newRow("its database only") << QStringList{usage, own} << QStringList();
+        QTest::newRow("everything everywhere")
+            << QStringList{"GRANT ALL PRIVILEGES ON *.* TO `OmbrixAdm`@`127.0.0.1` IDENTIFIED BY PASSWORD '*2B'"}
+            << QStringList{"ALL PRIVILEGES"};
+        QTest::newRow("file and super")
+            << QStringList{"GRANT FILE, SUPER ON *.* TO `OmbrixAdm`@`localhost`", own} << QStringList{"FILE", "SUPER"};
+        QTest::newRow("reading every database")
+            << QStringList{"grant select, process on *.* to 'OmbrixAdm'@'%' WITH GRANT OPTION"}
+            << QStringList{"SELECT", "PROCESS"};
+        QTest::newRow("a role") << QStringList{"GRANT `lector` TO `OmbrixAdm`@`localhost`", usage} << QStringList();
+        QTest::newRow("a database named like every one")
+            << QStringList{"GRANT ALL PRIVILEGES ON `ombrix\\_%`.* TO `OmbrixAdm`@`localhost`"} << QStringList();
+    }
+
+    void accountPrivilegesBeyondItsDatabase()
+    {
+        QFETCH(QStringList, grants);
+        QFETCH(QStringList, excess);
+        QCOMPARE(KTAccountPrivileges::excess(grants), excess);
+        QCOMPARE(KTAccountPrivileges::warning("OmbrixAdm", excess, "OmbrixServer").isEmpty(), excess.isEmpty());
+        if (!excess.isEmpty())
+            QVERIFY(KTAccountPrivileges::warning("OmbrixAdm", excess, "OmbrixServer").contains(excess.join(", ")));
+    }
+
+    // The account the test MariaDB is started with is the one operators are
+    // told to create: rights on its databases, no FILE, nothing on *.*.
+    void theTestAccountHoldsOnlyItsDatabases()
+    {
+        const QStringList grants = KTAccountPrivileges::grants(_controller);
+        QVERIFY(!grants.isEmpty());
+        QCOMPARE(KTAccountPrivileges::excess(grants), QStringList());
+        QVERIFY(firstValue(_controller->customQuery("SELECT LOAD_FILE('/etc/hostname')")).isNull());
+        QVERIFY(!_controller->customQuery("CREATE DATABASE OmbrixElsewhere").isActive());
     }
 };
 

@@ -20,6 +20,8 @@ namespace {
 
 const QString appDir = qEnvironmentVariable("OMBRIX_APP_DIR");
 const QString password = QStringLiteral("OmbrixLoss-2026");
+// The one database its account may reach, as the settings below name it.
+const QString lossDb = QStringLiteral("ombrix_loss");
 
 bool mariadb(const QStringList& arguments)
 {
@@ -75,7 +77,7 @@ private Q_SLOTS:
         _dbPort = probe.serverPort();
         probe.close();
         _dataDir = _dir.filePath(QStringLiteral("mariadb"));
-        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password}));
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
 
         for (const char* folder : {"OmbrixDbData", "OmbrixServerComponents", "OmbrixServerPanets", "Downloads"})
             QVERIFY(QFile::link(appDir + "/" + folder, _dir.filePath(folder)));
@@ -131,7 +133,7 @@ private Q_SLOTS:
         panel.sendKeepAlive();
         QCOMPARE(eventTexts(events).filter(QStringLiteral("Se perdió la conexión con la BD")).size(), 1);
 
-        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password}));
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
         QTRY_VERIFY_WITH_TIMEOUT(panel.connector()->isListening(), 30000);
         QCOMPARE(eventTexts(events).filter(QStringLiteral("Se restableció la conexión con la BD")).size(), 1);
         // The connection that stayed works again, and a new client gets in.
@@ -168,7 +170,7 @@ private Q_SLOTS:
         QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
         panel.sendKeepAlive();
         QVERIFY(panel.dbController()->connectionLost());
-        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password}));
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
         panel.scheduler()->processScheduler();
         QVERIFY(!panel.dbController()->connectionLost());
         QSqlQuery created = panel.dbController()->customQuery(

@@ -100,8 +100,14 @@ bool KTBenchmarkServer::startDatabase()
         _dbPassword = QStringLiteral("OmbrixBench-2026");
         QProcess script;
         script.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Every client connection holds a database connection of its own, and the
+        // direct runs add as many again: MariaDB's default of 151 is too few.
+        // The script raises it; the server's account may not.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("OMBRIX_DB_MAX_CONNECTIONS"), QStringLiteral("1000"));
+        script.setProcessEnvironment(environment);
         script.start(mariadbScript(), {QStringLiteral("start"), _work.filePath(QStringLiteral("mariadb")),
-                                       QString::number(_dbPort), _dbPassword});
+                                       QString::number(_dbPort), _dbPassword, dbName});
         if (!script.waitForFinished(180000) || script.exitCode() != 0)
             return fail(QStringLiteral("MariaDB did not start"));
         _ownDatabase = true;
@@ -111,10 +117,6 @@ bool KTBenchmarkServer::startDatabase()
         return fail(control.lastError().text());
     QSqlQuery drop(control);
     if (!drop.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(dbName)))
-        return fail(drop.lastError().text());
-    // Every client connection holds a database connection of its own, and the
-    // direct runs add as many again: MariaDB's default of 151 is too few.
-    if (!drop.exec(QStringLiteral("SET GLOBAL max_connections = 1000")))
         return fail(drop.lastError().text());
     return true;
 }
