@@ -131,7 +131,7 @@ private Q_SLOTS:
     void limitsAreKeptPerConnection()
     {
         Browse browse;
-        browse.table = QStringLiteral("salCustomer");
+        browse.table = QStringLiteral("invProduct");
         browse.stats = clientStats(adminBrowse(browse));
         QCOMPARE(element(adminBrowse(browse), "Status"), QStringLiteral("0"));
         QCOMPARE(element(carlaBrowse(browse), "Status"), QStringLiteral("1"));
