@@ -292,6 +292,9 @@ void KTMainPanel::saveSettings()
             entries << QStringLiteral("%1--%2,%3,%4").arg(it.key()->name()).arg(tab).arg(it.value().first).arg(it.value().second);
     }
     QSettings settings(panelSettingsFile, QSettings::IniFormat);
+    // Installed as a service the application folder is root's: the layout,
+    // which the service's user owns, is then rewritten in place.
+    settings.setAtomicSyncRequired(false);
     settings.setValue(QStringLiteral("PanelSettings/Geometry"), saveGeometry());
     settings.setValue(QStringLiteral("PanelSettings/PanelColumns"), _panelOptions->columnCount());
     settings.setValue(QStringLiteral("PanelSettings/PanelRows"), _panelOptions->rowCount());

@@ -88,14 +88,16 @@ void KTServerUpdater::performInstall(const QString& serverCommands)
     if (!runCommands(serverCommands, installSource))
         return;
     markCommandsExecuted();
-    if (!replaceRunner())
-        return;
     // A runner started by the panel would end with the service's processes:
-    // the service runs it itself before it starts the panel again.
+    // the service runs it itself, with root's rights, before it starts the
+    // panel again. It puts the new runner in place with the other programs,
+    // which the service's user may not write.
     if (qEnvironmentVariableIsSet("OMBRIX_SERVICE")) {
         QCoreApplication::exit(serviceRestartExitCode);
         return;
     }
+    if (!replaceRunner())
+        return;
     connect(qApp, &QCoreApplication::aboutToQuit, this, &KTServerUpdater::executeProcess);
     QCoreApplication::quit();
 }

@@ -3,6 +3,7 @@
 #include "KTTestServer.h"
 
 #include <KTProtocolClient.h>
+#include <KTVersion.h>
 
 #include <QDate>
 #include <QDir>
@@ -93,6 +94,43 @@ QString answer(KTProtocolClient& client, const QString& request)
     if (!client.send(request) || !client.waitForReply(&reply, 20000))
         return QString();
     return KTProtocolClient::element(reply, QStringLiteral("Status"));
+}
+
+// The entries of the package's file tree whose owner is not root or that
+// users other than the owner may write ("drwxr-xr-x root/root 0 ... ./opt/...").
+QStringList writableByOthers(const QString& package)
+{
+    QProcess list;
+    list.start(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), package});
+    if (!list.waitForFinished(30000) || list.exitCode() != 0)
+        return {QStringLiteral("dpkg-deb -c failed")};
+    QStringList wrong;
+    for (const QString& line : QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        const QString mode = fields.value(0);
+        const bool symlink = mode.startsWith(QLatin1Char('l'));
+        if (fields.value(1) != QLatin1String("root/root") || (!symlink && (mode.at(5) == 'w' || mode.at(8) == 'w')))
+            wrong << line;
+    }
+    return wrong;
+}
+
+// A release downloaded into the tree's Downloads/ as the downloader leaves it.
+void stageRelease(const QString& tree, const QByteArray& library)
+{
+    const QString downloads = tree + QStringLiteral("/Downloads/");
+    const QString file = downloads + QStringLiteral("OmbrixServer-") + KTVersion::operatingSystemLiteral()
+        + QStringLiteral("/libKTStaged.so");
+    QVERIFY(writeFile(file, library));
+    QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                            | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                            | QFileDevice::ExeOther));
+    QSettings index(downloads + QStringLiteral("DownloadedServerVersion.txt"), QSettings::IniFormat);
+    index.setValue(QStringLiteral("ServerValues/ServerVersion"), QStringLiteral("99.01.00"));
+    index.setValue(QStringLiteral("Files/libKTStaged.so"),
+                   KTVersion::operatingSystem() + QStringLiteral(",OmbrixServerComponents/OmbrixDBManipulation"));
+    index.sync();
+    QCOMPARE(index.status(), QSettings::NoError);
 }
 
 } // namespace
@@ -229,12 +267,19 @@ private Q_SLOTS:
         const QString postinst = QString::fromUtf8(readFile(root.filePath(QStringLiteral("DEBIAN/postinst"))));
         QVERIFY(postinst.contains(QStringLiteral("useradd --system")));
         QVERIFY(postinst.contains(QStringLiteral("\"$app/Downloads\" \"$app/logs\"")));
+        // The server's user may not write its own code: every program,
+        // library, plug-in and folder is root's and writable by root only.
+        const QStringList wrong = writableByOthers(package);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char('\n'))));
+        QVERIFY(postinst.contains(QStringLiteral("-exec chown root:root {} + -exec chmod go-w {} +")));
+        QVERIFY(!postinst.contains(QStringLiteral("-type d -exec chown ombrix")));
 
         const QString unitPath = root.filePath(QStringLiteral("lib/systemd/system/ombrix-server.service"));
         const QString unit = QString::fromUtf8(readFile(unitPath));
         for (const char* line : {"User=ombrix", "WorkingDirectory=/opt/ombrix", "Environment=QT_QPA_PLATFORM=offscreen",
                                  "ExecStart=/opt/ombrix/OmbrixServerPanel", "KillSignal=SIGTERM", "Restart=on-failure",
-                                 "ExecStartPre=/opt/ombrix/OmbrixServerRunner --install-only",
+                                 "ExecStartPre=+/opt/ombrix/OmbrixServerRunner --install-only",
+                                 "ExecStartPre=+/bin/chown -R ombrix:ombrix /opt/ombrix/Downloads",
                                  "WantedBy=multi-user.target"})
             QVERIFY2(unit.contains(QLatin1String(line) + QLatin1Char('\n')), line);
         const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
@@ -256,6 +301,24 @@ private Q_SLOTS:
         QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
         QVERIFY(panel.stop(SIGTERM, 10000));
         QCOMPARE(panel.process.exitCode(), 0);
+
+        // The unit's start-up step, run as it runs it, puts a downloaded
+        // release in place: readable by the service's user, writable by the
+        // step's user only.
+        stageRelease(tree, "staged library");
+        QProcess runner;
+        runner.setWorkingDirectory(tree);
+        runner.setProcessChannelMode(QProcess::MergedChannels);
+        runner.start(tree + QStringLiteral("/OmbrixServerRunner"), {QStringLiteral("--install-only")});
+        QVERIFY(runner.waitForFinished(60000));
+        QVERIFY2(runner.exitCode() == 0, runner.readAll().constData());
+        const QString promoted = tree + QStringLiteral("/OmbrixServerComponents/OmbrixDBManipulation/libKTStaged.so");
+        QCOMPARE(readFile(promoted), QByteArray("staged library"));
+        const QFileInfo info(promoted);
+        QCOMPARE(info.ownerId(), QFileInfo(tree).ownerId());
+        QVERIFY(info.permissions() & QFileDevice::ReadOther);
+        QVERIFY(!(info.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther)));
+        QVERIFY(!QFile::exists(tree + QStringLiteral("/Downloads/DownloadedServerVersion.txt")));
     }
 };
 

@@ -661,8 +661,12 @@ private Q_SLOTS:
     }
 
     // The service's processes end with the panel: the service, not the panel, starts the runner.
+    // The service's user may not write the programs: the runner comes into
+    // place with the rest, from the service's start-up step.
     void install_underTheServiceEndsThePanelForARestart()
     {
+        writeFile(downloads(serverFolder() + QStringLiteral("/OmbrixServerRunner")), "new runner");
+        writeFile(_appDir->filePath(QStringLiteral("OmbrixServerRunner")), "old runner");
         qputenv("OMBRIX_SERVICE", "1");
         QTimer::singleShot(0, _updater.get(), [this] { _updater->performInstall(QStringLiteral("FILE|libKTNew.so|lib")); });
         QEventLoop loop;
@@ -670,6 +674,7 @@ private Q_SLOTS:
         qunsetenv("OMBRIX_SERVICE");
         QCOMPARE(exitCode, KTServerUpdater::serviceRestartExitCode);
         QVERIFY(!disconnect(qApp, &QCoreApplication::aboutToQuit, _updater.get(), nullptr));
+        QCOMPARE(readFile(_appDir->filePath(QStringLiteral("OmbrixServerRunner"))), QByteArray("old runner"));
     }
 };
 
