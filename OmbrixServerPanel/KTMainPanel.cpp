@@ -206,6 +206,10 @@ void KTMainPanel::readServerSettings()
                                                                      : KTConnectionLimits::defaultNegotiationTimeoutMs / 1000));
     const int frameTimeout = settings.value(QStringLiteral("ServerSettings/FrameTimeout")).toInt();
     _connector->setFrameTimeout(1000 * (frameTimeout > 0 ? frameTimeout : KTConnectionLimits::defaultFrameTimeoutMs / 1000));
+    const int statementSeconds = settings.value(QStringLiteral("ServerSettings/StatementTimeLimit")).toInt();
+    const int lockWaitSeconds = settings.value(QStringLiteral("ServerSettings/LockWaitTimeout")).toInt();
+    _connector->setStatementLimits(statementSeconds > 0 ? statementSeconds : KTConnectionLimits::defaultStatementSeconds,
+                                   lockWaitSeconds > 0 ? lockWaitSeconds : KTConnectionLimits::defaultLockWaitSeconds);
     const int perAddress = settings.value(QStringLiteral("ServerSettings/MaxUnauthenticatedPerAddress")).toInt();
     _connector->setMaxUnauthenticatedPerAddress(perAddress > 0 ? perAddress
                                                                : KTServerConnector::defaultMaxUnauthenticatedPerAddress);

@@ -15,6 +15,8 @@ struct KTConnectionLimits
     static constexpr qint64 defaultMaxPendingBytes = qint64(64) * 1024 * 1024;
     static constexpr int defaultNegotiationTimeoutMs = 30000;
     static constexpr int defaultFrameTimeoutMs = 30000;
+    static constexpr int defaultStatementSeconds = 10;
+    static constexpr int defaultLockWaitSeconds = 10;
 
     // Largest frame a logged-in client may announce or inflate to.
     qint64 maxFrameSize = defaultMaxFrameSize;
@@ -24,6 +26,9 @@ struct KTConnectionLimits
     int negotiationTimeoutMs = defaultNegotiationTimeoutMs;
     // A frame whose first byte has arrived must be whole by then.
     int frameTimeoutMs = defaultFrameTimeoutMs;
+    // How long one statement of a client may run, and wait for a lock.
+    int statementSeconds = defaultStatementSeconds;
+    int lockWaitSeconds = defaultLockWaitSeconds;
 };
 
 #endif

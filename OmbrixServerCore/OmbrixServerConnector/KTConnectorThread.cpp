@@ -32,6 +32,11 @@ void KTConnectorThread::setUserList(const KTUserList* userList)
     _userList = userList;
 }
 
+void KTConnectorThread::setRunningRequests(KTRunningRequests* running)
+{
+    _runningRequests = running;
+}
+
 void KTConnectorThread::setApplicationDirectory(const QString& dir)
 {
     _applicationDirectory = dir;
@@ -69,6 +74,7 @@ void KTConnectorThread::run()
     _socket = new KTTcpSocket(_dbParams, _unitParams);
     _socket->setLimits(_limits);
     _socket->setUserList(_userList);
+    _socket->setRunningRequests(_runningRequests);
     _socket->setApplicationDirectory(_applicationDirectory);
     if (!_socket->setSocketDescriptor(_socketDescriptor)) {
         emit error(_socket->error());

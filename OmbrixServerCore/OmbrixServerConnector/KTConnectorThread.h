@@ -15,6 +15,7 @@
 #include <QVariant>
 
 class KTTcpSocket;
+class KTRunningRequests;
 class KTUserList;
 
 // One client connection's thread. The object lives in the main thread and is
@@ -33,6 +34,7 @@ public:
     KTTcpSocket* socket() const { return _socket; }
     void setLimits(const KTConnectionLimits& limits);
     void setUserList(const KTUserList* userList);
+    void setRunningRequests(KTRunningRequests* running);
     void setApplicationDirectory(const QString& dir);
 
 public Q_SLOTS:
@@ -78,6 +80,7 @@ private:
     QStringList _unitParams;
     KTConnectionLimits _limits;
     const KTUserList* _userList = nullptr;
+    KTRunningRequests* _runningRequests = nullptr;
     QString _applicationDirectory;
 };
 

@@ -55,7 +55,12 @@ KTServerConnector::KTServerConnector(QObject* parent)
     , _connectionInfoModel(new QStandardItemModel(0, 5, this))
     , _applicationDirectory(QCoreApplication::applicationDirPath())
     , _userListTimer(new QTimer(this))
+    , _abandonedTimer(new QTimer(this))
 {
+    // A statement that runs for a client that has gone is ended within a second.
+    _abandonedTimer->setInterval(1000);
+    connect(_abandonedTimer, &QTimer::timeout, this, &KTServerConnector::cancelAbandonedRequests);
+    _abandonedTimer->start();
     // Users added or changed outside the server show in negotiations within this time.
     _userListTimer->setInterval(30000);
     connect(_userListTimer, &QTimer::timeout, this, &KTServerConnector::refreshUserList);
@@ -75,6 +80,9 @@ KTServerConnector::~KTServerConnector()
 void KTServerConnector::shutDown()
 {
     close();
+    // A thread blocked in a long statement would hold the stop up until it ended.
+    for (int connectionID : _connectionTable.keys())
+        cancelRequest(connectionID, tr("el servidor se detiene"));
     for (KTConnectorThread* thread : std::as_const(_connectionTable)) {
         // Each end is recorded below, once; what the thread would still queue is not wanted.
         disconnect(thread, nullptr, this, nullptr);
@@ -161,6 +169,7 @@ void KTServerConnector::incomingConnection(qintptr socketDescriptor)
                                          this);
     thread->setLimits(_limits);
     thread->setUserList(&_userList);
+    thread->setRunningRequests(&_runningRequests);
     thread->setApplicationDirectory(_applicationDirectory);
     _connectionTable.insert(connectionID, thread);
     _addresses.insert(connectionID, address);
@@ -250,6 +259,7 @@ void KTServerConnector::registerUser(int connectionID, QString userLogin)
     if (_loggedUsers.contains(userLogin)) {
         const int previous = _userConnector.key(userLogin);
         if (KTConnectorThread* thread = _connectionTable.value(previous)) {
+            cancelRequest(previous, tr("el usuario se conectó desde otra ubicación"));
             thread->closeConnection();
             emit eventMessage(tr("Usuario : '%1' estaba conectado desde otra ubicación. ID de conexión anterior: %2. "
                                  "ID de conexión nueva: %3").arg(userLogin).arg(previous).arg(connectionID),
@@ -318,6 +328,24 @@ void KTServerConnector::finishLogin(const QString& key)
     }
     if (waiting.isEmpty())
         _loginsWaiting.remove(key);
+}
+
+// Ends the statement a connection's request is running, from the panel's
+// own connection: the connection's thread is blocked inside it.
+void KTServerConnector::cancelRequest(int connectionID, const QString& reason)
+{
+    const quint64 session = _runningRequests.session(connectionID);
+    if (session == 0 || !_dbController)
+        return;
+    _dbController->customQuery(QStringLiteral("KILL QUERY %1").arg(session));
+    emit eventMessage(tr("Se canceló la consulta en curso de la conexión '%1' : %2").arg(connectionID).arg(reason),
+                      KT::WarningMessage, QStringLiteral("KTServerConnector::cancelRequest()"));
+}
+
+void KTServerConnector::cancelAbandonedRequests()
+{
+    for (int connectionID : _runningRequests.abandoned())
+        cancelRequest(connectionID, tr("el cliente cerró la conexión"));
 }
 
 void KTServerConnector::refreshUserList()

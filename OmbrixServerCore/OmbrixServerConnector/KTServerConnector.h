@@ -4,6 +4,7 @@
 #include "KTAccessList.h"
 #include "KTConnectionLimits.h"
 #include "KTLoginThrottle.h"
+#include "KTRunningRequests.h"
 #include "KTUserList.h"
 
 #include <KTDbTable.h>
@@ -43,6 +44,12 @@ public:
     void setMaxPendingBytes(qint64 bytes) { _limits.maxPendingBytes = bytes; }
     void setNegotiationTimeout(int ms) { _limits.negotiationTimeoutMs = ms; }
     void setFrameTimeout(int ms) { _limits.frameTimeoutMs = ms; }
+    // Seconds a client's statement may run, and wait for a lock.
+    void setStatementLimits(int statementSeconds, int lockWaitSeconds)
+    {
+        _limits.statementSeconds = statementSeconds;
+        _limits.lockWaitSeconds = lockWaitSeconds;
+    }
     const KTConnectionLimits& limits() const { return _limits; }
     // Connections from one address that have not logged in; the ones past it
     // are closed on arrival.
@@ -106,6 +113,8 @@ private:
     void startLogin(int connectionID, const QString& login, const QString& address);
     void finishLogin(const QString& key);
     void tableChanged(const QString& tableName);
+    void cancelRequest(int connectionID, const QString& reason);
+    void cancelAbandonedRequests();
 
     KTDatabaseController* _dbController = nullptr;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
@@ -129,6 +138,8 @@ private:
     QHash<int, QString> _addresses;
     int _maxUnauthenticatedPerAddress = defaultMaxUnauthenticatedPerAddress;
     KTUserList _userList;
+    KTRunningRequests _runningRequests;
+    QTimer* _abandonedTimer;
     QTimer* _userListTimer;
     bool _userListRefreshQueued = false;
     int _maxConnections = defaultMaxConnections;

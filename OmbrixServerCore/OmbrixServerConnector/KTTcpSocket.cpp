@@ -4,6 +4,7 @@
 #include "KTFrame.h"
 #include "KTXmlGuard.h"
 #include "KTSharedFrame.h"
+#include "KTRunningRequests.h"
 #include "KTUserList.h"
 
 #include <KT.h>
@@ -21,6 +22,7 @@
 #include <QFile>
 #include <QMetaMethod>
 #include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -96,6 +98,11 @@ void KTTcpSocket::setUserList(const KTUserList* userList)
     _userList = userList;
 }
 
+void KTTcpSocket::setRunningRequests(KTRunningRequests* running)
+{
+    _runningRequests = running;
+}
+
 void KTTcpSocket::setApplicationDirectory(const QString& dir)
 {
     _applicationDirectory = dir;
@@ -119,6 +126,7 @@ bool KTTcpSocket::openDatabase()
     }
     // Client text reaches this connection's statements.
     _dbController->setMultipleStatements(false);
+    _dbController->setSessionLimits(_limits.statementSeconds, _limits.lockWaitSeconds);
     _dbController->setDbDefinitionMap(_dbDefinitionMap);
     _databaseOpen = true;
     return true;
@@ -780,8 +788,51 @@ QStringList list(const QDomElement& root, const char* name)
 
 } // namespace
 
+// While a request runs, its session is listed, so that its statement can be
+// ended from outside should its client go.
+void KTTcpSocket::beginRequest()
+{
+    _dbController->resetLastErrorCode();
+    if (_runningRequests)
+        _runningRequests->begin(_connectionID, _dbController->sessionId(), socketDescriptor());
+}
+
+void KTTcpSocket::endRequest()
+{
+    if (_runningRequests)
+        _runningRequests->end(_connectionID);
+}
+
+// A statement MariaDB ended (its time ran out, it waited too long for a
+// lock, or the server cancelled it) fails the request with a message that
+// says so, rather than with the database's own text.
+bool KTTcpSocket::statementCut(const QDomElement& action)
+{
+    QString message;
+    switch (_dbController->lastErrorCode()) {
+    case 1969:
+        message = tr("La operación superó el tiempo máximo de %1 s y fue cancelada.").arg(_limits.statementSeconds);
+        break;
+    case 1205:
+        message = tr("La operación esperó más de %1 s por datos bloqueados por otro usuario y fue cancelada. "
+                     "Intente nuevamente.").arg(_limits.lockWaitSeconds);
+        break;
+    case 1317:
+        message = tr("La operación fue cancelada por el servidor.");
+        break;
+    default:
+        return false;
+    }
+    writeRequestFailure(action, message);
+    emit eventMessage(tr("Solicitud del usuario '%1' con ID de Conexión '%2' cancelada en la BD : %3")
+                          .arg(_user).arg(_connectionID).arg(message), KT::WarningMessage, parseLocation);
+    return true;
+}
+
 void KTTcpSocket::processActionRequest(const QDomElement& root)
 {
+    beginRequest();
+    const auto ended = qScopeGuard([this] { endRequest(); });
     const bool begun = _dbController->beginTransaction();
     if (!begun)
         emit eventMessage(tr("Se produjo un error al iniciar una transacción en la BD. Conexión : %1, Usuario : %2")
@@ -852,6 +903,8 @@ void KTTcpSocket::processLockRequest(const QDomElement& root)
 {
     if (lockRefused(root))
         return;
+    beginRequest();
+    const auto ended = qScopeGuard([this] { endRequest(); });
     const QSqlQuery locked = _dbController->lock(list(root, "Tables"), list(root, "Aliases"), list(root, "Modes"));
     _transactionModifiers.clear();
     _lastKeysMap.clear();
@@ -904,7 +957,8 @@ bool KTTcpSocket::runAction(const QDomElement& action, const QString& firstTrans
     KTAccessPolicy::addRecordConditions(_accessList, action.tagName(), &params);
     const QString reply = component->processRequest(params);
     if (!component->lastResult()) {
-        writeData(reply, _compressionFactor, component->lastMessage(), RequestAction);
+        if (!statementCut(action))
+            writeData(reply, _compressionFactor, component->lastMessage(), RequestAction);
         return false;
     }
     responses->append({QString::number(_connectionID), action.attribute(QStringLiteral("ObjectName")), reply,

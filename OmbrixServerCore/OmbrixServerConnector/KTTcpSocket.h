@@ -18,6 +18,7 @@
 class KTAuthcomBase;
 class KTDatabaseController;
 class KTSercomBase;
+class KTRunningRequests;
 class KTUserList;
 class QTimer;
 
@@ -38,6 +39,8 @@ public:
     void setLimits(const KTConnectionLimits& limits);
     // Where a successful negotiation takes the list of users from; none lists nobody.
     void setUserList(const KTUserList* userList);
+    // Where the requests under way are listed, so that the connector can end their statements.
+    void setRunningRequests(KTRunningRequests* running);
     static constexpr qint64 defaultMaxPendingBytes = KTConnectionLimits::defaultMaxPendingBytes;
     // Whether the connection holds a database connection of its own now.
     bool holdsDatabase() const { return _databaseOpen; }
@@ -113,6 +116,9 @@ private:
     void processSchedule(const QDomElement& root);
     void processActionRequest(const QDomElement& root);
     void processLockRequest(const QDomElement& root);
+    void beginRequest();
+    void endRequest();
+    bool statementCut(const QDomElement& action);
     bool runAction(const QDomElement& action, const QString& firstTransaction, QList<QStringList>* responses);
     QMultiMap<QString, QString> actionParameters(const QDomElement& action, const QString& firstTransaction) const;
     void rollBack(const QString& actionName);
@@ -148,6 +154,7 @@ private:
     bool _databaseOpen = false;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
     const KTUserList* _userList = nullptr;
+    KTRunningRequests* _runningRequests = nullptr;
     bool _loginPending = false;
     QMap<QString, QString> _pendingLogin;
     QMap<QString, KTAuthcomBase*> _authcomMap;

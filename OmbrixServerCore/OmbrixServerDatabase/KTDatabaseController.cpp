@@ -136,17 +136,30 @@ void KTDatabaseController::setMultipleStatements(bool allowed)
     applyStatementMode();
 }
 
+// The client library's handle of the open connection; null for another driver.
+void* KTDatabaseController::mysqlHandle() const
+{
+    if (!_dbConnection.isOpen() || _dbConnection.driverName() != QLatin1String("QMYSQL"))
+        return nullptr;
+    // The driver names the handle's type after the client library's struct.
+    const QVariant handle = _dbConnection.driver()->handle();
+    if (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0)
+        return nullptr;
+    return *static_cast<MYSQL* const*>(handle.constData());
+}
+
+quint64 KTDatabaseController::sessionId() const
+{
+    MYSQL* mysql = static_cast<MYSQL*>(mysqlHandle());
+    return mysql ? quint64(mysql_thread_id(mysql)) : 0;
+}
+
 // Qt's MySQL driver always connects with multiple statements on; only the
 // client library's own call turns them off on an open connection.
 void KTDatabaseController::applyStatementMode()
 {
-    if (!_dbConnection.isOpen() || _dbConnection.driverName() != QLatin1String("QMYSQL"))
-        return;
-    // The driver names the handle's type after the client library's struct.
-    const QVariant handle = _dbConnection.driver()->handle();
-    if (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0)
-        return;
-    MYSQL* mysql = *static_cast<MYSQL* const*>(handle.constData());
+    applySessionLimits();
+    MYSQL* mysql = static_cast<MYSQL*>(mysqlHandle());
     if (mysql && mysql_set_server_option(mysql, _multipleStatements ? MYSQL_OPTION_MULTI_STATEMENTS_ON
                                                                     : MYSQL_OPTION_MULTI_STATEMENTS_OFF) != 0)
         emit eventMessage(tr("No se pudo cambiar la ejecución de varias sentencias en la conexión '%1' : %2")
@@ -155,6 +168,32 @@ void KTDatabaseController::applyStatementMode()
 }
 
 void KTDatabaseController::setStatus(bool status)
+void KTDatabaseController::setSessionLimits(int statementSeconds, int lockWaitSeconds)
+{
+    _statementSeconds = qMax(0, statementSeconds);
+    _lockWaitSeconds = qMax(0, lockWaitSeconds);
+    applySessionLimits();
+}
+
+// Run straight on the connection: a session that cannot take its limits is
+// reported, not retried through the loss handling of execute().
+void KTDatabaseController::applySessionLimits()
+{
+    if (!_dbConnection.isOpen() || (_statementSeconds == 0 && _lockWaitSeconds == 0))
+        return;
+    QStringList settings;
+    if (_statementSeconds > 0)
+        settings << QStringLiteral("max_statement_time = %1").arg(_statementSeconds);
+    if (_lockWaitSeconds > 0)
+        settings << QStringLiteral("innodb_lock_wait_timeout = %1").arg(_lockWaitSeconds)
+                 << QStringLiteral("lock_wait_timeout = %1").arg(_lockWaitSeconds);
+    QSqlQuery query(_dbConnection);
+    if (!query.exec(QStringLiteral("SET SESSION ") + settings.join(QStringLiteral(", "))))
+        emit eventMessage(tr("No se pudieron fijar los límites de las sentencias en la conexión '%1' : %2")
+                              .arg(_dbConnection.connectionName(), query.lastError().text()),
+                          KT::ErrorMessage, connectionSource);
+}
+
 {
     _status = status;
     emit dbStatusChanged(_status);
@@ -428,7 +467,8 @@ QSqlQuery KTDatabaseController::execute(const QString& sql)
     if (_connectionLost && !_inTransaction)
         reconnect();
     QSqlQuery query(_dbConnection);
-    if (!query.exec(sql))
+    if (!query.exec(sql)) {
+        _lastErrorCode = query.lastError().nativeErrorCode().toInt();
         noteFailure(query.lastError());
     return query;
 }
@@ -504,6 +544,7 @@ void KTDatabaseController::loadTableFile(const QString& dirName, const QString& 
 {
     QFile file(dirName + QLatin1Char('/') + fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    }
         emit eventMessage(tr("No se pudo abrir archivo de tabla : '%1'").arg(file.fileName()), KT::ErrorMessage,
                           QStringLiteral("KTDatabaseController::loadTablesFromFiles()"));
         return;

@@ -54,6 +54,16 @@ public:
     // after a ";" ever runs; it holds across reconnections.
     void setMultipleStatements(bool allowed);
     // Whether establishConnection first creates the database when it is
+    // Bounds every statement of the session (seconds; 0 leaves MariaDB's
+    // own): how long one may run and how long it may wait for a lock. They
+    // hold across reconnections.
+    void setSessionLimits(int statementSeconds, int lockWaitSeconds);
+    // MariaDB's id of this connection's session, for KILL QUERY from another
+    // connection; 0 when there is none.
+    quint64 sessionId() const;
+    // MariaDB's error number of the last statement that failed; 0 once reset.
+    int lastErrorCode() const { return _lastErrorCode; }
+    void resetLastErrorCode() { _lastErrorCode = 0; }
     // missing; a client connection's controller opens the panel's database,
     // which exists, and spares itself a second connection to the server.
     void setCreatesDatabase(bool creates) { _createsDatabase = creates; }
@@ -145,6 +155,8 @@ private:
 
     KTDatabaseParser* _mainParser = nullptr;
     bool _allDataLoaded = true;
+    void applySessionLimits();
+    void* mysqlHandle() const;
     bool _allTablesCreated = true;
     bool _allTablesLoaded = false;
     bool _connectionStatus = false;
@@ -167,6 +179,9 @@ private:
     QString _adminPassword;
     QString _lastConnectionError;
     QStringList _dbParameters;
+    int _statementSeconds = 0;
+    int _lockWaitSeconds = 0;
+    int _lastErrorCode = 0;
 };
 
 #endif

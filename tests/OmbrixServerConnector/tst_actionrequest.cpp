@@ -2,11 +2,13 @@
 #include "KTTestEvents.h"
 
 #include <KT.h>
+#include <KTConnectionLimits.h>
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
 #include <KTVersion.h>
 
 #include <QDomDocument>
+#include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -42,6 +44,9 @@ Action echo(const KTProtocolClient::Parameters& params = {})
     return action("EchoSercom", params, "Component", "ComponentEcho");
 }
 
+// Runs far longer than any limit a test sets.
+const QString longStatement = QStringLiteral("SELECT SUM(a.seq * b.seq) FROM seq_1_to_1000000 a, seq_1_to_1000000 b");
+
 Action failingEcho()
 {
     return echo({{"Fail", "1"}});
@@ -72,6 +77,13 @@ class tst_ActionRequest : public QObject
     KTSessionFixture _fixture;
 
     int count(const QString& sql) { return _fixture.count(sql); }
+
+    // Statements of clients running on the test database now.
+    int runningStatements()
+    {
+        return count(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '%1' "
+                                    "AND COMMAND = 'Query' AND ID <> CONNECTION_ID()").arg(dbName));
+    }
 
     int categories(const QString& name)
     {
@@ -214,6 +226,58 @@ private Q_SLOTS:
         QCOMPARE(categories("Sin llave"), 0);
     }
 
+    // A statement of a client is bounded in time and in its wait for a lock,
+    // and ended as soon as nobody waits for it: its client left, or its user
+    // logged in elsewhere.
+    void clientStatementsAreBoundedAndEnded()
+    {
+        QSignalSpy events(_fixture.server().connector(), &KTServerConnector::eventMessage);
+        const quint16 port = _fixture.server().connector()->serverPort();
+        QVERIFY(_fixture.controller()->customQuery("UPDATE accUser SET sysEnabled = 1 WHERE pkyUser = 1").isActive());
+        _fixture.server().connector()->setStatementLimits(2, 1);
+        auto support = std::make_unique<KTClientSession>();
+        QVERIFY(support->logIn(port, "soporte", KTVersion::ombrixServerPassword()));
+        QElapsedTimer timer;
+        timer.start();
+        QString reply = support->request(KTProtocolClient::actionRequest(
+            {insertCategory("Lenta"), echo({{"Sql", longStatement}})}));
+        QVERIFY(KTProtocolClient::element(reply, "Message").contains("superó el tiempo máximo de 2 s"));
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(categories("Lenta"), 0);
+
+        // A row another session holds: the wait ends after a second, and so does the request.
+        QVERIFY(_fixture.controller()->beginTransaction());
+        QVERIFY(_fixture.controller()->customQuery("SELECT * FROM invProductCategory WHERE pkyProductCategory = 1 FOR UPDATE")
+                    .isActive());
+        reply = support->request(KTProtocolClient::actionRequest(
+            {echo({{"Sql", "UPDATE invProductCategory SET fldName = fldName WHERE pkyProductCategory = 1"}})}));
+        QVERIFY(_fixture.controller()->rollback());
+        QVERIFY2(KTProtocolClient::element(reply, "Message").contains("esperó más de 1 s"), qPrintable(reply));
+        QTRY_COMPARE(eventTexts(events).filter("cancelada en la BD").size(), 2);
+
+        // Without a limit that cuts it first, a client that leaves has its statement ended.
+        _fixture.server().connector()->setStatementLimits(600, 600);
+        QVERIFY(support->logIn(port, "soporte", KTVersion::ombrixServerPassword()));
+        QVERIFY(support->send(KTProtocolClient::actionRequest({echo({{"Sql", longStatement}})})));
+        QTRY_COMPARE(runningStatements(), 1);
+        support.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(runningStatements(), 0, 5000);
+        QTRY_COMPARE(eventTexts(events).filter("el cliente cerró la conexión").size(), 1);
+
+        // A user who logs in elsewhere ends what its first place was running.
+        KTClientSession first;
+        QVERIFY(first.logIn(port, "soporte", KTVersion::ombrixServerPassword()));
+        QVERIFY(first.send(KTProtocolClient::actionRequest({echo({{"Sql", longStatement}})})));
+        QTRY_COMPARE(runningStatements(), 1);
+        KTClientSession second;
+        QVERIFY(second.logIn(port, "soporte", KTVersion::ombrixServerPassword()));
+        QTRY_COMPARE_WITH_TIMEOUT(runningStatements(), 0, 5000);
+        QTRY_COMPARE(eventTexts(events).filter("se conectó desde otra ubicación").size(), 1);
+        _fixture.server().connector()->setStatementLimits(KTConnectionLimits::defaultStatementSeconds,
+                                                          KTConnectionLimits::defaultLockWaitSeconds);
+        _fixture.controller()->customQuery("UPDATE accUser SET sysEnabled = 0 WHERE pkyUser = 1");
+    }
+
     // Last: it cuts the connections' database sessions.
     void lostTransactionIsAnswered()
     {
@@ -255,6 +319,22 @@ private Q_SLOTS:
         QVERIFY(_fixture.carla().replies().isEmpty());
         const QString reply = _fixture.admin().request(KTProtocolClient::actionRequest({echo({{"Nota", "sigue"}})}));
         QCOMPARE(echoed(reply, "Nota"), QStringList({"sigue"}));
+    }
+
+    // Stopping the server ends the statement a client is running, rather
+    // than waiting for it. Last: the server is gone afterwards.
+    void stoppingEndsRunningStatements()
+    {
+        _fixture.server().connector()->setStatementLimits(600, 600);
+        QVERIFY(_fixture.admin().logIn(_fixture.server().connector()->serverPort(), "admin",
+                                       KTTestServer::password(_fixture.controller(), 2)));
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest({echo({{"Sql", longStatement}})})));
+        QTRY_COMPARE(runningStatements(), 1);
+        QElapsedTimer timer;
+        timer.start();
+        _fixture.server().connector()->shutDown();
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(runningStatements(), 0, 2000);
     }
 };
 

@@ -1,16 +1,18 @@
 #ifndef ECHOSERCOM_H
 #define ECHOSERCOM_H
 
+#include <KTDatabaseController.h>
 #include <KTSercomBase.h>
+
+#include <QSqlQuery>
 
 #include <QThread>
 #include <QXmlStreamWriter>
 
-class KTDatabaseController;
-
 // Answers with every parameter it was handed, one "Param" per value in the
 // order the map gives them; fails when asked to with <Fail>1</Fail> and
-// takes its time with <DelayMs>.
+// takes its time with <DelayMs>; runs the statement of <Sql> on the
+// connection's database, and fails when it fails.
 class EchoSercom : public KTSercomBase
 {
     Q_OBJECT
@@ -22,6 +24,8 @@ public:
     QString processRequest(const QMultiMap<QString, QString>& params) override
     {
         QThread::msleep(params.value(QStringLiteral("DelayMs")).toULong());
+        const QString sql = params.value(QStringLiteral("Sql"));
+        const bool ran = sql.isEmpty() || (_dbController && _dbController->customQuery(sql).isActive());
         QString reply;
         QXmlStreamWriter writer(&reply);
         writer.writeStartElement(QStringLiteral("Echo"));
@@ -32,7 +36,7 @@ public:
             writer.writeEndElement();
         }
         writer.writeEndElement();
-        _lastResult = params.value(QStringLiteral("Fail")) != QLatin1String("1");
+        _lastResult = ran && params.value(QStringLiteral("Fail")) != QLatin1String("1");
         _lastMessage = _lastResult ? QStringLiteral("eco") : QStringLiteral("eco fallido");
         return reply;
     }
@@ -43,7 +47,10 @@ public:
     void postSetup() override {}
 
 public Q_SLOTS:
-    void setDbController(KTDatabaseController*) {}
+    void setDbController(KTDatabaseController* controller) { _dbController = controller; }
+
+private:
+    KTDatabaseController* _dbController = nullptr;
 };
 
 #endif
