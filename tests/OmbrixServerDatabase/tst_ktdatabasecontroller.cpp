@@ -10,6 +10,9 @@
 #include <QThread>
 #include <QtTest>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 const QString dbName = QStringLiteral("ombrix_test_controller");
@@ -336,6 +339,34 @@ private Q_SLOTS:
         QCOMPARE(KTAccountPrivileges::excess(grants), QStringList());
         QVERIFY(firstValue(_controller->customQuery("SELECT LOAD_FILE('/etc/hostname')")).isNull());
         QVERIFY(!_controller->customQuery("CREATE DATABASE OmbrixElsewhere").isActive());
+    }
+
+    // An account given FILE and SUPER, as an operator might, is found out
+    // through the server's own connection; its warning names both.
+    void aWiderAccountIsFoundOut()
+    {
+        // The fixture's MariaDB lets the user who started it in through its socket, with every right.
+        QSqlDatabase owner = QSqlDatabase::addDatabase("QMYSQL", "owner");
+        owner.setUserName(QString::fromLocal8Bit(getpwuid(geteuid())->pw_name));
+        owner.setConnectOptions("UNIX_SOCKET=" + qEnvironmentVariable("OMBRIX_TEST_DB_SOCKET"));
+        QVERIFY2(owner.open(), qPrintable(owner.lastError().text()));
+        QSqlQuery grant(owner);
+        QVERIFY(grant.exec("CREATE OR REPLACE USER 'OmbrixWide'@'127.0.0.1' IDENTIFIED BY 'ancho'"));
+        QVERIFY(grant.exec("GRANT FILE, SUPER ON *.* TO 'OmbrixWide'@'127.0.0.1'"));
+        QVERIFY(grant.exec("GRANT ALL PRIVILEGES ON " + dbName + ".* TO 'OmbrixWide'@'127.0.0.1'"));
+
+        KTDatabaseController wide;
+        QStringList params = parameters("wide");
+        params[KTDatabaseController::UserName] = "OmbrixWide";
+        params[KTDatabaseController::Password] = "ancho";
+        QVERIFY(wide.establishConnection(params));
+        const QStringList excess = KTAccountPrivileges::excess(KTAccountPrivileges::grants(&wide));
+        wide.closeConnection("wide");
+        QVERIFY(grant.exec("DROP USER 'OmbrixWide'@'127.0.0.1'"));
+        owner.close();
+        QCOMPARE(excess, QStringList({"FILE", "SUPER"}));
+        const QString warning = KTAccountPrivileges::warning("OmbrixWide", excess, dbName);
+        QVERIFY(warning.contains("'OmbrixWide'") && warning.contains("FILE, SUPER") && warning.contains(dbName));
     }
 };
 
