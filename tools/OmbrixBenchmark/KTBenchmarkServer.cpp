@@ -14,6 +14,9 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <pwd.h>
+#include <unistd.h>
+
 const QString KTBenchmarkServer::company = QStringLiteral("Empresa Benchmark");
 const QString KTBenchmarkServer::companyPassword = QStringLiteral("clave-empresa");
 const QString KTBenchmarkServer::adminLogin = QStringLiteral("admin");
@@ -230,6 +233,19 @@ bool KTBenchmarkServer::hashAdminKey()
     query.prepare(QStringLiteral("UPDATE accUserIdentifier SET fldKey = ? WHERE codUser = 2 AND codType = 1"));
     query.addBindValue(KTKeyHash::hash(adminPassword));
     return query.exec() || fail(query.lastError().text());
+}
+
+QSqlDatabase KTBenchmarkServer::openOwnerDatabase(const QString& name) const
+{
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    // mariadb.sh lets the user who started the server in through the socket.
+    db.setUserName(QString::fromLocal8Bit(getpwuid(geteuid())->pw_name));
+    const QString socket = _ownDatabase ? _work.filePath(QStringLiteral("mariadb/mysqld.sock"))
+                                        : qEnvironmentVariable("OMBRIX_TEST_DB_SOCKET");
+    db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + socket);
+    db.open();
+    return db;
 }
 
 int KTBenchmarkServer::databaseConnections() const

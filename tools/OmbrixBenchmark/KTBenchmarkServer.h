@@ -42,6 +42,9 @@ public:
     static QString userLogin(int index) { return QStringLiteral("bench%1").arg(index + 1); }
     // A new connection to the benchmark database, named name.
     QSqlDatabase openDatabase(const QString& name) const;
+    // A connection of the MariaDB's owner, through its socket: reading the
+    // general log takes rights the server's account does not hold.
+    QSqlDatabase openOwnerDatabase(const QString& name) const;
     // MariaDB's open connections, and a wait (of 30 s at most) until the
     // connections of clients that have left are closed.
     int databaseConnections() const;

@@ -66,7 +66,7 @@ QStringList KTDirectBaseline::capture(const KTBenchmarkServer& server, const std
 {
     QStringList statements;
     {
-        QSqlQuery log(server.openDatabase(QStringLiteral("benchCapture")));
+        QSqlQuery log(server.openOwnerDatabase(QStringLiteral("benchCapture")));
         log.exec(QStringLiteral("SET GLOBAL log_output = 'TABLE'"));
         log.exec(QStringLiteral("TRUNCATE TABLE mysql.general_log"));
         log.exec(QStringLiteral("SET GLOBAL general_log = 1"));
