@@ -20,6 +20,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <utility>
 
 #include <mysql.h>
 
@@ -167,7 +168,6 @@ void KTDatabaseController::applyStatementMode()
                           KT::ErrorMessage, connectionSource);
 }
 
-void KTDatabaseController::setStatus(bool status)
 void KTDatabaseController::setSessionLimits(int statementSeconds, int lockWaitSeconds)
 {
     _statementSeconds = qMax(0, statementSeconds);
@@ -194,6 +194,7 @@ void KTDatabaseController::applySessionLimits()
                           KT::ErrorMessage, connectionSource);
 }
 
+void KTDatabaseController::setStatus(bool status)
 {
     _status = status;
     emit dbStatusChanged(_status);
@@ -273,10 +274,10 @@ void KTDatabaseController::setDbDefinitionMap(QMap<QString, KTDbTable*> dbDefini
 }
 
 // A request starts on a working connection when one can be had: a lost one
-// is opened again first, never in the middle of a transaction.
+// is opened again first, never in the middle of a request.
 bool KTDatabaseController::beginTransaction()
 {
-    if (_connectionLost && !reconnect())
+    if (!startRequest())
         return false;
     _inTransaction = _dbConnection.transaction();
     if (!_inTransaction)
@@ -284,19 +285,46 @@ bool KTDatabaseController::beginTransaction()
     return _inTransaction;
 }
 
+// A failed commit may leave the transaction open; the next start of
+// BEGIN would commit it silently, so the next request tidies first.
 bool KTDatabaseController::commit()
 {
     _inTransaction = false;
     const bool committed = _dbConnection.commit();
-    if (!committed)
+    if (!committed) {
         noteFailure(_dbConnection.lastError());
+        _sessionUnclean = true;
+    }
     return committed;
 }
 
 bool KTDatabaseController::rollback()
 {
     _inTransaction = false;
-    return _dbConnection.rollback();
+    const bool rolledBack = _dbConnection.rollback();
+    if (!rolledBack) {
+        noteFailure(_dbConnection.lastError());
+        _sessionUnclean = true;
+    }
+    return rolledBack;
+}
+
+// The boundary of a request: the only place where a lost connection opens
+// again, and where a session that a failed request left with an open
+// transaction, table locks or autocommit off is brought back to a clean state.
+bool KTDatabaseController::startRequest(QSqlQuery* failure)
+{
+    if (_connectionLost && !reconnect())
+        return false;
+    if (!_sessionUnclean)
+        return true;
+    // Rolled back, never committed: the request that left it was answered with a failure.
+    _dbConnection.rollback();
+    QSqlQuery tidied = executeAll(_mainParser ? _mainParser->unlock() : QString());
+    _sessionUnclean = !tidied.isActive();
+    if (_sessionUnclean && failure)
+        *failure = std::move(tidied);
+    return !_sessionUnclean;
 }
 
 namespace {
@@ -333,22 +361,52 @@ bool KTDatabaseController::reconnect()
         return false;
     applyStatementMode();
     _connectionLost = false;
+    // A fresh session: no transaction, no locks, autocommit on.
+    _sessionUnclean = false;
     if (_reportsConnectionLoss)
         emit eventMessage(tr("Se restableció la conexión con la BD : %1").arg(_dbConnection.databaseName()),
                           KT::SuccessMessage, connectionSource);
-    setStatus(true);
+    reportRecovery();
     return true;
 }
 
+// The caller that reconnected is in the middle of its own statement; whoever
+// listens to the status (the panel rebuilds its models on it) hears of the
+// recovery only once that statement has returned to the event loop.
+void KTDatabaseController::reportRecovery()
+{
+    _status = true;
+    QMetaObject::invokeMethod(this, [this] {
+        if (_status && !_connectionLost)
+            emit dbStatusChanged(true);
+    }, Qt::QueuedConnection);
+}
+
+// The locks open a unit of work as a transaction does: until unlock() ends
+// it, a lost connection fails every statement instead of reopening one
+// without the locks and outside the unit, which its rollback could not undo.
 QSqlQuery KTDatabaseController::lock(const QStringList& tables, const QStringList& aliases,
                                      const QStringList& modes)
 {
+    QSqlQuery failure;
+    const bool started = startRequest(&failure);
+    _holdsLocks = true;
+    // LOCK TABLES commits what is open: never on a session that could not be tidied.
+    if (!started && failure.lastError().isValid())
+        return failure;
     return executeEach(_mainParser ? _mainParser->lock(tables, aliases, modes) : QString());
 }
 
+// Every statement runs even when one fails, so that a failed COMMIT still
+// releases the locks and turns autocommit on; the first failure is returned.
+// Anything left behind is tidied at the next request's start.
 QSqlQuery KTDatabaseController::unlock()
 {
-    return executeEach(_mainParser ? _mainParser->unlock() : QString());
+    QSqlQuery result = executeAll(_mainParser ? _mainParser->unlock() : QString());
+    _holdsLocks = false;
+    if (!result.isActive())
+        _sessionUnclean = true;
+    return result;
 }
 
 // Runs the statements of a text one by one, so that a failure after the
@@ -361,6 +419,21 @@ QSqlQuery KTDatabaseController::executeEach(const QString& sql)
     for (int i = 1; i < statements.size() && query.isActive(); ++i)
         query = execute(statements.at(i));
     return query;
+}
+
+// Like executeEach, but none is skipped: returns the first failed query, or the last one.
+QSqlQuery KTDatabaseController::executeAll(const QString& sql)
+{
+    QSqlQuery result;
+    bool failed = false;
+    for (const QString& statement : sql.split(QStringLiteral(";\n"))) {
+        QSqlQuery query = execute(statement);
+        if (failed)
+            continue;
+        failed = !query.isActive();
+        result = std::move(query);
+    }
+    return result;
 }
 
 QSqlQuery KTDatabaseController::customQuery(const QString& query)
@@ -462,14 +535,16 @@ QString KTDatabaseController::quoted(const QString& text) const
 
 QSqlQuery KTDatabaseController::execute(const QString& sql)
 {
-    // Outside a transaction a statement may open a lost connection again;
-    // inside one, the rest of a transaction the server has rolled back must fail.
-    if (_connectionLost && !_inTransaction)
+    // Outside a request's unit of work a statement may open a lost connection
+    // again; inside one (a transaction, or table locks) the rest of what the
+    // server has rolled back must fail, not run on a fresh session.
+    if (_connectionLost && !inUnitOfWork())
         reconnect();
     QSqlQuery query(_dbConnection);
     if (!query.exec(sql)) {
         _lastErrorCode = query.lastError().nativeErrorCode().toInt();
         noteFailure(query.lastError());
+    }
     return query;
 }
 
@@ -544,7 +619,6 @@ void KTDatabaseController::loadTableFile(const QString& dirName, const QString& 
 {
     QFile file(dirName + QLatin1Char('/') + fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-    }
         emit eventMessage(tr("No se pudo abrir archivo de tabla : '%1'").arg(file.fileName()), KT::ErrorMessage,
                           QStringLiteral("KTDatabaseController::loadTablesFromFiles()"));
         return;
@@ -722,6 +796,8 @@ void KTDatabaseController::dataInsertFailed(const QString& tableName, const QStr
 namespace {
 
 const QString recordDataTable = QStringLiteral("dbaTableRecordData");
+// The built-in administrator's password row.
+const QString adminKeyRow = QStringLiteral("codUser = 2 AND codType = 1");
 const QStringList systemValues{"1", "0", "1", "2", "0", "1"};
 const QStringList statisticFields{
     "fldEnabledRecords", "fldDisabledRecords", "fldAuthorizedRecords", "fldNotAuthorizedRecords",
@@ -805,12 +881,31 @@ void KTDatabaseController::setAdminUser(const QString& login, const QString& pas
     _adminPassword = password;
     if (login.isEmpty())
         return;
-    const QString expiration = QDate::currentDate().addMonths(3).toString(QStringLiteral("yyyy-MM-dd"));
+    const QDate today = QDate::currentDate();
     updateRecords("accUser", {"", quoted(login)}, {"", "fldLogin"}, "pkyUser = 2", {});
-    updateRecords("accUserIdentifier", {"", quoted(adminKey(password)), quoted(expiration)},
-                  {"", "fldKey", "fldExpirationDate"}, "codUser = 2 AND codType = 1", {});
+    if (updateRecords("accUserIdentifier", {"", quoted(adminKey(password)), adminKeyExpiration(today)},
+                      {"", "fldKey", "fldExpirationDate"}, adminKeyRow, {}).isActive())
+        _adminKeyRenewedOn = today;
     updateRecords("accGroup", {"", quoted(login)}, {"", "fldName"}, "pkyGroup = 2", {});
     updateRecords("agnCompany", {"", quoted(version)}, {"", "fldAlternativeKey"}, "pkyCompany = 1", {});
+}
+
+// The expiry date of the administrator's key written on a given day, as an SQL literal.
+QString KTDatabaseController::adminKeyExpiration(const QDate& today)
+{
+    return quoted(today.addMonths(3).toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+// The start-up gives the administrator's key three months; a server that runs
+// longer moves that date forward once a day, so that the key the panel set
+// never expires under it. Only the date is written: the key stays whatever it is.
+void KTDatabaseController::renewAdminKey(const QDate& today)
+{
+    if (_adminLogin.isEmpty() || !today.isValid() || today == _adminKeyRenewedOn)
+        return;
+    if (updateRecords("accUserIdentifier", {"", adminKeyExpiration(today)}, {"", "fldExpirationDate"}, adminKeyRow,
+                      {}).isActive())
+        _adminKeyRenewedOn = today;
 }
 
 // The key is written as given, unless the database keeps it hashed: then a
@@ -818,8 +913,7 @@ void KTDatabaseController::setAdminUser(const QString& login, const QString& pas
 // that starting the panel never puts a plain key back.
 QString KTDatabaseController::adminKey(const QString& password)
 {
-    QSqlQuery current = select("accUserIdentifier", {"fldKey"}, "codUser = 2 AND codType = 1", QString(), QString(),
-                               QString());
+    QSqlQuery current = select("accUserIdentifier", {"fldKey"}, adminKeyRow, QString(), QString(), QString());
     const QString stored = current.next() ? current.value(0).toString() : QString();
     if (!KTKeyHash::isHashed(stored))
         return password;

@@ -1,6 +1,7 @@
 #ifndef KTDATABASECONTROLLER_H
 #define KTDATABASECONTROLLER_H
 
+#include <QDate>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -53,7 +54,6 @@ public:
     // A connection that runs text from clients turns it off, so that nothing
     // after a ";" ever runs; it holds across reconnections.
     void setMultipleStatements(bool allowed);
-    // Whether establishConnection first creates the database when it is
     // Bounds every statement of the session (seconds; 0 leaves MariaDB's
     // own): how long one may run and how long it may wait for a lock. They
     // hold across reconnections.
@@ -64,6 +64,7 @@ public:
     // MariaDB's error number of the last statement that failed; 0 once reset.
     int lastErrorCode() const { return _lastErrorCode; }
     void resetLastErrorCode() { _lastErrorCode = 0; }
+    // Whether establishConnection first creates the database when it is
     // missing; a client connection's controller opens the panel's database,
     // which exists, and spares itself a second connection to the server.
     void setCreatesDatabase(bool creates) { _createsDatabase = creates; }
@@ -77,6 +78,8 @@ public:
     bool beginTransaction();
     bool commit();
     bool rollback();
+    // A request under table locks: from lock() to unlock() it is one unit of
+    // work, like a transaction (see execute()).
     QSqlQuery lock(const QStringList& tables, const QStringList& aliases, const QStringList& modes);
     QSqlQuery unlock();
 
@@ -100,6 +103,9 @@ public:
     QString lastInsertID();
 
     void setAdminUser(const QString& login, const QString& password, const QString& version);
+    // Moves the expiry of the administrator's key set by setAdminUser forward
+    // to three months after today; at most one write per day.
+    void renewAdminKey(const QDate& today);
     void setCompany(const QString& name, const QString& NIT);
     // A new model of a table's rows (the caller owns it), or null.
     QStandardItemModel* loadCustomTable(const QString& tableName, QStringList fields, bool resolveForeignKeys,
@@ -131,6 +137,7 @@ Q_SIGNALS:
 
 private:
     QString adminKey(const QString& password);
+    QString adminKeyExpiration(const QDate& today);
     void execLoadTablesFromFiles(const QString& dirName);
     void loadTableFile(const QString& dirName, const QString& fileName);
     void execCreateDataFromFiles(const QString& dataDirName, const QString& blobDirName, bool force);
@@ -148,22 +155,33 @@ private:
     void connectionFailed(const QString& messageFormat, const QString& dbName);
     void setStatus(bool status);
     void applyStatementMode();
+    void applySessionLimits();
+    void* mysqlHandle() const;
     QSqlQuery execute(const QString& sql);
     QSqlQuery executeEach(const QString& sql);
+    QSqlQuery executeAll(const QString& sql);
+    bool startRequest(QSqlQuery* failure = nullptr);
+    void reportRecovery();
+    bool inUnitOfWork() const { return _inTransaction || _holdsLocks; }
     void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
     void noteFailure(const QSqlError& error);
 
     KTDatabaseParser* _mainParser = nullptr;
     bool _allDataLoaded = true;
-    void applySessionLimits();
-    void* mysqlHandle() const;
     bool _allTablesCreated = true;
     bool _allTablesLoaded = false;
     bool _connectionStatus = false;
     bool _connectionLost = false;
     bool _inTransaction = false;
+    bool _holdsLocks = false;
+    // A failed end of a request may have left a transaction open, tables
+    // locked or autocommit off; the next request's start puts that right.
+    bool _sessionUnclean = false;
     bool _reportsConnectionLoss = true;
     bool _multipleStatements = true;
+    int _statementSeconds = 0;
+    int _lockWaitSeconds = 0;
+    int _lastErrorCode = 0;
     bool _createsDatabase = true;
     bool _status = false;
     // True when the definitions were read by this controller, which then owns
@@ -177,11 +195,9 @@ private:
     KTTableRecordDataModel* _tableRecordDataModel = nullptr;
     QString _adminLogin;
     QString _adminPassword;
+    QDate _adminKeyRenewedOn;
     QString _lastConnectionError;
     QStringList _dbParameters;
-    int _statementSeconds = 0;
-    int _lockWaitSeconds = 0;
-    int _lastErrorCode = 0;
 };
 
 #endif

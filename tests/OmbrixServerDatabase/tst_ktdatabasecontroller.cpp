@@ -214,6 +214,87 @@ private Q_SLOTS:
         QVERIFY(_controller->customQuery("SELECT COUNT(*) FROM accNote").isActive());
     }
 
+    // Losing the session in the middle of a lock request: every later
+    // statement of the request fails rather than run on a fresh session
+    // without the locks, and the next request starts on a new session.
+    void aSessionKilledUnderLocksFailsTheRestOfTheRequest()
+    {
+        KTDatabaseController client;
+        QVERIFY(client.establishConnection(parameters("killed")));
+        const QString session = firstValue(client.customQuery("SELECT CONNECTION_ID()")).toString();
+        QVERIFY(client.lock({"accNote"}, {""}, {"WRITE"}).isActive());
+        QVERIFY(client.insertRecords("accNote", {{"NULL", "'uno'"}}, {}, {}).isActive());
+
+        QVERIFY(_controller->customQuery("KILL " + session).isActive());
+        QVERIFY(!client.insertRecords("accNote", {{"NULL", "'dos'"}}, {}, {}).isActive());
+        QVERIFY(client.connectionLost());
+        QVERIFY(!client.insertRecords("accNote", {{"NULL", "'tres'"}}, {}, {}).isActive());
+        QVERIFY(client.connectionLost());
+        QVERIFY(!client.rollback());
+        QVERIFY(!client.unlock().isActive());
+        QCOMPARE(firstValue(_controller->customQuery("SELECT COUNT(*) FROM accNote")).toInt(), 0);
+
+        // The request's boundary: a new session, in autocommit, without locks.
+        QVERIFY(client.beginTransaction());
+        QVERIFY(firstValue(client.customQuery("SELECT CONNECTION_ID()")).toString() != session);
+        QVERIFY(client.insertRecords("accNote", {{"NULL", "'cuatro'"}}, {}, {}).isActive());
+        QVERIFY(client.commit());
+        QCOMPARE(firstValue(client.customQuery("SELECT @@autocommit")).toInt(), 1);
+        QCOMPARE(firstValue(_controller->customQuery("SELECT GROUP_CONCAT(fldText) FROM accNote")).toString(),
+                 QStringLiteral("cuatro"));
+        client.closeConnection("killed");
+    }
+
+    // The COMMIT of an unlock fails (the session is killed just before it):
+    // the request reports it, and the next plain request on the same
+    // controller runs in autocommit, without locks and without the failed
+    // request's row.
+    void aFailedCommitInUnlockLeavesACleanSessionForTheNextRequest()
+    {
+        KTDatabaseController client;
+        QVERIFY(client.establishConnection(parameters("unclean")));
+        const QString session = firstValue(client.customQuery("SELECT CONNECTION_ID()")).toString();
+        QVERIFY(client.lock({"accNote"}, {""}, {"WRITE"}).isActive());
+        QVERIFY(client.insertRecords("accNote", {{"NULL", "'fallida'"}}, {}, {}).isActive());
+        QVERIFY(_controller->customQuery("KILL " + session).isActive());
+        const QSqlQuery unlocked = client.unlock();
+        QVERIFY(!unlocked.isActive());
+        QVERIFY2(unlocked.lastQuery().startsWith("COMMIT"), qPrintable(unlocked.lastQuery()));
+
+        QVERIFY(client.insertRecords("accNote", {{"NULL", "'siguiente'"}}, {}, {}).isActive());
+        QCOMPARE(firstValue(client.customQuery("SELECT @@autocommit")).toInt(), 1);
+        QVERIFY(client.lock({"accNote"}, {""}, {"READ"}).isActive());
+        QVERIFY(client.unlock().isActive());
+        QCOMPARE(firstValue(_controller->customQuery("SELECT GROUP_CONCAT(fldText) FROM accNote")).toString(),
+                 QStringLiteral("siguiente"));
+        client.closeConnection("unclean");
+    }
+
+    // The statement that reopened a lost connection returns before anyone
+    // hears that the database is up: listeners rebuild what the caller uses.
+    void theRecoveryIsReportedAfterTheStatement()
+    {
+        KTDatabaseController client;
+        QVERIFY(client.establishConnection(parameters("recovers")));
+        const QString session = firstValue(client.customQuery("SELECT CONNECTION_ID()")).toString();
+        QVERIFY(_controller->customQuery("KILL " + session).isActive());
+        QVERIFY(!client.customQuery("SELECT 1").isActive());
+        QVERIFY(client.connectionLost());
+
+        QSignalSpy status(&client, &KTDatabaseController::dbStatusChanged);
+        bool inside = true;
+        bool heardInside = false;
+        connect(&client, &KTDatabaseController::dbStatusChanged, this, [&] { heardInside = heardInside || inside; });
+        QVERIFY(client.customQuery("SELECT 1").isActive());
+        inside = false;
+        QVERIFY(!client.connectionLost());
+        QVERIFY(status.isEmpty());
+        QTRY_COMPARE(status.size(), 1);
+        QCOMPARE(status.first().first().toBool(), true);
+        QVERIFY(!heardInside);
+        client.closeConnection("recovers");
+    }
+
     // A connection that runs clients' text runs one statement per text;
     // locks and key reads still work on it.
     void multipleStatementsCanBeSwitchedOff()

@@ -312,6 +312,34 @@ private Q_SLOTS:
         QVERIFY(!KTKeyHash::matches("se'creto\\", renewed));
     }
 
+    // A server that runs for 100 days without a restart: the key its start-up
+    // set is renewed each day and never lapses; the key itself is not touched.
+    void theAdministratorsKeyOutlivesAHundredDaysOfUptime()
+    {
+        KTTestDefinitions::writeSchema(tablesDir(), dataDir());
+        QVERIFY(buildSchema());
+        const QString expiry = "SELECT fldExpirationDate FROM accUserIdentifier WHERE codUser = 2 AND codType = 1";
+        _controller->renewAdminKey(QDate::currentDate().addDays(5));
+        QCOMPARE(column(expiry), QStringList{"2020-01-01"}); // no administrator set yet: nothing to renew
+
+        _controller->setAdminUser("jefe", "clave", "2.8.1");
+        const QDate started = QDate::currentDate();
+        for (int day = 1; day <= 100; ++day) {
+            const QDate today = started.addDays(day);
+            _controller->renewAdminKey(today);
+            QVERIFY2(QDate::fromString(column(expiry).value(0), "yyyy-MM-dd") > today, qPrintable(today.toString()));
+        }
+        QCOMPARE(column(expiry), QStringList{started.addDays(100).addMonths(3).toString("yyyy-MM-dd")});
+        QCOMPARE(column("SELECT fldKey FROM accUserIdentifier WHERE codUser = 2 AND codType = 1"),
+                 QStringList{"clave"});
+
+        // Once a day at most: a renewal the same day writes nothing again.
+        QVERIFY(_controller->customQuery("UPDATE accUserIdentifier SET fldExpirationDate = '2000-01-01' "
+                                         "WHERE codUser = 2").isActive());
+        _controller->renewAdminKey(started.addDays(100));
+        QCOMPARE(column(expiry), QStringList{"2000-01-01"});
+    }
+
     void companyKeepsADescriptionThatIsNotBlank()
     {
         KTTestDefinitions::writeSchema(tablesDir(), dataDir());
