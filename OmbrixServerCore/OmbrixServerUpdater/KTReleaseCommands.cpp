@@ -1,5 +1,7 @@
 #include "KTReleaseCommands.h"
 
+#include "KTReleaseRecord.h"
+
 #include <KTDatabaseController.h>
 
 #include <QCoreApplication>
@@ -18,26 +20,33 @@ bool KTReleaseCommands::failed(const QString& statement, const QString& error)
     return false;
 }
 
-bool KTReleaseCommands::run(KTDatabaseController* dbController)
+bool KTReleaseCommands::run(KTDatabaseController* dbController, const QString& release, KTReleaseRecord* record)
 {
     _failedStatement.clear();
     _error.clear();
+    _alreadyRun = false;
     if (_statements.isEmpty())
         return true;
-    if (!dbController || !dbController->beginTransaction())
+    if (!dbController)
+        return failed(QString(), QCoreApplication::translate("KTReleaseCommands",
+                                                             "no se pudo iniciar una transacción en la BD"));
+    // The table is created before the transaction: creating it would commit.
+    if (record && !record->prepare())
+        return failed(QString(), record->error());
+    if (record && record->hasRun(release)) {
+        _alreadyRun = true;
+        return true;
+    }
+    if (!dbController->beginTransaction())
         return failed(QString(), QCoreApplication::translate("KTReleaseCommands",
                                                              "no se pudo iniciar una transacción en la BD"));
     // Without autocommit the lines after a schema change, which commits
     // what came before it, are still one transaction.
     dbController->customQuery(QStringLiteral("SET autocommit = 0"));
-    bool done = true;
-    for (const QString& statement : _statements) {
-        const QSqlQuery query = dbController->customQuery(statement);
-        if (!query.isActive()) {
-            dbController->rollback();
-            done = failed(statement, query.lastError().databaseText());
-            break;
-        }
+    bool done = runStatements(dbController);
+    if (done && record && !record->add(release)) {
+        dbController->rollback();
+        done = failed(QString(), record->error());
     }
     if (done && !dbController->commit()) {
         dbController->rollback();
@@ -46,4 +55,16 @@ bool KTReleaseCommands::run(KTDatabaseController* dbController)
     }
     dbController->customQuery(QStringLiteral("SET autocommit = 1"));
     return done;
+}
+
+bool KTReleaseCommands::runStatements(KTDatabaseController* dbController)
+{
+    for (const QString& statement : _statements) {
+        const QSqlQuery query = dbController->customQuery(statement);
+        if (!query.isActive()) {
+            dbController->rollback();
+            return failed(statement, query.lastError().databaseText());
+        }
+    }
+    return true;
 }

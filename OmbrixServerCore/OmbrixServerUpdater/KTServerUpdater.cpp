@@ -2,6 +2,7 @@
 
 #include "KTDownloadThread.h"
 #include "KTReleaseCommands.h"
+#include "KTReleaseRecord.h"
 
 #include <KT.h>
 #include <KTFileReplacer.h>
@@ -19,6 +20,8 @@ const QString installSource = QStringLiteral("KTServerUpdater::performInstall()"
 const QString pendingSource = QStringLiteral("KTServerUpdater::runPendingCommands()");
 const QString pendingFile = QStringLiteral("/Downloads/PendingServerCommands.txt");
 const QString downloadedIndex = QStringLiteral("/Downloads/DownloadedServerVersion.txt");
+const QString tablesDirectory = QStringLiteral("/OmbrixDbData/Tables");
+const QString versionKey = QStringLiteral("ServerValues/ServerVersion");
 
 QString runnerName()
 {
@@ -85,7 +88,9 @@ void KTServerUpdater::downloadUpdates()
 void KTServerUpdater::performInstall(const QString& serverCommands)
 {
     emit eventMessage(tr("Comenzando instalación de nuevas versiones"), KT::InformationMessage, installSource);
-    if (!runCommands(serverCommands, installSource))
+    const QString release = QSettings(_applicationDirectory + downloadedIndex, QSettings::IniFormat)
+                                .value(versionKey).toString();
+    if (!runCommands(serverCommands, release, installSource))
         return;
     markCommandsExecuted();
     // A runner started by the panel would end with the service's processes:
@@ -102,15 +107,31 @@ void KTServerUpdater::performInstall(const QString& serverCommands)
     QCoreApplication::quit();
 }
 
-bool KTServerUpdater::runCommands(const QString& commands, const QString& source)
+// The database records each release whose lines ran, in their transaction:
+// a release recorded there is not run again, whatever the files say.
+bool KTServerUpdater::runCommands(const QString& commands, const QString& release, const QString& source)
 {
-    KTReleaseCommands release(commands);
-    if (release.run(_dbController))
+    KTReleaseCommands lines(commands);
+    KTReleaseRecord record(_dbController, _applicationDirectory + tablesDirectory);
+    if (lines.run(_dbController, release, &record)) {
+        if (lines.alreadyRun())
+            emit eventMessage(tr("Las sentencias SQL de la versión %1 ya se habían ejecutado en la BD; no se ejecutan "
+                                 "de nuevo").arg(release), KT::InformationMessage, source);
         return true;
-    emit eventMessage(tr("La instalación de la nueva versión se detuvo: falló la sentencia '%1'. BD: '%2'. El servidor "
-                         "sigue en la versión instalada; corrija el error e instale de nuevo.")
-                          .arg(release.failedStatement(), release.error()),
-                      KT::ErrorMessage, source);
+    }
+    if (source == pendingSource)
+        emit eventMessage(tr("Fallaron las sentencias SQL pendientes de la versión %1: falló la sentencia '%2'. BD: '%3'. "
+                             "El servidor no atenderá clientes con esta versión. Corrija el error y reinicie el "
+                             "servidor, o vuelva a la versión anterior: detenga el servidor y ejecute "
+                             "'OmbrixServerRunner --rollback', que restituye los archivos guardados en "
+                             "Downloads/Previous y descarta las sentencias pendientes.")
+                              .arg(release, lines.failedStatement(), lines.error()),
+                          KT::ErrorMessage, source);
+    else
+        emit eventMessage(tr("La instalación de la nueva versión se detuvo: falló la sentencia '%1'. BD: '%2'. El "
+                             "servidor sigue en la versión instalada; corrija el error e instale de nuevo.")
+                              .arg(lines.failedStatement(), lines.error()),
+                          KT::ErrorMessage, source);
     return false;
 }
 
@@ -131,10 +152,10 @@ bool KTServerUpdater::runPendingCommands()
     if (!QFile::exists(path))
         return true;
     const QSettings pending(path, QSettings::IniFormat);
-    const QString version = pending.value(QStringLiteral("ServerValues/ServerVersion")).toString();
+    const QString version = pending.value(versionKey).toString();
     emit eventMessage(tr("Ejecutando las sentencias SQL pendientes de la versión %1").arg(version),
                       KT::InformationMessage, pendingSource);
-    if (!runCommands(pending.value(QStringLiteral("ServerValues/ServerCommands")).toString(), pendingSource))
+    if (!runCommands(pending.value(QStringLiteral("ServerValues/ServerCommands")).toString(), version, pendingSource))
         return false;
     if (!QFile::remove(path)) {
         emit eventMessage(tr("No se pudo borrar archivo : %1").arg(path), KT::ErrorMessage, pendingSource);

@@ -60,7 +60,7 @@ Q_SIGNALS:
 
 private:
     bool replaceRunner();
-    bool runCommands(const QString& commands, const QString& source);
+    bool runCommands(const QString& commands, const QString& release, const QString& source);
     void markCommandsExecuted();
 
     KTDownloadThread* _downloadThread;

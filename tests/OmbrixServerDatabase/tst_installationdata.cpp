@@ -69,7 +69,8 @@ private Q_SLOTS:
         const QMap<QString, KTDbTable*> map = _controller->dbDefinitionMap();
         for (const char* table : {"accUser", "accUserIdentifier", "accGroup", "accAccessComponent", "accAuthorization",
                                   "accAuthorizationDetail", "accAuthorizationDetailUser", "agnCompany", "srvBlob",
-                                  "srvComponent", "srvTaskScheduler", "srvUserTask", "srvTaskRun", "comMessage", "comMessageUser",
+                                  "srvComponent", "srvTaskScheduler", "srvUserTask", "srvTaskRun", "srvReleaseRun", "comMessage",
+                                  "comMessageUser",
                                   "dbaUserLog", "dbaTableRecordData"})
             QVERIFY2(map.value(table), table);
     }

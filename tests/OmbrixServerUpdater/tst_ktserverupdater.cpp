@@ -147,6 +147,20 @@ private:
     QString listText(int index) const { return _lists->isEmpty() ? QString() : _lists->last().at(index).toString(); }
     int lastStatus() const { return _statuses->isEmpty() ? -1 : _statuses->last().at(0).toInt(); }
 
+    // The groups table that every table's system columns refer to.
+    bool createGroups(KTDatabaseController& controller)
+    {
+        return controller.customQuery("CREATE TABLE IF NOT EXISTS accGroup (pkyGroup MEDIUMINT UNSIGNED PRIMARY KEY) "
+                                      "ENGINE=InnoDB").isActive()
+            && controller.customQuery("INSERT IGNORE INTO accGroup VALUES (1)").isActive();
+    }
+
+    int count(KTDatabaseController& controller, const QString& sql)
+    {
+        QSqlQuery query = controller.customQuery(sql);
+        return query.next() ? query.value(0).toInt() : -1;
+    }
+
     std::unique_ptr<QTemporaryDir> _appDir;
     std::unique_ptr<KTServerUpdater> _updater;
     std::unique_ptr<QSignalSpy> _events, _statuses, _lists, _completed, _serverReports, _clientReports;
@@ -176,6 +190,10 @@ private Q_SLOTS:
         _appDir = std::make_unique<QTemporaryDir>();
         _updater = std::make_unique<KTServerUpdater>();
         _updater->setApplicationDirectory(_appDir->path());
+        // The table that records which releases ran is created from its definition.
+        QVERIFY(QDir().mkpath(_appDir->filePath(QStringLiteral("OmbrixDbData/Tables"))));
+        QVERIFY(QFile::copy(qEnvironmentVariable("OMBRIX_APP_DIR") + QStringLiteral("/OmbrixDbData/Tables/srvReleaseRun.otd"),
+                            _appDir->filePath(QStringLiteral("OmbrixDbData/Tables/srvReleaseRun.otd"))));
     }
 
     void cleanup()
@@ -610,7 +628,8 @@ private Q_SLOTS:
         QFETCH(bool, installed);
         KTDatabaseController controller;
         QVERIFY(controller.establishConnection(KTTestDatabase::controllerParameters("install", installDb)));
-        QVERIFY(controller.customQuery("DROP TABLE IF EXISTS srvNote").isActive());
+        QVERIFY(controller.customQuery("DROP TABLE IF EXISTS srvNote, srvReleaseRun").isActive());
+        QVERIFY(createGroups(controller));
         QVERIFY(controller.customQuery("CREATE TABLE srvNote (fldText VARCHAR(20)) ENGINE=InnoDB").isActive());
         _updater->setDbController(&controller);
         writeFile(downloads(serverFolder() + QStringLiteral("/OmbrixServerRunner")), "new runner");
@@ -635,28 +654,66 @@ private Q_SLOTS:
     }
 
     // Lines the runner left pending run once, at the next start; a failing
-    // one keeps them pending and keeps the server from serving.
+    // one keeps them pending, keeps the server from serving and tells the
+    // operator the way back. The database records the release in the lines'
+    // transaction: a crash after the commit, before the file is deleted,
+    // does not run them again.
     void pendingSqlLinesRunOnce()
     {
         KTDatabaseController controller;
         QVERIFY(controller.establishConnection(KTTestDatabase::controllerParameters("pending", installDb)));
-        QVERIFY(controller.customQuery("DROP TABLE IF EXISTS srvNote").isActive());
+        QVERIFY(controller.customQuery("DROP TABLE IF EXISTS srvNote, srvReleaseRun").isActive());
+        QVERIFY(createGroups(controller));
         QVERIFY(controller.customQuery("CREATE TABLE srvNote (fldText VARCHAR(20)) ENGINE=InnoDB").isActive());
         _updater->setDbController(&controller);
         const QString pending = downloads(QStringLiteral("PendingServerCommands.txt"));
         QVERIFY(_updater->runPendingCommands());
 
-        writeFile(pending, "[ServerValues]\nServerVersion=01.32.00\nServerCommands=\"SQL|INSERT INTO srvNo VALUES ('x')|\\n\"\n");
+        QSignalSpy events(_updater.get(), &KTServerUpdater::eventMessage);
+        writeFile(pending, "[ServerValues]\nServerVersion=01.32.00\nServerCommands=\"SQL|INSERT INTO srvNote VALUES "
+                           "('x')|\\nSQL|INSERT INTO srvNo VALUES ('x')|\\n\"\n");
         QVERIFY(!_updater->runPendingCommands());
         QVERIFY(QFileInfo::exists(pending));
+        QVERIFY2(eventTexts(events).last().contains("OmbrixServerRunner --rollback"), qPrintable(eventTexts(events).last()));
+        QCOMPARE(count(controller, "SELECT COUNT(*) FROM srvNote"), 0);
+        QCOMPARE(count(controller, "SELECT COUNT(*) FROM srvReleaseRun"), 0);
 
-        writeFile(pending, "[ServerValues]\nServerVersion=01.32.00\nServerCommands=\"SQL|INSERT INTO srvNote VALUES ('x')|\\n\"\n");
+        const QByteArray good = "[ServerValues]\nServerVersion=01.32.00\nServerCommands=\"SQL|INSERT INTO srvNote "
+                                "VALUES ('x')|\\n\"\n";
+        writeFile(pending, good);
         QVERIFY(_updater->runPendingCommands());
         QVERIFY(!QFileInfo::exists(pending));
         QVERIFY(_updater->runPendingCommands());
-        QSqlQuery count = controller.customQuery("SELECT COUNT(*) FROM srvNote");
-        QVERIFY(count.next());
-        QCOMPARE(count.value(0).toInt(), 1);
+        QCOMPARE(count(controller, "SELECT COUNT(*) FROM srvNote"), 1);
+        QCOMPARE(count(controller, "SELECT COUNT(*) FROM srvReleaseRun WHERE fldRelease = '01.32.00'"), 1);
+
+        // A crash between the commit and the file's removal: the file is back.
+        writeFile(pending, good);
+        QVERIFY(_updater->runPendingCommands());
+        QVERIFY(!QFileInfo::exists(pending));
+        QCOMPARE(count(controller, "SELECT COUNT(*) FROM srvNote"), 1);
+        _updater->setDbController(nullptr);
+    }
+
+    // An Install that ended before the runner learnt that its lines ran
+    // leaves them pending: they are not run a second time at the start.
+    void install_linesAreNotRunAgainWhenLeftPending()
+    {
+        KTDatabaseController controller;
+        QVERIFY(controller.establishConnection(KTTestDatabase::controllerParameters("twice", installDb)));
+        QVERIFY(controller.customQuery("DROP TABLE IF EXISTS srvNote, srvReleaseRun").isActive());
+        QVERIFY(createGroups(controller));
+        QVERIFY(controller.customQuery("CREATE TABLE srvNote (fldText VARCHAR(20)) ENGINE=InnoDB").isActive());
+        _updater->setDbController(&controller);
+        writeFile(downloads(QStringLiteral("DownloadedServerVersion.txt")), "[ServerValues]\nServerVersion=01.33.00\n");
+        const QString commands = QStringLiteral("SQL|INSERT INTO srvNote VALUES ('una vez')|\n");
+        _updater->performInstall(commands);
+        disconnect(qApp, &QCoreApplication::aboutToQuit, _updater.get(), nullptr);
+        writeFile(downloads(QStringLiteral("PendingServerCommands.txt")),
+                  "[ServerValues]\nServerVersion=01.33.00\nServerCommands=\"" + commands.toUtf8().replace("\n", "\\n")
+                      + "\"\n");
+        QVERIFY(_updater->runPendingCommands());
+        QCOMPARE(count(controller, "SELECT COUNT(*) FROM srvNote"), 1);
         _updater->setDbController(nullptr);
     }
 
