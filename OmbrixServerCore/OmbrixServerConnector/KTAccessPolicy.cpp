@@ -4,7 +4,9 @@
 #include <KTSqlNameScan.h>
 
 #include <QCoreApplication>
+#include <QMutex>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <optional>
 
@@ -53,6 +55,22 @@ QString unquoted(const QString& value)
     if (text.size() >= 2 && text.startsWith(QLatin1Char('\'')) && text.endsWith(QLatin1Char('\'')))
         return text.mid(1, text.size() - 2).replace(QStringLiteral("''"), QStringLiteral("'"));
     return text;
+}
+
+// The operator learns once per run of each granted component that binds no
+// table, rather than from a warning on every refused request.
+QString unboundRefusal(const QString& objectName)
+{
+    static QMutex mutex;
+    static QSet<QString> reported;
+    const QString refusal = tr("El componente '%1' no tiene tablas asignadas en el servidor").arg(objectName);
+    QMutexLocker locker(&mutex);
+    if (!reported.contains(objectName)) {
+        reported.insert(objectName);
+        qWarning("%s: los usuarios normales no alcanzan ninguna tabla desde él (srvComponentTable)",
+                 qUtf8Printable(refusal));
+    }
+    return refusal;
 }
 
 bool bound(const KTAccessList::Grant& grant, const QString& table)
@@ -228,7 +246,7 @@ QString KTAccessPolicy::tableRefusal(const KTAccessList& access, const QString& 
 {
     const KTAccessList::Grant grant = access.grant(objectName);
     if (grant.tables.isEmpty())
-        return tr("El componente '%1' no tiene tablas asignadas en el servidor").arg(objectName);
+        return unboundRefusal(objectName);
     const QString table = access.schema().table(name);
     return !table.isEmpty() && bound(grant, table)
         ? QString() : tr("La tabla '%1' no está asignada al componente '%2'").arg(name, objectName);
@@ -242,7 +260,7 @@ QString KTAccessPolicy::bindingRefusal(const KTAccessList& access, const QString
 {
     const QString objectName = params.value(objectNameKey);
     if (access.grant(objectName).tables.isEmpty())
-        return tr("El componente '%1' no tiene tablas asignadas en el servidor").arg(objectName);
+        return unboundRefusal(objectName);
     QString refusal;
     if (params.contains(QStringLiteral("Table")))
         refusal = tableRefusal(access, objectName, params.value(QStringLiteral("Table")).trimmed());

@@ -675,6 +675,31 @@ private Q_SLOTS:
                     .isActive());
     }
 
+    // A granted component bound to no table gives a restricted user nothing,
+    // and the panel hears of it once.
+    void anUnboundComponentGivesNothing()
+    {
+        const QString key = KTTestServer::password(_fixture.controller(), 3);
+        QVERIFY(_fixture.controller()->customQuery(
+            "INSERT INTO accAccessComponent VALUES (91, 3, 101002, '', 1, 1, 1, 1, 2, 1, 2, 0, 1)").isActive());
+        QVERIFY(_fixture.controller()->customQuery(
+            "UPDATE srvComponentTable SET sysEnabled = 0 WHERE codComponent = 101002").isActive());
+        const bool loggedIn = _fixture.carla().logIn(port(), "cmendez", key);
+        QVERIFY(_fixture.controller()->customQuery("DELETE FROM accAccessComponent WHERE pkyAccessComponent = 91").isActive());
+        QVERIFY(_fixture.controller()->customQuery("UPDATE srvComponentTable SET sysEnabled = 1").isActive());
+        QVERIFY(loggedIn);
+        const QRegularExpression notice("'ComponentGroup' no tiene tablas asignadas.*srvComponentTable");
+        QTest::ignoreMessage(QtWarningMsg, notice);
+        QTest::failOnWarning(notice);
+        for (const QString& table : {QStringLiteral("invWarehouse"), QStringLiteral("salCustomer")}) {
+            const QString reply = _fixture.carla().request(request(browse(table, "", "ComponentGroup")));
+            QCOMPARE(status(reply), QStringLiteral("0"));
+            QVERIFY2(KTProtocolClient::element(reply, "Message").contains("no tiene tablas asignadas"), qPrintable(reply));
+        }
+        QVERIFY(_fixture.carla().logIn(port(), "cmendez", key));
+        _fixture.drain();
+    }
+
     // What is left to a restricted user still serves: its own messages, the
     // records it may see, and nothing more through a custom select or a lock.
     void restrictedUsersKeepTheirWork()
