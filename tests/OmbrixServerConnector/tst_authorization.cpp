@@ -128,11 +128,11 @@ void addHostReachingRows()
         {"get_lock", request(selectBy("Where", "GET_LOCK('ombrix'..10) = 1")), "función GET_LOCK"},
         {"release_all_locks", request(selectBy("Fields", "release_all_locks()")), "función RELEASE_ALL_LOCKS"},
         {"is_used_lock", request(selectBy("Where", "IS_USED_LOCK('x') IS NULL")), "función IS_USED_LOCK"},
-        {"user variable", request(selectBy("Fields", "@x")), "usa la variable '@x'"},
+        {"assigning a user variable", request(selectBy("Fields", "@x := 1")), "asigna un valor con ':='"},
         {"assignment", request(selectBy("Where", "(fldName := 'x') IS NULL")), "asigna un valor con ':='"},
-        {"system variable", request(selectBy("Fields", "@@datadir")), "usa la variable '@@datadir'"},
         {"setting a system variable", request(selectBy("OrderBy", "1 SET @@global.general_log = 1")),
-         "variable '@@global'"},
+         "asigna un valor a la variable '@@global'"},
+        {"setting a global", request(selectBy("OrderBy", "1 set global general_log = 1")), "variable 'global'"},
         {"another database", request(selectBy("From", other)), "nombra la base de datos '" + otherDb + "'"},
         {"another database quoted", request(selectBy("From", "`" + otherDb + "`.`secreto`")), "base de datos"},
         {"another database spaced", request(selectBy("From", "salCustomer, " + otherDb + " . secreto")),
@@ -744,11 +744,14 @@ private Q_SLOTS:
         const QString inserted = user.request(request(insertCustomer(name)));
         QCOMPARE(status(inserted), QStringLiteral("1"));
         const QString key = KTProtocolClient::element(inserted, "Row").section('|', 0, 0);
-        QCOMPARE(status(user.request(request(action("DbUpdateSercom", {{"Table", "salCustomer"},
-                                                                         {"Fields", "pkyCustomer,fldPhone"},
-                                                                         {"Values", key + "|'4-4;--#'"}, {"Log", "1"}},
-                                                     "ComponentCustomer")))),
-                 QStringLiteral("1"));
+        const QString updated = user.request(request(action("DbUpdateSercom", {{"Table", "salCustomer"},
+                                                                                {"Fields", "pkyCustomer,fldPhone"},
+                                                                                {"Values", key + "|'4-4;--#'"},
+                                                                                {"Log", "1"}},
+                                                            "ComponentCustomer")));
+        QCOMPARE(status(updated), QStringLiteral("1"));
+        // The edited row comes back, read as the client knows it.
+        QCOMPARE(KTProtocolClient::element(updated, "RowCount"), QStringLiteral("1"));
         QCOMPARE(value("SELECT fldPhone FROM salCustomer WHERE pkyCustomer = " + key), QStringLiteral("4-4;--#"));
         QCOMPARE(status(user.request(request(search("salCustomer", key)))), QStringLiteral("1"));
         QCOMPARE(status(user.request(request(select("salCustomer", "COUNT(*)", "fldName = '" + name + "'")))),

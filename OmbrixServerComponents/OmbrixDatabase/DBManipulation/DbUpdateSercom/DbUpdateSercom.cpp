@@ -66,17 +66,18 @@ bool DbUpdateSercom::updateRows(const Request& request, KTDbTable* table, Rows* 
         values << _group;
         for (int k = 0; k < groupPosition; ++k)
             values[k] = sqlValue(table, request.fields.at(k), values.at(k));
-        const QString where = withRecordCondition(request.where.isEmpty()
-            ? QStringLiteral("%1 = %2").arg(request.fields.first(), keyExpression(values.first())) : request.where);
+        const QString where = request.where.isEmpty()
+            ? QStringLiteral("%1 = %2").arg(request.fields.first(), keyExpression(values.first())) : request.where;
+        const QString changeable = withRecordCondition(where);
 
-        const QSqlQuery update = _dbController->updateRecords(request.table, values, request.fields, where,
+        const QSqlQuery update = _dbController->updateRecords(request.table, values, request.fields, changeable,
                                                               noModifiers());
         if (!update.isActive()) {
             *error = update.lastError().databaseText();
             return false;
         }
         // An edit that changed nothing may have found nothing it may change.
-        if (hasRecordCondition() && update.numRowsAffected() <= 0 && !recordExists(request.table, where)) {
+        if (hasRecordCondition() && update.numRowsAffected() <= 0 && !recordExists(request.table, changeable)) {
             *error = tr("el registro no existe o el usuario no puede modificarlo");
             return false;
         }
