@@ -89,10 +89,13 @@ QString KTSqlClauseCheck::forbiddenWord(const Tokens& tokens)
 {
     for (qsizetype i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens.at(i);
-        if (token.kind == Token::Variable)
-            return tr("usa la variable '%1', y las variables no están permitidas").arg(token.text);
         if (token.isSymbol(":="))
             return tr("asigna un valor con ':=', y las asignaciones no están permitidas");
+        if (token.is("SET") && i + 1 < tokens.size()
+            && (tokens.at(i + 1).kind == Token::Variable || tokens.at(i + 1).is("GLOBAL")
+                || tokens.at(i + 1).is("SESSION")))
+            return tr("asigna un valor a la variable '%1', y las asignaciones no están permitidas")
+                .arg(tokens.at(i + 1).text);
         if (token.kind == Token::String)
             continue;
         if (token.is("INTO"))

@@ -12,8 +12,8 @@
 // server's own database. Outside string literals, whatever the case or
 // quoting, it refuses what reaches beyond that: writing or reading files
 // (INTO, LOAD_FILE, LOAD DATA), holding the server (SLEEP, BENCHMARK, the
-// lock functions), user and system variables, and names qualified by any
-// database but the server's.
+// lock functions), assignments to user and system variables, and names
+// qualified by any database but the server's.
 class KTSqlClauseCheck
 {
 public:
