@@ -21,6 +21,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -508,10 +509,13 @@ void KTMainPanel::reconnectDatabase()
         _reconnectTimer->stop();
 }
 
+// The administrator's key is renewed here too: a server that runs for months
+// must not lock out the administrator its start-up set.
 void KTMainPanel::sendKeepAlive()
 {
     _dbController->select(QStringLiteral("srvComponent"), {QStringLiteral("1")}, QString(), QString(), QString(),
                           QString());
+    _dbController->renewAdminKey(QDate::currentDate());
 }
 
 void KTMainPanel::executeCustomQuery(QString customQuery)

@@ -147,6 +147,33 @@ private Q_SLOTS:
         QCOMPARE(categories(panel, "Después del corte"), 1);
     }
 
+    // A statement of the panel's controller that reconnects returns before
+    // the panel hears that the database is up: on that news the panel opens
+    // its port and rebuilds the connector's, scheduler's and authorization
+    // models, which must never happen under whoever ran the statement.
+    void theRecoveryReachesThePanelOnlyAfterTheStatement()
+    {
+        KTMainPanel panel;
+        panel.readServerSettings();
+        QVERIFY(panel.establishConnection());
+        QVERIFY(panel.loadTablesFromFiles());
+        panel.loadTableRecordData();
+        panel.updateDatabase();
+        QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
+        panel.sendKeepAlive();
+        QVERIFY(panel.dbController()->connectionLost());
+        QVERIFY(!panel.connector()->isListening());
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
+
+        QSignalSpy status(panel.dbController(), &KTDatabaseController::dbStatusChanged);
+        QVERIFY(panel.dbController()->customQuery(QStringLiteral("SELECT 1")).isActive());
+        QVERIFY(!panel.dbController()->connectionLost());
+        QVERIFY(status.isEmpty());
+        QVERIFY(!panel.connector()->isListening());
+        QTRY_VERIFY_WITH_TIMEOUT(panel.connector()->isListening(), 20000);
+        QCOMPARE(status.size(), 1);
+    }
+
     // The tick's first statement finds the database back and reconnects;
     // the panel reloads the tasks under the tick, which goes on with what
     // it took before.
