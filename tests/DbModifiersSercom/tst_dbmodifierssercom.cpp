@@ -82,6 +82,21 @@ private Q_SLOTS:
         QCOMPARE(logged(5), disabled + 1);
     }
 
+    // 0 written as 00, +0 or " 0" disables as 0 does, and is counted,
+    // logged and answered as 0.
+    void zeroInAnySpellingDisables()
+    {
+        for (const char* zero : {"00", "+0", " 0"}) {
+            request(modifiers("2", "1,-1,-1,-1,-1,-1"));
+            const int disabled = logged(5);
+            const auto [reply, delta] = request(modifiers("2", QString(zero) + ",-1,-1,-1,-1,-1"));
+            QCOMPARE(KTProtocolClient::element(reply, "Modifiers"), QStringLiteral("0,-1,-1,-1,-1,-1"));
+            QCOMPARE(delta, counters({{0, -1}, {1, 1}, {13, 1}}));
+            QCOMPARE(systemValues(2).section(',', 0, 0), QStringLiteral("0"));
+            QCOMPARE(logged(5), disabled + 1);
+        }
+    }
+
     void enablingIsCountedWhateverTheOldValue()
     {
         const int changes = logged(11);
