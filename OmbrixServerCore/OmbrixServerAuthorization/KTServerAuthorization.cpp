@@ -12,6 +12,8 @@ const QString authorizationTable = QStringLiteral("accAuthorization");
 
 } // namespace
 
+const QString KTServerAuthorization::bindingTable = QStringLiteral("srvComponentTable");
+
 KTServerAuthorization::KTServerAuthorization(QObject* parent)
     : QObject(parent)
     , _dbController(new KTDatabaseController(this))
@@ -39,7 +41,17 @@ void KTServerAuthorization::updateData(KTDatabaseController* controller)
     if (!_model)
         _model = emptyModel(authorizationTable);
     _model->setParent(this);
+    QStandardItemModel* bindings = _dbController->loadCustomTable(bindingTable, QStringList(), true, true);
+    if (!bindings)
+        bindings = emptyModel(bindingTable);
+    bindings->setObjectName(bindingTable);
+    bindings->setParent(_model);
     delete previous;
+}
+
+QStandardItemModel* KTServerAuthorization::bindingModel() const
+{
+    return _model ? _model->findChild<QStandardItemModel*>(bindingTable, Qt::FindDirectChildrenOnly) : nullptr;
 }
 
 QStandardItemModel* KTServerAuthorization::emptyModel(const QString& tableName) const

@@ -11,8 +11,11 @@ class KTDatabaseController;
 class QStandardItemModel;
 
 // The pending authorizations (table accAuthorization) as an item model for
-// the control panel. The panel's database controller builds the rows; this
-// object only keeps the latest model and replaces it on every refresh.
+// the control panel, and beside them the tables each client component is
+// bound to (srvComponentTable), as a child model named after that table so
+// that both travel together. The panel's database controller builds the
+// rows; this object only keeps the latest models and replaces them on every
+// refresh.
 class KTServerAuthorization : public QObject
 {
     Q_OBJECT
@@ -23,6 +26,9 @@ public:
     // Null until the first updateData; owned by this object and replaced
     // (the previous one deleted) by every later updateData.
     QStandardItemModel* model() const { return _model; }
+    // The component bindings, a child of model(); null while model() is.
+    QStandardItemModel* bindingModel() const;
+    static const QString bindingTable;
 
 public Q_SLOTS:
     // Rebuilds the model from the controller, which stays its creator's.

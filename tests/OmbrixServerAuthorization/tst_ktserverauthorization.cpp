@@ -85,6 +85,18 @@ private Q_SLOTS:
         QCOMPARE(model->item(second, 3)->text(), QStringLiteral("admin"));
         QCOMPARE(model->item(second, 5)->text(), QString());
 
+        // Beside them, the tables each component is bound to, the component by its label.
+        QStandardItemModel* bindings = authorization.bindingModel();
+        QVERIFY(bindings);
+        QCOMPARE(bindings->parent(), model);
+        QCOMPARE(bindings->rowCount(), _controller->customQuery("SELECT * FROM srvComponentTable").size());
+        QStringList customer;
+        for (int row = 0; row < bindings->rowCount(); ++row)
+            if (bindings->item(row, 1)->text() == QLatin1String("Clientes"))
+                customer << bindings->item(row, 2)->text();
+        customer.sort();
+        QCOMPARE(customer, QStringList({"salCustomer", "salPriceList"}));
+
         QStandardItem* key = model->item(first, 0);
         QCOMPARE(key->foreground().color(), QColor(114, 152, 108));
         QVERIFY(key->font().bold() && key->font().italic());

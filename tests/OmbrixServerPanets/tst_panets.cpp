@@ -30,6 +30,7 @@ private Q_SLOTS:
     void logRows();
     void modelPage_data();
     void modelPage();
+    void authorizationPageShowsBindings();
     void databaseUnreachable();
     void databaseReachable();
     void databaseWithoutMainWindow();
@@ -168,6 +169,24 @@ void tst_Panets::modelPage()
     QCOMPARE(tree->model(), model);
     for (int column = 0; column < widths.size(); ++column)
         QCOMPARE(tree->columnWidth(column), widths.at(column));
+}
+
+// The authorization page shows, below the authorizations, the component
+// bindings that travel as a child of their model.
+void tst_Panets::authorizationPageShowsBindings()
+{
+    TestMainWindow window;
+    Panet panet = setUpPanet(QStringLiteral("AuthorizationPanet"), &window);
+    QVERIFY(panet);
+    auto* bindings = panet->findChild<QTreeView*>(QStringLiteral("tvwComponentTables"));
+    QVERIFY(bindings);
+    auto* model = new QStandardItemModel(1, 6, &window);
+    auto* tables = new QStandardItemModel(3, 3, model);
+    tables->setObjectName(QStringLiteral("srvComponentTable"));
+    emit window.authorizationModelCreated(model);
+    QCOMPARE(bindings->model(), tables);
+    emit window.authorizationModelCreated(nullptr);
+    QCOMPARE(bindings->model(), tables);
 }
 
 void tst_Panets::databaseUnreachable()

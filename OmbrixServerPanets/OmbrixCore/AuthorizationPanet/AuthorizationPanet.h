@@ -3,7 +3,10 @@
 
 #include <KTModelPanet.h>
 
-// The pending authorizations, as the authorization model lists them.
+class QTreeView;
+
+// The pending authorizations, as the authorization model lists them, and
+// below them the tables each client component is bound to.
 class AuthorizationPanet : public KTModelPanet
 {
     Q_OBJECT
@@ -11,6 +14,13 @@ class AuthorizationPanet : public KTModelPanet
     Q_INTERFACES(KTPanetBaseInterface)
 public:
     explicit AuthorizationPanet(QWidget* parent = nullptr);
+    void setup() override;
+
+private Q_SLOTS:
+    void linkBindings(QStandardItemModel* model);
+
+private:
+    QTreeView* _bindings = nullptr;
 };
 
 #endif
