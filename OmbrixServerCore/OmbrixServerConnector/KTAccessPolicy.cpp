@@ -115,8 +115,10 @@ void KTAccessPolicy::addRecordConditions(const KTAccessList& access, const QStri
 {
     if (!access.restricted())
         return;
+    // A record the user may not see is not one it may change: an edit's
+    // read-back would show it.
     if (recordChangingComponents.contains(component))
-        params->insert(recordConditionKey, QStringLiteral("sysEditable = 2"));
+        params->insert(recordConditionKey, QStringLiteral("sysEditable = 2 AND sysVisible = 2"));
     if (component != QLatin1String("DbSelectSercom"))
         return;
     QStringList conditions;

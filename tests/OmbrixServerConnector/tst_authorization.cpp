@@ -640,6 +640,10 @@ private Q_SLOTS:
                                    << "no puede modificarlo" << customer3 << "442511";
         QTest::newRow("change its modifiers") << modifiers("3", "1,-1,-1,-1,-1,-1") << "no puede modificarlo"
                                               << customer3 << "442511";
+        QTest::newRow("edit a record hidden from normal users")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "salCustomer"}, {"Fields", "pkyCustomer,fldPhone"},
+                                                       {"Values", "2|'000'"}, {"Log", "1"}}, "ComponentCustomer")}
+            << "no puede modificarlo" << "SELECT fldPhone FROM salCustomer WHERE pkyCustomer = 2" << "44287654";
         for (const char* zero : {"00", "+0", " 0"})
             QTest::addRow("disable with %s", zero)
                 << modifiers("1", QString(zero) + ",-1,-1,-1,-1,-1") << "deshabilitar registros"
@@ -670,9 +674,10 @@ private Q_SLOTS:
         QFETCH(QList<Action>, actions);
         QVERIFY(_fixture.controller()->customQuery(
             "UPDATE salCustomer SET fldPhone = '4425', sysEditable = 1 WHERE pkyCustomer = 3").isActive());
+        QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysVisible = 1 WHERE pkyCustomer = 2").isActive());
         checkRefused(KTProtocolClient::actionRequest(actions));
-        QVERIFY(_fixture.controller()->customQuery("UPDATE salCustomer SET sysEditable = 2 WHERE pkyCustomer = 3")
-                    .isActive());
+        QVERIFY(_fixture.controller()->customQuery(
+            "UPDATE salCustomer SET sysEditable = 2, sysVisible = 2 WHERE pkyCustomer IN (2, 3)").isActive());
     }
 
     // A granted component bound to no table gives a restricted user nothing,
