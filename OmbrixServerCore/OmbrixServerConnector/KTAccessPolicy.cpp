@@ -273,42 +273,49 @@ QString KTAccessPolicy::bindingRefusal(const KTAccessList& access, const QString
     if (refusal.isEmpty() && component == QLatin1String("DbSelectSercom"))
         refusal = fromRefusal(access, objectName, params.value(QStringLiteral("From")));
     for (const QString& text : clauseTexts(params)) {
+        if (!refusal.isEmpty())
+            break;
+        const KTSqlNameScan::Names names = KTSqlNameScan::read(text);
+        refusal = aliasRefusal(access, objectName, params.value(QStringLiteral("Table")), names.parts);
         if (refusal.isEmpty())
-            refusal = aliasRefusal(access, objectName, params.value(QStringLiteral("Table")), text);
-        if (refusal.isEmpty())
-            refusal = textRefusal(access, objectName, text);
+            refusal = textRefusal(access, objectName, names);
     }
     return refusal;
 }
 
 // A sub-select would read records around the conditions the server adds.
-QString KTAccessPolicy::textRefusal(const KTAccessList& access, const QString& objectName, const QString& text)
+QString KTAccessPolicy::textRefusal(const KTAccessList& access, const QString& objectName,
+                                    const KTSqlNameScan::Names& names)
 {
     const KTAccessList::Grant grant = access.grant(objectName);
     const KTSqlNameScan& schema = access.schema();
-    for (const QString& name : KTSqlNameScan::names(text))
+    for (const QString& name : names.parts) {
         if (name.compare(QLatin1String("SELECT"), Qt::CaseInsensitive) == 0)
             return tr("El usuario no puede usar subconsultas en el componente '%1'").arg(objectName);
-    for (const QString& table : schema.tables(text))
-        if (!bound(grant, table))
+        const QString table = schema.table(name);
+        if (!table.isEmpty() && !bound(grant, table))
             return tr("La tabla '%1' no está asignada al componente '%2'").arg(table, objectName);
+    }
     // EXTRACT(... FROM column) puts a column where a table would stand.
-    for (const QString& name : KTSqlNameScan::tablePlaces(text))
-        if (schema.table(name).isEmpty() && schema.columns(name).isEmpty())
+    for (const QString& name : names.tablePlaces)
+        if (schema.table(name).isEmpty() && schema.column(name).isEmpty())
             return tr("La tabla '%1' no está asignada al componente '%2'").arg(name, objectName);
-    for (const QString& column : schema.columns(text))
-        if (std::none_of(grant.tables.cbegin(), grant.tables.cend(),
-                         [&](const QString& table) { return schema.hasColumn(table, column); }))
+    for (const QString& name : names.parts) {
+        const QString column = schema.column(name);
+        if (!column.isEmpty()
+            && std::none_of(grant.tables.cbegin(), grant.tables.cend(),
+                            [&](const QString& table) { return schema.hasColumn(table, column); }))
             return tr("El campo '%1' no pertenece a las tablas del componente '%2'").arg(column, objectName);
+    }
     return QString();
 }
 
 // T1, T2... are the tables a select that resolves the keys of table joins.
 QString KTAccessPolicy::aliasRefusal(const KTAccessList& access, const QString& objectName, const QString& table,
-                                     const QString& text)
+                                     const QStringList& names)
 {
     static const QRegularExpression alias(QStringLiteral("^T(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
-    for (const QString& name : KTSqlNameScan::names(text)) {
+    for (const QString& name : names) {
         const QRegularExpressionMatch match = alias.match(name);
         const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
         const QString joined = n > 0 ? access.schema().joinedTable(table.trimmed(), n) : QString();

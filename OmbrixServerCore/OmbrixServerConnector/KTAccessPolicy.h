@@ -52,9 +52,10 @@ private:
     static QString tableRefusal(const KTAccessList& access, const QString& objectName, const QString& name);
     static QString bindingRefusal(const KTAccessList& access, const QString& component,
                                   const QMultiMap<QString, QString>& params);
-    static QString textRefusal(const KTAccessList& access, const QString& objectName, const QString& text);
+    static QString textRefusal(const KTAccessList& access, const QString& objectName,
+                               const KTSqlNameScan::Names& names);
     static QString aliasRefusal(const KTAccessList& access, const QString& objectName, const QString& table,
-                                const QString& text);
+                                const QStringList& names);
     static QList<FromTable> fromTables(const QString& from, bool* plain = nullptr);
     static QString fromRefusal(const KTAccessList& access, const QString& objectName, const QString& from);
     static QString rowRefusal(const KTAccessList& access, const QString& component,

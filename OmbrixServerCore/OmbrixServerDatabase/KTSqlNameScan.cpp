@@ -28,51 +28,33 @@ KTSqlNameScan::KTSqlNameScan(const QMap<QString, KTDbTable*>& definitions)
     }
 }
 
-QStringList KTSqlNameScan::names(const QString& text)
+KTSqlNameScan::Names KTSqlNameScan::read(const QString& text)
 {
-    QStringList result;
-    for (const QString& identifier : KTSqlClauseCheck::identifiers(text))
-        for (const QString& part : identifier.split(QLatin1Char('.'), Qt::SkipEmptyParts))
+    Names names;
+    const QStringList identifiers = KTSqlClauseCheck::identifiers(text);
+    for (qsizetype i = 0; i < identifiers.size(); ++i) {
+        for (const QString& part : identifiers.at(i).split(QLatin1Char('.'), Qt::SkipEmptyParts))
             if (!part.trimmed().isEmpty())
-                result << part.trimmed();
-    return result;
+                names.parts << part.trimmed();
+        if (i + 1 < identifiers.size() && tableKeywords.contains(identifiers.at(i), Qt::CaseInsensitive))
+            names.tablePlaces << identifiers.at(i + 1).section(QLatin1Char('.'), 0, 0).trimmed();
+    }
+    return names;
 }
 
-QStringList KTSqlNameScan::tablePlaces(const QString& text)
+QStringList KTSqlNameScan::names(const QString& text)
 {
-    const QStringList identifiers = KTSqlClauseCheck::identifiers(text);
-    QStringList result;
-    for (qsizetype i = 0; i + 1 < identifiers.size(); ++i)
-        if (tableKeywords.contains(identifiers.at(i), Qt::CaseInsensitive))
-            result << identifiers.at(i + 1).section(QLatin1Char('.'), 0, 0).trimmed();
-    return result;
+    return read(text).parts;
+}
+
+QString KTSqlNameScan::column(const QString& name) const
+{
+    return _columns.value(name.toLower());
 }
 
 QString KTSqlNameScan::table(const QString& name) const
 {
     return _tables.value(name.toLower()).name;
-}
-
-QStringList KTSqlNameScan::tables(const QString& text) const
-{
-    QStringList result;
-    for (const QString& name : names(text)) {
-        const QString known = table(name);
-        if (!known.isEmpty() && !result.contains(known))
-            result << known;
-    }
-    return result;
-}
-
-QStringList KTSqlNameScan::columns(const QString& text) const
-{
-    QStringList result;
-    for (const QString& name : names(text)) {
-        const QString known = _columns.value(name.toLower());
-        if (!known.isEmpty() && !result.contains(known))
-            result << known;
-    }
-    return result;
 }
 
 bool KTSqlNameScan::hasColumn(const QString& table, const QString& column) const

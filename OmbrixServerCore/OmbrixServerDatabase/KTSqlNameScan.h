@@ -16,20 +16,26 @@ class KTDbTable;
 class KTSqlNameScan
 {
 public:
+    // What one reading of a fragment gives: every part of every name, and
+    // the names that stand where a statement reads from or writes to a
+    // table (right after FROM, JOIN, INTO, UPDATE or TABLE).
+    struct Names {
+        QStringList parts;
+        QStringList tablePlaces;
+    };
+
     KTSqlNameScan() = default;
     explicit KTSqlNameScan(const QMap<QString, KTDbTable*>& definitions);
 
+    static Names read(const QString& text);
+
     // Every part of every name text holds: a.b, `a`.`b` and `a.b` give a and b.
     static QStringList names(const QString& text);
-    // The names that stand where a statement reads from or writes to a
-    // table: right after FROM, JOIN, INTO, UPDATE or TABLE.
-    static QStringList tablePlaces(const QString& text);
 
     // The definition's spelling of a table name; empty for no known table.
     QString table(const QString& name) const;
-    // The known tables and columns text names, spelled as their definitions spell them.
-    QStringList tables(const QString& text) const;
-    QStringList columns(const QString& text) const;
+    // The definitions' spelling of a column name of any table; empty for none.
+    QString column(const QString& name) const;
     // Whether a column of the name (any case) is one of table's own.
     bool hasColumn(const QString& table, const QString& column) const;
     // The default of a table's column as its definition gives it.
