@@ -74,17 +74,22 @@ KTFrame::ReadStatus KTFrame::read(QIODevice* device, qint64& blockSize, qint64 m
 
 QString KTFrame::decode(const QByteArray& payload, qint64 maxSize, bool* ok)
 {
+    return QString::fromUtf8(decodeUtf8(payload, maxSize, ok));
+}
+
+QByteArray KTFrame::decodeUtf8(const QByteArray& payload, qint64 maxSize, bool* ok)
+{
     if (ok)
         *ok = false;
     if (payload.size() < lengthSize + lengthSize)
-        return QString();
+        return QByteArray();
     const quint32 blockLength = qFromBigEndian<quint32>(payload.constData());
     if (qint64(blockLength) != payload.size() - lengthSize)
-        return QString();
+        return QByteArray();
     const char* block = payload.constData() + lengthSize;
     const quint32 textLength = qFromBigEndian<quint32>(block);
     if (qint64(textLength) > maxSize)
-        return QString();
+        return QByteArray();
     const qint64 streamSize = qint64(blockLength) - lengthSize;
     const char* stream = block + lengthSize;
     QByteArray text;
@@ -93,12 +98,14 @@ QString KTFrame::decode(const QByteArray& payload, qint64 maxSize, bool* ok)
     if (!empty && textLength <= oneShotSize) {
         text.resize(qsizetype(textLength));
         if (!KTDeflate::decompress(stream, streamSize, text.data(), text.size()))
-            return QString();
+            return QByteArray();
     } else if (!empty && !KTDeflate::decompressGrowing(stream, streamSize, qsizetype(textLength), &text)) {
-        return QString();
+        return QByteArray();
     }
     if (ok)
         *ok = true;
     const qsizetype zero = text.indexOf('\0');
-    return QString::fromUtf8(text.constData(), zero < 0 ? text.size() : zero);
+    if (zero >= 0)
+        text.truncate(zero);
+    return text;
 }

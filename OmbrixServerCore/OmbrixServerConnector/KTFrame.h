@@ -31,6 +31,8 @@ public:
     // The text of a payload; ok false when it is malformed, does not inflate,
     // or claims more than maxSize bytes of text. The text ends at its first zero byte.
     static QString decode(const QByteArray& payload, qint64 maxSize, bool* ok = nullptr);
+    // The same text as UTF-8, as it arrived.
+    static QByteArray decodeUtf8(const QByteArray& payload, qint64 maxSize, bool* ok = nullptr);
 };
 
 #endif

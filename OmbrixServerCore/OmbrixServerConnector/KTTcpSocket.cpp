@@ -14,6 +14,7 @@
 #include <KTSercomBase.h>
 #include <KTVersion.h>
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -195,9 +196,9 @@ void KTTcpSocket::readData()
             return;
         }
         _frameDeadline->stop();
-        const QString text = KTFrame::decode(payload, limit);
+        QByteArray text = KTFrame::decodeUtf8(payload, limit);
         payload = QByteArray();
-        parseXML(text);
+        parseDocument(std::move(text));
     }
 }
 
@@ -252,24 +253,37 @@ void KTTcpSocket::waitForBacklog()
 
 void KTTcpSocket::parseXML(const QString& text)
 {
-    QDomDocument document;
+    parseDocument(text.toUtf8());
+}
+
+// The bounds pass and the DOM both read the bytes a piece at a time: neither
+// holds a decoded copy of the whole text beside the bytes.
+void KTTcpSocket::parseDocument(QByteArray utf8)
+{
+    QBuffer buffer(&utf8);
+    buffer.open(QIODevice::ReadOnly);
     KTXmlGuard guard(_connectionAuthenticated ? KTXmlGuard::full : KTXmlGuard::beforeLogin);
+    QDomDocument document;
     QString message;
     int line = 0;
     int column = 0;
-    const bool guarded = guard.accepts(text);
+    const bool guarded = guard.accepts(&buffer);
     if (!guarded) {
         message = guard.errorString();
         line = int(guard.lineNumber());
         column = int(guard.columnNumber());
     }
-    if (!guarded || !document.setContent(text, false, &message, &line, &column)) {
+    if (guarded)
+        buffer.seek(0);
+    if (!guarded || !document.setContent(&buffer, false, &message, &line, &column)) {
         emit eventMessage(tr("XML recibido por la conexión : '%1' tiene un error en la línea %2 y columna %3. "
                              "Detalle del parser : '%4'").arg(_connectionID).arg(line).arg(column).arg(message),
                           KT::ErrorMessage, parseLocation);
         disconnectFromHost();
         return;
     }
+    buffer.close();
+    utf8 = QByteArray();
     dispatch(document.documentElement());
 }
 

@@ -90,6 +90,7 @@ private:
     void deadlinePassed(const QString& message);
     bool openDatabase();
     void closeDatabase();
+    void parseDocument(QByteArray utf8);
     void writeFrame(const QString& text, const QByteArray& frame, const QString& messageToPanel, int role);
     void dispatch(const QDomElement& root);
     bool backlogExceeded(qint64 frameSize);

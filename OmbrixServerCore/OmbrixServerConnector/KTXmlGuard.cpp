@@ -19,6 +19,17 @@ qint64 tokenCharacters(const QXmlStreamReader& reader)
 bool KTXmlGuard::accepts(const QString& xml)
 {
     QXmlStreamReader reader(xml);
+    return accepts(reader);
+}
+
+bool KTXmlGuard::accepts(QIODevice* device)
+{
+    QXmlStreamReader reader(device);
+    return accepts(reader);
+}
+
+bool KTXmlGuard::accepts(QXmlStreamReader& reader)
+{
     _error.clear();
     int depth = 0;
     qint64 nodes = 0;

@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <QString>
 
+class QIODevice;
+class QXmlStreamReader;
+
 // A streaming pass over a received document before any DOM is built from it.
 // The DOM costs memory per node and per attribute and is built recursively,
 // so a document is refused when it nests too deep, holds too many nodes or
@@ -27,18 +30,23 @@ public:
     static constexpr Bounds full{256, 100000, 20000, 256, qint64(16) * 1024 * 1024};
     // Before a login nothing larger than a login or a list of client files
     // is needed: the DOM of such a document stays within a few MiB.
-    static constexpr Bounds beforeLogin{32, 8000, 2000, 32, qint64(1024) * 1024};
+    static constexpr Bounds beforeLogin{32, 8000, 2000, 32, qint64(512) * 1024};
 
     explicit KTXmlGuard(const Bounds& bounds = full) : _bounds(bounds) {}
 
     // True when xml is well formed and within the bounds; otherwise the
     // reason and the position where reading stopped.
     bool accepts(const QString& xml);
+    // The same for a document read from device a piece at a time, so that
+    // the pass holds no second copy of the whole text.
+    bool accepts(QIODevice* device);
     QString errorString() const { return _error; }
     qint64 lineNumber() const { return _line; }
     qint64 columnNumber() const { return _column; }
 
 private:
+    bool accepts(QXmlStreamReader& reader);
+
     Bounds _bounds;
     QString _error;
     qint64 _line = 0;
