@@ -181,7 +181,10 @@ void KTDatabaseController::applySessionLimits()
 {
     if (!_dbConnection.isOpen() || (_statementSeconds == 0 && _lockWaitSeconds == 0))
         return;
-    QStringList settings;
+    // The clause check reads quotes and backslashes as MariaDB's default mode
+    // does; a server configured otherwise must not read client text differently.
+    QStringList settings{QStringLiteral("sql_mode = 'STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,"
+                                        "NO_AUTO_CREATE_USER,NO_ENGINE_SUBSTITUTION'")};
     if (_statementSeconds > 0)
         settings << QStringLiteral("max_statement_time = %1").arg(_statementSeconds);
     if (_lockWaitSeconds > 0)

@@ -55,8 +55,9 @@ public:
     // after a ";" ever runs; it holds across reconnections.
     void setMultipleStatements(bool allowed);
     // Bounds every statement of the session (seconds; 0 leaves MariaDB's
-    // own): how long one may run and how long it may wait for a lock. They
-    // hold across reconnections.
+    // own): how long one may run and how long it may wait for a lock; and
+    // pins MariaDB's default SQL mode, in which the clause check reads
+    // client text. They hold across reconnections.
     void setSessionLimits(int statementSeconds, int lockWaitSeconds);
     // MariaDB's id of this connection's session, for KILL QUERY from another
     // connection; 0 when there is none.
