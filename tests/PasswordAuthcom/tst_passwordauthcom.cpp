@@ -3,6 +3,7 @@
 
 #include <KTDatabaseController.h>
 #include <KTKeyHash.h>
+#include <KTLoginThrottle.h>
 #include <KTProtocolClient.h>
 #include <KTServerConnector.h>
 #include <KTVersion.h>
@@ -317,48 +318,111 @@ private Q_SLOTS:
         QVERIFY(_server->connector()->loggedUsers().isEmpty());
     }
 
-    void failedLoginsAreThrottled()
+    // A client from a given loopback address, negotiated.
+    std::unique_ptr<KTRawClient> clientFrom(const QString& address)
     {
-        auto client = _server->negotiatedClient();
+        auto client = std::make_unique<KTRawClient>();
+        if (!client->socket->bind(QHostAddress(address)) || !client->connectTo(_server->connector()->serverPort()))
+            return nullptr;
+        client->sendText(KTTestServer::negotiation());
+        if (KTTestServer::element(client->nextReply(), "Status") != QLatin1String("1"))
+            return nullptr;
+        return client;
+    }
+
+    // Guessing one name from one address slows down, whatever the number of
+    // parallel connections; the same name from elsewhere and other names
+    // from the same address are not slowed at all.
+    void guessingIsSlowedNotUsers()
+    {
+        auto guesser = clientFrom("127.0.0.1");
         for (int attempt = 0; attempt < 3; ++attempt)
-            QCOMPARE(login(*client, "admin", "nada").text("Status"), QStringLiteral("0"));
+            QCOMPARE(login(*guesser, "admin", "nada").text("Status"), QStringLiteral("0"));
         QCOMPARE(throttled(), 0);
         QElapsedTimer waited;
         waited.start();
-        QCOMPARE(login(*client, "admin", "nada").text("Status"), QStringLiteral("0"));
+        QCOMPARE(login(*guesser, "admin", "nada").text("Status"), QStringLiteral("0"));
         QVERIFY(waited.elapsed() >= 1000);
         QCOMPARE(throttled(), 1);
 
+        // Two more guesses at once on parallel connections are answered one
+        // after the other, each after a longer wait: 2 and 4 s.
+        std::vector<std::unique_ptr<KTRawClient>> parallel;
+        for (int i = 0; i < 2; ++i) {
+            parallel.push_back(clientFrom("127.0.0.1"));
+            parallel.back()->sendText(KTTestServer::login("admin", "nada"));
+        }
         waited.restart();
-        QCOMPARE(login(*client, "admin", "nada").text("Status"), QStringLiteral("0"));
-        QVERIFY(waited.elapsed() >= 2000);
-
-        // The next attempt waits twice as long again; meanwhile other users
-        // from elsewhere and other connections are served as usual.
-        waited.restart();
-        client->sendText(KTTestServer::login("admin", _adminPassword));
-        const int answered = client->replies();
-        auto keepAlive = _server->negotiatedClient();
-        keepAlive->sendText("<KeepAlive/>");
-        QCOMPARE(KTProtocolClient::rootTag(keepAlive->nextReply()), QStringLiteral("KeepAliveAnswer"));
-        KTRawClient other;
-        QVERIFY(other.socket->bind(QHostAddress("127.0.0.2")));
-        QVERIFY(other.connectTo(_server->connector()->serverPort()));
-        other.sendText(KTTestServer::negotiation());
-        QCOMPARE(KTTestServer::element(other.nextReply(), "Status"), QStringLiteral("1"));
-        QCOMPARE(login(other, "cmendez", "carla").text("Status"), QStringLiteral("1"));
-        QCOMPARE(client->replies(), answered);
-        QCOMPARE(KTTestServer::element(client->nextReply(), "Status"), QStringLiteral("1"));
-        QVERIFY(waited.elapsed() >= 4000);
+        // Meanwhile the administrator logs in from its own address, and another
+        // user from the guesser's address, without any wait.
+        auto owner = clientFrom("127.0.0.2");
+        QCOMPARE(login(*owner, "admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        auto colleague = clientFrom("127.0.0.1");
+        QCOMPARE(login(*colleague, "cmendez", "carla").text("Status"), QStringLiteral("1"));
+        QVERIFY(waited.elapsed() < 1000);
+        QCOMPARE(throttled(), 2);
+        for (auto& client : parallel)
+            QCOMPARE(KTTestServer::element(client->nextReply(20000), "Status"), QStringLiteral("0"));
+        QVERIFY(waited.elapsed() >= 2000 + 4000);
         QCOMPARE(throttled(), 3);
+        QVERIFY(eventTexts(_server->events()).filter("demorada").last().contains("tras 5 intentos fallidos"));
+    }
 
-        // The success cleared the count; guessing from one address at other names is counted too.
-        for (const char* name : {"admin", "nadie", "soporte"})
-            QCOMPARE(loginOnce(name, "nada").text("Status"), QStringLiteral("0"));
-        QCOMPARE(throttled(), 3);
-        QCOMPARE(loginOnce("cmendez", "nada").text("Status"), QStringLiteral("0"));
-        QCOMPARE(throttled(), 4);
-        QVERIFY(eventTexts(_server->events()).filter("demorada").first().contains("tras 3 intentos fallidos"));
+    // A name that fails from many addresses is reported once, and its owner
+    // still logs in without a wait.
+    void aSprayIsReportedNotLockedOut()
+    {
+        for (int address = 3; address < 3 + KTLoginThrottle::sprayAddresses; ++address)
+            QCOMPARE(login(*clientFrom(QStringLiteral("127.0.0.%1").arg(address)), "cmendez", "nada").text("Status"),
+                     QStringLiteral("0"));
+        QCOMPARE(login(*clientFrom("127.0.0.20"), "cmendez", "nada").text("Status"), QStringLiteral("0"));
+        QCOMPARE(eventTexts(_server->events()).filter("acumula intentos fallidos").size(), 1);
+        QElapsedTimer waited;
+        waited.start();
+        QCOMPARE(login(*clientFrom("127.0.0.21"), "cmendez", "carla").text("Status"), QStringLiteral("1"));
+        QVERIFY(waited.elapsed() < 1000);
+        QCOMPARE(throttled(), 0);
+    }
+
+    // An office behind one address: every user logs in at the same moment,
+    // and a few typing mistakes on the way slow nobody down.
+    void anOfficeBehindOneAddressLogsInAtOnce()
+    {
+        constexpr int users = 32;
+        QStringList groups;
+        QStringList rows;
+        QStringList keys;
+        for (int user = 0; user < users; ++user) {
+            groups << QStringLiteral("(%1, 'oficina%2')").arg(100 + user).arg(user);
+            rows << QStringLiteral("(%1, 'oficina%2', 'Oficina %2', 3, 3, 1)").arg(100 + user).arg(user);
+            keys << QStringLiteral("(%1, %1, 1, 'k%1')").arg(100 + user);
+        }
+        QVERIFY(run("INSERT INTO accGroup (pkyGroup, fldName) VALUES " + groups.join(',')));
+        QVERIFY(run("INSERT INTO accUser (pkyUser, fldLogin, fldName, codType, blbIcon, sysEnabled) VALUES "
+                    + rows.join(',')));
+        QVERIFY(run("INSERT INTO accUserIdentifier (pkyUserIdentifier, codUser, codType, fldKey) VALUES "
+                    + keys.join(',')));
+        for (int typo = 0; typo < 3; ++typo)
+            QCOMPARE(login(*clientFrom("127.0.0.1"), QStringLiteral("oficina%1").arg(typo), "mal").text("Status"),
+                     QStringLiteral("0"));
+        std::vector<std::unique_ptr<KTRawClient>> office;
+        for (int user = 0; user < users; ++user)
+            office.push_back(clientFrom("127.0.0.1"));
+        QElapsedTimer waited;
+        waited.start();
+        for (int user = 0; user < users; ++user)
+            office[size_t(user)]->sendText(KTTestServer::login(QStringLiteral("oficina%1").arg(user),
+                                                               QStringLiteral("k%1").arg(100 + user)));
+        for (auto& client : office) {
+            const QString reply = client->nextReply();
+            QVERIFY2(KTTestServer::element(reply, "Status") == QLatin1String("1"), qPrintable(reply));
+        }
+        qInfo("%d logins from one address in %lld ms", users, waited.elapsed());
+        QCOMPARE(throttled(), 0);
+        QCOMPARE(_server->connector()->loggedUsers().size(), users);
+        QVERIFY(run("DELETE FROM accUserIdentifier WHERE codUser >= 100"));
+        QVERIFY(run("DELETE FROM accUser WHERE pkyUser >= 100"));
+        QVERIFY(run("DELETE FROM accGroup WHERE pkyGroup >= 100"));
     }
 
     // Last, as it hashes every key of the database.
