@@ -39,7 +39,7 @@ start() {
     setsid mariadbd --no-defaults --user="$(id -un)" --datadir="$dir/data" \
         --socket="$sock" --pid-file="$pidfile" --port="$port" --bind-address=127.0.0.1 \
         --character-set-server=utf8mb4 --collation-server=utf8mb4_bin \
-        --skip-name-resolve --innodb-buffer-pool-size=64M --innodb-flush-log-at-trx-commit=2 \
+        --skip-name-resolve --max-connections=300 --innodb-buffer-pool-size=64M --innodb-flush-log-at-trx-commit=2 \
         --log-error="$dir/mariadbd.log" </dev/null >/dev/null 2>&1 &
     for _ in $(seq 1 300); do
         mariadb-admin --no-defaults --socket="$sock" ping >/dev/null 2>&1 && break

@@ -33,9 +33,13 @@ bool KTBenchmarkClient::connectAndNegotiate()
 
 bool KTBenchmarkClient::logIn()
 {
+    return connectAndNegotiate() && authenticate();
+}
+
+bool KTBenchmarkClient::authenticate()
+{
     QString reply;
-    return connectAndNegotiate()
-        && _client.send(KTProtocolClient::login(QStringLiteral("PasswordAuthcom"), _login,
+    return _client.send(KTProtocolClient::login(QStringLiteral("PasswordAuthcom"), _login,
                                                 KTBenchmarkServer::adminPassword))
         && _client.waitForReply(&reply, replyTimeoutMs)
         && KTProtocolClient::element(reply, QStringLiteral("Status")) == QLatin1String("1");

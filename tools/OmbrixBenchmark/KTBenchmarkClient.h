@@ -14,6 +14,8 @@ public:
 
     bool connectAndNegotiate();
     bool logIn();
+    // The login alone, on a connection that has negotiated.
+    bool authenticate();
     // The reply, empty when none came. With a marker, frames without it (the
     // replies to other clients' changes that the server pushes) are skipped.
     QString request(const QString& xml, const QString& marker = QString());

@@ -8,6 +8,7 @@
 #include "KTBenchmarkServer.h"
 #include "KTDirectBaseline.h"
 #include "KTLoadRunner.h"
+#include "KTConnectStorm.h"
 #include "KTWorkload.h"
 
 #include <QCommandLineParser>
@@ -61,6 +62,7 @@ int main(int argc, char* argv[])
     parser.addOptions({{"seconds", "Seconds per workload and client count.", "s", "10"},
                        {"clients", "Client counts.", "list", "1,8,32,128"},
                        {"idle", "Idle logged-in connections to weigh.", "list", "0,100,200"},
+                       {"storm", "Users logging in at the same moment from one address.", "list", "32,128"},
                        {"app", "Staged application directory.", "dir", OMBRIX_APP_DIR},
                        {"workloads", "Workloads to run, by number from 1 (select by key) to 5 (connect).", "list",
                         "1,2,3,4,5"},
@@ -73,12 +75,14 @@ int main(int argc, char* argv[])
     const double seconds = smoke ? 0.5 : parser.value("seconds").toDouble();
     const QList<int> clientCounts = numbers(smoke ? QStringLiteral("1,2") : parser.value("clients"));
     const QList<int> idleCounts = numbers(smoke ? QStringLiteral("0,5") : parser.value("idle"));
+    const QList<int> stormCounts = numbers(smoke ? QStringLiteral("4") : parser.value("storm"));
 
     const int maxClients = *std::max_element(clientCounts.cbegin(), clientCounts.cend());
     const int maxIdle = *std::max_element(idleCounts.cbegin(), idleCounts.cend());
+    const int maxStorm = *std::max_element(stormCounts.cbegin(), stormCounts.cend());
     KTBenchmarkServer server;
     if (!server.start(parser.value("app")) || (parser.isSet("hashed-keys") && !server.hashAdminKey())
-        || !server.addUsers(maxClients + maxIdle)) {
+        || !server.addUsers(qMax(maxClients + maxIdle, maxStorm))) {
         QTextStream(stderr) << "OmbrixBenchmark: " << server.errorString() << '\n';
         return 1;
     }
@@ -151,6 +155,19 @@ int main(int argc, char* argv[])
                          / (weights.last().first - weights.first().first), 0)
             << " KiB\n";
     idle.clear();
+
+    out << "\n| connect storm: users at once from one address | all in ms | p50 ms | p99 ms | failures |\n"
+        << "|---:|---:|---:|---:|---:|\n";
+    for (int users : stormCounts) {
+        if (KTLoadRunner::interrupted)
+            break;
+        server.waitForConnectionsAtMost(quiet + 1);
+        const KTConnectStorm::Result storm = KTConnectStorm::run(server.port(), users, 0);
+        problems += storm.failures;
+        out << "| " << users << " | " << fixed(storm.allInMs) << " | " << fixed(storm.latency.percentileMs(0.5), 2)
+            << " | " << fixed(storm.latency.percentileMs(0.99), 2) << " | " << storm.failures << " |\n";
+        out.flush();
+    }
 
     out << "\nTargets: ";
     const int eight = clientCounts.contains(8) ? 8 : clientCounts.last();
