@@ -205,6 +205,35 @@ QString otherColumns(const QSqlDatabase& db, const QString& table, const QString
 
 bool KTBenchmarkServer::addUsers(int count)
 {
+    return addCopiesOfAdmin(QStringLiteral("bench"), count);
+}
+
+bool KTBenchmarkServer::addClerks(int count)
+{
+    const QSqlDatabase db = openDatabase(controlConnection);
+    const QString grant = otherColumns(db, QStringLiteral("accAccessComponent"),
+                                       {"pkyAccessComponent", "codUser", "codComponent"});
+    QStringList qualified;
+    for (const QString& column : grant.split(QStringLiteral(", ")))
+        qualified << QStringLiteral("a.") + column;
+    QSqlQuery query(db);
+    // The demo clerk's first grant (read and write, nothing read-only) for each component.
+    const QStringList statements{
+        QStringLiteral("UPDATE accUser SET codType = 3 WHERE fldLogin LIKE 'clerk%'"),
+        QStringLiteral("INSERT INTO accAccessComponent (codUser, codComponent, %1) SELECT u.pkyUser, c.pkyComponent, %2 "
+                       "FROM accUser u, srvComponent c, accAccessComponent a WHERE u.fldLogin LIKE 'clerk%' AND "
+                       "c.fldName IN ('ComponentProduct', 'ComponentProductCategory') AND a.pkyAccessComponent = 1")
+            .arg(grant, qualified.join(QStringLiteral(", ")))};
+    if (!addCopiesOfAdmin(QStringLiteral("clerk"), count))
+        return false;
+    for (const QString& statement : statements)
+        if (!query.exec(statement))
+            return fail(query.lastError().text());
+    return true;
+}
+
+bool KTBenchmarkServer::addCopiesOfAdmin(const QString& prefix, int count)
+{
     const QSqlDatabase db = openDatabase(controlConnection);
     const QString user = otherColumns(db, QStringLiteral("accUser"), {"pkyUser", "fldLogin"});
     const QString group = otherColumns(db, QStringLiteral("accGroup"), {"pkyGroup", "fldName"});
@@ -214,13 +243,13 @@ bool KTBenchmarkServer::addUsers(int count)
         qualified << QStringLiteral("i.") + column;
     QSqlQuery query(db);
     const QStringList statements{
-        QStringLiteral("INSERT INTO accUser (fldLogin, %1) SELECT CONCAT('bench', seq), %1 FROM accUser, seq_1_to_%2 "
-                       "WHERE pkyUser = 2").arg(user).arg(count),
-        QStringLiteral("INSERT INTO accGroup (fldName, %1) SELECT CONCAT('bench', seq), %1 FROM accGroup, "
-                       "seq_1_to_%2 WHERE pkyGroup = 2").arg(group).arg(count),
+        QStringLiteral("INSERT INTO accUser (fldLogin, %1) SELECT CONCAT('%3', seq), %1 FROM accUser, seq_1_to_%2 "
+                       "WHERE pkyUser = 2").arg(user).arg(count).arg(prefix),
+        QStringLiteral("INSERT INTO accGroup (fldName, %1) SELECT CONCAT('%3', seq), %1 FROM accGroup, "
+                       "seq_1_to_%2 WHERE pkyGroup = 2").arg(group).arg(count).arg(prefix),
         QStringLiteral("INSERT INTO accUserIdentifier (codUser, %1) SELECT u.pkyUser, %2 FROM accUser u, "
-                       "accUserIdentifier i WHERE u.fldLogin LIKE 'bench%' AND i.codUser = 2 AND i.codType = 1")
-            .arg(identifier, qualified.join(QStringLiteral(", ")))};
+                       "accUserIdentifier i WHERE u.fldLogin LIKE '%3%' AND i.codUser = 2 AND i.codType = 1")
+            .arg(identifier, qualified.join(QStringLiteral(", ")), prefix)};
     for (const QString& statement : statements)
         if (!query.exec(statement))
             return fail(query.lastError().text());

@@ -36,10 +36,14 @@ public:
     // Users bench1 to bench<count>, administrators like the seeded one and
     // with its password: the server lets a user hold one connection only.
     bool addUsers(int count);
+    // Clerks of type 3, clerkLogin(0) onwards, with read and write rights on
+    // the product and category components only, as an office grants them.
+    bool addClerks(int count);
     // Stores the administrator's key hashed, as OmbrixHashKeys would; users
     // added afterwards share it.
     bool hashAdminKey();
     static QString userLogin(int index) { return QStringLiteral("bench%1").arg(index + 1); }
+    static QString clerkLogin(int index) { return QStringLiteral("clerk%1").arg(index + 1); }
     // A new connection to the benchmark database, named name.
     QSqlDatabase openDatabase(const QString& name) const;
     // A connection of the MariaDB's owner, through its socket: reading the
@@ -53,6 +57,7 @@ public:
     qint64 residentKiB() const;
 
 private:
+    bool addCopiesOfAdmin(const QString& prefix, int count);
     bool startDatabase();
     bool prepareWorkingDirectory(const QString& applicationDirectory);
     bool waitUntilServing();

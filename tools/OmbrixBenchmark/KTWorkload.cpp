@@ -56,7 +56,7 @@ QString KTWorkload::insertRequest(const QString& marker) const
     action.parameters = {{"Table", "invProductCategory"},
                          {"Fields", "pkyProductCategory,fldName,fldDescription,sysEnabled,sysEditable,sysAuthorized,"
                                     "sysVisible,sysContext,sysAuthorizationGroup"},
-                         {"Values", QStringLiteral("NULL|'Categoría %1'|'%1'|1|1|1|2|0|1").arg(marker)},
+                         {"Values", QStringLiteral("NULL|'Categoría %1'|'%1'|1|2|1|2|0|1").arg(marker)},
                          {"LineNumbers", "1"}};
     return KTProtocolClient::actionRequest({action});
 }
@@ -84,8 +84,8 @@ bool KTWorkload::step()
     case SelectByKey: {
         KTProtocolClient::Action action;
         action.component = QStringLiteral("DbSelectSercom");
-        action.objectType = QStringLiteral("Object");
-        action.objectName = QStringLiteral("ReportOrders");
+        action.objectType = QStringLiteral("Component");
+        action.objectName = QStringLiteral("ComponentProduct");
         action.parameters = {{"RequestNumber", "1"}, {"RequestName", "Producto"}, {"From", "invProduct"},
                              {"Fields", "pkyProduct,fldCode,fldName,fldPrice"},
                              {"Where", QStringLiteral("pkyProduct = %1").arg(1 + (_sequence++ % 1000))},

@@ -2,7 +2,7 @@
 // the everyday requests with 1 to 128 clients at once, each next to the same
 // SQL run directly against MariaDB, and the memory an idle connection costs.
 //
-//   OmbrixBenchmark [--seconds 10] [--clients 1,8,32,128] [--idle 0,100,200] [--smoke]
+//   OmbrixBenchmark [--seconds 10] [--clients 1,8,32,128] [--idle 0,100,200] [--storm 32,128] [--clerks] [--smoke]
 
 #include "KTBenchmarkClient.h"
 #include "KTBenchmarkServer.h"
@@ -67,11 +67,13 @@ int main(int argc, char* argv[])
                        {"workloads", "Workloads to run, by number from 1 (select by key) to 5 (connect).", "list",
                         "1,2,3,4,5"},
                        {"hashed-keys", "Users' keys stored hashed, as OmbrixHashKeys leaves them."},
+                       {"clerks", "Select and insert also as clerks of type 3, whose rights the server checks."},
                        {"smoke", "A second per workload, few clients: checks that the program still works."}});
     parser.process(app);
     std::signal(SIGINT, interrupt);
     std::signal(SIGTERM, interrupt);
     const bool smoke = parser.isSet("smoke");
+    const bool withClerks = smoke || parser.isSet("clerks");
     const double seconds = smoke ? 0.5 : parser.value("seconds").toDouble();
     const QList<int> clientCounts = numbers(smoke ? QStringLiteral("1,2") : parser.value("clients"));
     const QList<int> idleCounts = numbers(smoke ? QStringLiteral("0,5") : parser.value("idle"));
@@ -82,7 +84,8 @@ int main(int argc, char* argv[])
     const int maxStorm = *std::max_element(stormCounts.cbegin(), stormCounts.cend());
     KTBenchmarkServer server;
     if (!server.start(parser.value("app")) || (parser.isSet("hashed-keys") && !server.hashAdminKey())
-        || !server.addUsers(qMax(maxClients + maxIdle, maxStorm))) {
+        || !server.addUsers(qMax(maxClients + maxIdle, maxStorm))
+        || (withClerks && !server.addClerks(maxClients))) {
         QTextStream(stderr) << "OmbrixBenchmark: " << server.errorString() << '\n';
         return 1;
     }
@@ -96,9 +99,17 @@ int main(int argc, char* argv[])
     QMap<QPair<int, int>, Figures> figures;
     const QList<int> chosen = numbers(parser.value("workloads"));
     const int quiet = server.databaseConnections();
-    for (KTWorkload::Kind kind : KTWorkload::all) {
+    // Select and insert run again for clerks of type 3 when asked, beside the
+    // administrators' figures: the difference is what the access policy costs.
+    QList<QPair<KTWorkload::Kind, bool>> runs;
+    for (KTWorkload::Kind kind : KTWorkload::all)
+        runs << qMakePair(kind, false);
+    if (withClerks)
+        runs << qMakePair(KTWorkload::SelectByKey, true) << qMakePair(KTWorkload::Insert, true);
+    for (const auto& [kind, clerks] : runs) {
         if (!chosen.contains(int(kind) + 1) || KTLoadRunner::interrupted)
             continue;
+        const QString name = KTWorkload::name(kind) + (clerks ? QStringLiteral(" (type 3)") : QString());
         KTWorkload sample(kind, server.port(), KTBenchmarkServer::adminLogin);
         if (!sample.prepare()) {
             QTextStream(stderr) << "OmbrixBenchmark: cannot prepare " << KTWorkload::name(kind) << '\n';
@@ -109,7 +120,8 @@ int main(int argc, char* argv[])
             if (KTLoadRunner::interrupted)
                 break;
             const KTLoadRunner::Result measured = KTLoadRunner::run(clients, seconds, [&](int index) {
-                return std::make_unique<KTWorkload>(kind, server.port(), KTBenchmarkServer::userLogin(index));
+                return std::make_unique<KTWorkload>(kind, server.port(), clerks ? KTBenchmarkServer::clerkLogin(index)
+                                                                                 : KTBenchmarkServer::userLogin(index));
             });
             const qint64 resident = server.residentKiB();
             // The direct run starts once the server has closed the clients' database connections.
@@ -118,8 +130,9 @@ int main(int argc, char* argv[])
                 clients, seconds, KTDirectBaseline::replay(server, statements, kind == KTWorkload::Connect));
             problems += measured.failures + measured.unprepared + direct.failures + direct.unprepared;
             const double ratio = direct.perSecond() > 0 ? measured.perSecond() / direct.perSecond() : 0;
-            figures[{kind, clients}] = {measured.perSecond(), measured.latency.percentileMs(0.5), direct.perSecond()};
-            out << "| " << KTWorkload::name(kind) << " | " << clients << " | " << fixed(measured.perSecond()) << " | "
+            if (!clerks)
+                figures[{kind, clients}] = {measured.perSecond(), measured.latency.percentileMs(0.5), direct.perSecond()};
+            out << "| " << name << " | " << clients << " | " << fixed(measured.perSecond()) << " | "
                 << fixed(measured.latency.percentileMs(0.5), 2) << " | " << fixed(measured.latency.percentileMs(0.95), 2)
                 << " | " << fixed(measured.latency.percentileMs(0.99), 2) << " | " << fixed(direct.perSecond()) << " | "
                 << fixed(direct.latency.percentileMs(0.5), 2) << " | " << fixed(ratio, 2) << " | "
