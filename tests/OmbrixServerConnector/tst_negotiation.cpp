@@ -60,6 +60,8 @@ private Q_SLOTS:
         QVERIFY(_controller->customQuery("SET FOREIGN_KEY_CHECKS = 0; INSERT INTO accUser (pkyUser, fldLogin, fldName, "
                                          "codType, blbIcon) VALUES (9, 'aaa', 'Sin icono', 3, NULL); "
                                          "SET FOREIGN_KEY_CHECKS = 1;").isActive());
+        // Changed behind the server's back: the connector reads its list again every 30 s, or now.
+        _server->connector()->refreshUserList();
         std::unique_ptr<KTRawClient> raw;
         const QString reply = negotiate(KTTestServer::negotiation(), &raw);
         QCOMPARE(KTTestServer::element(reply, "Status"), QStringLiteral("1"));
