@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QSet>
+#include <QSettings>
 
 namespace {
 
@@ -54,4 +55,20 @@ QStringList KTInstallationObjects::clientObjects() const
             names << name;
     }
     return names;
+}
+
+bool KTInstallationObjects::write(const QString& path) const
+{
+    QFile::remove(path);
+    QSettings objects(path, QSettings::IniFormat);
+    objects.beginGroup(QStringLiteral("ServerFiles"));
+    for (const QString& name : serverObjects())
+        objects.setValue(name, QStringLiteral("Ok"));
+    objects.endGroup();
+    objects.beginGroup(QStringLiteral("ClientFiles"));
+    for (const QString& name : clientObjects())
+        objects.setValue(name, QStringLiteral("Ok"));
+    objects.endGroup();
+    objects.sync();
+    return objects.status() == QSettings::NoError;
 }

@@ -14,6 +14,9 @@ public:
 
     QStringList serverObjects() const;
     QStringList clientObjects() const;
+    // Writes the list the panel loads its objects from, every name marked
+    // "Ok" as the settings wizard marks it; false when the file could not be written.
+    bool write(const QString& path) const;
 
 private:
     QString _applicationDirectory;

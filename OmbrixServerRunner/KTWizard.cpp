@@ -108,20 +108,7 @@ bool KTWizard::writeServerSettings()
 
 bool KTWizard::writeSystemObjects()
 {
-    const QString path = _settingsDirectory + QStringLiteral("/OmbrixSystemObjects.cfg");
-    QFile::remove(path);
-    const KTInstallationObjects installation(_installationDirectory);
-    QSettings objects(path, QSettings::IniFormat);
-    objects.beginGroup(QStringLiteral("ServerFiles"));
-    for (const QString& name : installation.serverObjects())
-        objects.setValue(name, QStringLiteral("Ok"));
-    objects.endGroup();
-    objects.beginGroup(QStringLiteral("ClientFiles"));
-    for (const QString& name : installation.clientObjects())
-        objects.setValue(name, QStringLiteral("Ok"));
-    objects.endGroup();
-    objects.sync();
-    return objects.status() == QSettings::NoError;
+    return KTInstallationObjects(_installationDirectory).write(_settingsDirectory + QStringLiteral("/OmbrixSystemObjects.cfg"));
 }
 
 QString KTWizard::helpText(int pageId) const

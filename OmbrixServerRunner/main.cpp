@@ -8,11 +8,19 @@
 // With --rollback it puts back the server files the last promotion replaced
 // (Downloads/Previous) and drops that release's pending SQL lines, then exits:
 // the way back when a release's SQL fails at the panel's start.
+//
+// With --write-objects it writes OmbrixSystemObjects.cfg for the
+// installation, as the wizard does, and exits: the way to set up a machine
+// without a display.
 
+#include "KTInstallationObjects.h"
 #include "KTLocalUpdater.h"
 #include "KTWizard.h"
 
+#include <KTCommandLine.h>
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -21,8 +29,46 @@
 #include <QTimer>
 #include <QTranslator>
 
+namespace {
+
+// Answered before the application object exists: on a machine without a
+// display that object ends the program, and none may start for --help.
+int checkArguments(int argc, char* argv[], QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Lanzador de Ombrix Server: muestra el asistente de configuración en una instalación sin ajustes, "
+        "instala la versión descargada e inicia el panel."));
+    parser.addOptions({{QStringLiteral("install-only"), QStringLiteral("Solo instala la versión descargada y termina.")},
+                       {QStringLiteral("rollback"), QStringLiteral("Restituye la versión anterior del servidor y termina.")},
+                       {QStringLiteral("write-objects"),
+                        QStringLiteral("Escribe OmbrixSystemObjects.cfg para esta instalación y termina.")}});
+    KTCommandLine::acceptWindowSystemOptions(parser);
+    return KTCommandLine::handle(parser, KTCommandLine::arguments(argc, argv));
+}
+
+int writeObjects(const QString& applicationDirectory)
+{
+    const QString path = QDir::current().filePath(QStringLiteral("OmbrixSystemObjects.cfg"));
+    if (!KTInstallationObjects(applicationDirectory).write(path)) {
+        qWarning().noquote() << QCoreApplication::translate("OmbrixServerRunner", "No se pudo escribir %1").arg(path);
+        return 1;
+    }
+    qInfo().noquote() << QCoreApplication::translate("OmbrixServerRunner", "Se escribió %1").arg(path);
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    QCommandLineParser parser;
+    if (const int status = checkArguments(argc, argv, parser); status != KTCommandLine::Run)
+        return status;
+    if (parser.isSet(QStringLiteral("write-objects"))) {
+        QCoreApplication app(argc, argv);
+        QDir::setCurrent(app.applicationDirPath());
+        return writeObjects(app.applicationDirPath());
+    }
     QApplication app(argc, argv);
     QTranslator qtTranslator;
     if (qtTranslator.load(QStringLiteral("qt_") + QLocale::system().name(),
@@ -38,7 +84,7 @@ int main(int argc, char* argv[])
     // wherever the operator started the runner from.
     QDir::setCurrent(app.applicationDirPath());
 
-    if (app.arguments().contains(QStringLiteral("--rollback"))) {
+    if (parser.isSet(QStringLiteral("rollback"))) {
         KTLocalUpdater updater;
         updater.setInteractive(false);
         if (!updater.rollback(QStringLiteral("Downloads")))
@@ -47,7 +93,7 @@ int main(int argc, char* argv[])
                                                          "Se restituyó la versión anterior del servidor.");
         return 0;
     }
-    const bool installOnly = app.arguments().contains(QStringLiteral("--install-only"));
+    const bool installOnly = parser.isSet(QStringLiteral("install-only"));
     // Offscreen nobody sees a window: a wizard or an error box would wait forever.
     const bool interactive = !installOnly && QGuiApplication::platformName() != QLatin1String("offscreen");
     KTWizard wizard;

@@ -11,6 +11,8 @@
 #include "KTConnectStorm.h"
 #include "KTWorkload.h"
 
+#include <KTCommandLine.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSysInfo>
@@ -58,7 +60,6 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Ombrix Server benchmark"));
-    parser.addHelpOption();
     parser.addOptions({{"seconds", "Seconds per workload and client count.", "s", "10"},
                        {"clients", "Client counts.", "list", "1,8,32,128"},
                        {"idle", "Idle logged-in connections to weigh.", "list", "0,100,200"},
@@ -69,7 +70,8 @@ int main(int argc, char* argv[])
                        {"hashed-keys", "Users' keys stored hashed, as OmbrixHashKeys leaves them."},
                        {"clerks", "Select and insert also as clerks of type 3, whose rights the server checks."},
                        {"smoke", "A second per workload, few clients: checks that the program still works."}});
-    parser.process(app);
+    if (const int status = KTCommandLine::handle(parser, app.arguments()); status != KTCommandLine::Run)
+        return status;
     std::signal(SIGINT, interrupt);
     std::signal(SIGTERM, interrupt);
     const bool smoke = parser.isSet("smoke");

@@ -2,6 +2,7 @@
 // frame that comes back; for operators checking a server by hand and for
 // scripts that replay recorded requests.
 
+#include <KTCommandLine.h>
 #include <KTProtocolClient.h>
 
 #include <QCommandLineParser>
@@ -21,20 +22,9 @@ QTextStream& errorStream()
     return stream;
 }
 
-// Qt's help text carries English headings; this tool speaks Spanish.
-QString spanishHelp(const QCommandLineParser& parser)
-{
-    QString help = parser.helpText();
-    help.replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"));
-    help.replace(QStringLiteral("Options:"), QStringLiteral("Opciones:"));
-    help.replace(QStringLiteral("Arguments:"), QStringLiteral("Argumentos:"));
-    help.replace(QStringLiteral("[options]"), QStringLiteral("[opciones]"));
-    return help;
-}
-
 int usageError(const QCommandLineParser& parser, const QString& message)
 {
-    errorStream() << message << "\n\n" << spanishHelp(parser) << Qt::flush;
+    errorStream() << message << "\n\n" << KTCommandLine::helpText(parser) << Qt::flush;
     return UsageError;
 }
 
@@ -60,8 +50,6 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QCoreApplication::translate(
         "main", "Envía cada documento XML al servidor Ombrix en una trama propia, en orden, e imprime cada "
                 "trama de respuesta separada por una línea en blanco."));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QCoreApplication::translate("main", "Muestra esta ayuda."));
     const QCommandLineOption hostOption(QStringLiteral("host"),
                                         QCoreApplication::translate("main", "Servidor (por omisión 127.0.0.1)."),
                                         QStringLiteral("H"), QStringLiteral("127.0.0.1"));
@@ -77,19 +65,14 @@ int main(int argc, char* argv[])
         QCoreApplication::translate("main", "Milisegundos de silencio tras el último envío antes de terminar "
                                             "(por omisión 2000)."),
         QStringLiteral("MS"), QStringLiteral("2000"));
-    parser.addOption(helpOption);
     parser.addOptions({hostOption, portOption, levelOption, waitOption});
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
         QCoreApplication::translate("main", "Documentos a enviar; sin ninguno, o con \"-\", la entrada estándar."),
         QStringLiteral("[FILE...]"));
 
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser, parser.errorText());
-    if (parser.isSet(helpOption)) {
-        QTextStream(stdout) << spanishHelp(parser) << Qt::flush;
-        return Sent;
-    }
+    if (const int status = KTCommandLine::handle(parser, QCoreApplication::arguments()); status != KTCommandLine::Run)
+        return status;
 
     bool ok = false;
     const uint port = parser.value(portOption).toUInt(&ok);

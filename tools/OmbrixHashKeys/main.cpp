@@ -7,6 +7,8 @@
 #include <KTKeyHash.h>
 #include <KTVersion.h>
 
+#include <KTCommandLine.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -57,14 +59,14 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription("Guarda como hash las contraseñas de usuario en texto plano");
-    parser.addHelpOption();
     parser.addOptions({{"host", "Servidor MariaDB", "host", "127.0.0.1"},
                        {"port", "Puerto", "port", "3306"},
                        {"user", "Usuario", "user", KTVersion::dbUserName()},
                        {"password", "Contraseña", "password"},
                        {"database", "Base de datos del servidor", "name"},
                        {"rounds", "Iteraciones de PBKDF2", "count", QString::number(KTKeyHash::defaultRounds)}});
-    parser.process(app);
+    if (const int status = KTCommandLine::handle(parser, app.arguments()); status != KTCommandLine::Run)
+        return status;
     const int rounds = parser.value("rounds").toInt();
     if (parser.value("database").isEmpty() || rounds < 1 || rounds > KTKeyHash::maxRounds)
         parser.showHelp(2);

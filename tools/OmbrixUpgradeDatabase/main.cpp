@@ -5,11 +5,13 @@
 //   OmbrixUpgradeAdmin [connection options] account --company C --account-password P
 //       --server-upgrade 01.32.00 [--client-upgrade 02.09.00] [--client-platforms 2,4]
 //   OmbrixUpgradeAdmin [connection options] publish --type server|client --platform 2
-//       --version 01.32.00 [--commands-file F] [--log-file F] FOLDER
+//       --release 01.32.00 [--commands-file F] [--log-file F] FOLDER
 
 #include "KTUpgradeDatabase.h"
 
 #include <KTVersion.h>
+
+#include <KTCommandLine.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,7 +42,6 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription("Base de datos de actualizaciones de Ombrix");
-    parser.addHelpOption();
     const QList<QCommandLineOption> options{
         {"host", "Servidor MariaDB", "host", KTVersion::upgradeHost()},
         {"port", "Puerto", "port", QString::number(KTVersion::upgradeDatabasePort())},
@@ -54,14 +55,15 @@ int main(int argc, char* argv[])
         {"client-upgrade", "Versión asignada del cliente", "version"},
         {"client-platforms", "Plataformas de los clientes, separadas por comas", "codes"},
         {"type", "server o client", "type", "server"}, {"platform", "Código de plataforma", "code", "2"},
-        {"version", "Versión publicada", "version"}, {"name", "Nombre de la versión", "name", "Ombrix"},
+        {"release", "Versión publicada", "version"}, {"name", "Nombre de la versión", "name", "Ombrix"},
         {"date", "Fecha de la versión", "yyyy-MM-dd", QDate::currentDate().toString(Qt::ISODate)},
         {"description", "Descripción", "text"}, {"commands-file", "Comandos de la versión", "file"},
         {"log-file", "Notas de la versión", "file"}};
     parser.addOptions(options);
     parser.addPositionalArgument("command", "create, account o publish");
     parser.addPositionalArgument("folder", "publish: carpeta con los archivos de la versión");
-    parser.process(app);
+    if (const int status = KTCommandLine::handle(parser, app.arguments()); status != KTCommandLine::Run)
+        return status;
     const QStringList arguments = parser.positionalArguments();
     const QString command = arguments.value(0);
 
@@ -94,7 +96,7 @@ int main(int argc, char* argv[])
         KTUpgradeDatabase::Release release;
         release.softwareType = parser.value("type") == "client" ? 2 : 1;
         release.platform = parser.value("platform").toInt();
-        release.version = parser.value("version");
+        release.version = parser.value("release");
         release.name = parser.value("name");
         release.date = parser.value("date");
         release.description = parser.value("description");
