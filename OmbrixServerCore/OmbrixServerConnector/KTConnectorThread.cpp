@@ -13,33 +13,12 @@ KTConnectorThread::KTConnectorThread(qintptr socketDescriptor, int connectionID,
     , _dbDefinitionMap(dbDefinitionMap)
     , _dbParams(dbParams)
     , _unitParams(unitParams)
-    , _applicationDirectory(QCoreApplication::applicationDirPath())
 {
 }
 
 int KTConnectorThread::connectionID() const
 {
     return _connectionID;
-}
-
-void KTConnectorThread::setLimits(const KTConnectionLimits& limits)
-{
-    _limits = limits;
-}
-
-void KTConnectorThread::setUserList(const KTUserList* userList)
-{
-    _userList = userList;
-}
-
-void KTConnectorThread::setRunningRequests(KTRunningRequests* running)
-{
-    _runningRequests = running;
-}
-
-void KTConnectorThread::setApplicationDirectory(const QString& dir)
-{
-    _applicationDirectory = dir;
 }
 
 void KTConnectorThread::closeConnection()
@@ -72,10 +51,7 @@ void KTConnectorThread::endConnection()
 void KTConnectorThread::run()
 {
     _socket = new KTTcpSocket(_dbParams, _unitParams);
-    _socket->setLimits(_limits);
-    _socket->setUserList(_userList);
-    _socket->setRunningRequests(_runningRequests);
-    _socket->setApplicationDirectory(_applicationDirectory);
+    _socket->setContext(_context);
     if (!_socket->setSocketDescriptor(_socketDescriptor)) {
         emit error(_socket->error());
         delete _socket;
@@ -88,8 +64,8 @@ void KTConnectorThread::run()
     // Connected first, so that a socket which closes itself at once still ends its thread.
     connectSocket();
     _socket->setDbConnection(_connectionID, _dbDefinitionMap);
-    _socket->loadAuthcoms(_applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixAuthenticate"), false);
-    _socket->loadSercoms(_applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixDBManipulation"), true);
+    _socket->loadAuthcoms(_context.applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixAuthenticate"), false);
+    _socket->loadSercoms(_context.applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixDBManipulation"), true);
     exec();
     // The close request may still be queued when the loop ends: the database
     // connection is closed here, on the thread that opened it.

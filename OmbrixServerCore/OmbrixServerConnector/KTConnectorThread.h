@@ -2,7 +2,7 @@
 #define KTCONNECTORTHREAD_H
 
 #include "KTAccessList.h"
-#include "KTConnectionLimits.h"
+#include "KTConnectionContext.h"
 #include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
@@ -15,8 +15,6 @@
 #include <QVariant>
 
 class KTTcpSocket;
-class KTRunningRequests;
-class KTUserList;
 
 // One client connection's thread. The object lives in the main thread and is
 // the connector's handle; run() creates the protocol socket on the new
@@ -32,10 +30,7 @@ public:
     int connectionID() const;
     // The connection's socket while run() is serving it; null before and after.
     KTTcpSocket* socket() const { return _socket; }
-    void setLimits(const KTConnectionLimits& limits);
-    void setUserList(const KTUserList* userList);
-    void setRunningRequests(KTRunningRequests* running);
-    void setApplicationDirectory(const QString& dir);
+    void setContext(const KTConnectionContext& context) { _context = context; }
 
 public Q_SLOTS:
     void closeConnection();
@@ -78,10 +73,7 @@ private:
     QMap<QString, KTDbTable*> _dbDefinitionMap;
     QStringList _dbParams;
     QStringList _unitParams;
-    KTConnectionLimits _limits;
-    const KTUserList* _userList = nullptr;
-    KTRunningRequests* _runningRequests = nullptr;
-    QString _applicationDirectory;
+    KTConnectionContext _context;
 };
 
 #endif

@@ -53,7 +53,6 @@ QString actionText(int actionType)
 KTServerConnector::KTServerConnector(QObject* parent)
     : QTcpServer(parent)
     , _connectionInfoModel(new QStandardItemModel(0, 5, this))
-    , _applicationDirectory(QCoreApplication::applicationDirPath())
     , _userListTimer(new QTimer(this))
     , _abandonedTimer(new QTimer(this))
 {
@@ -61,6 +60,9 @@ KTServerConnector::KTServerConnector(QObject* parent)
     _abandonedTimer->setInterval(1000);
     connect(_abandonedTimer, &QTimer::timeout, this, &KTServerConnector::cancelAbandonedRequests);
     _abandonedTimer->start();
+    _context.applicationDirectory = QCoreApplication::applicationDirPath();
+    _context.userList = &_userList;
+    _context.runningRequests = &_runningRequests;
     // Users added or changed outside the server show in negotiations within this time.
     _userListTimer->setInterval(30000);
     connect(_userListTimer, &QTimer::timeout, this, &KTServerConnector::refreshUserList);
@@ -167,10 +169,7 @@ void KTServerConnector::incomingConnection(qintptr socketDescriptor)
     const int connectionID = _nextConnectionID++;
     auto* thread = new KTConnectorThread(socketDescriptor, connectionID, _dbDefinitionMap, _dbParams, _unitParams,
                                          this);
-    thread->setLimits(_limits);
-    thread->setUserList(&_userList);
-    thread->setRunningRequests(&_runningRequests);
-    thread->setApplicationDirectory(_applicationDirectory);
+    thread->setContext(_context);
     _connectionTable.insert(connectionID, thread);
     _addresses.insert(connectionID, address);
     connectThread(thread);

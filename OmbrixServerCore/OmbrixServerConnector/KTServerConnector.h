@@ -2,7 +2,7 @@
 #define KTSERVERCONNECTOR_H
 
 #include "KTAccessList.h"
-#include "KTConnectionLimits.h"
+#include "KTConnectionContext.h"
 #include "KTLoginThrottle.h"
 #include "KTRunningRequests.h"
 #include "KTUserList.h"
@@ -39,18 +39,18 @@ public:
     void setUnitParams(const QStringList& unitParams) { _unitParams = unitParams; }
     QStringList unitParams() const { return _unitParams; }
     // Largest frame a logged-in client may announce; larger ones close the connection.
-    void setMaxFrameSize(qint64 bytes) { _limits.maxFrameSize = bytes; }
+    void setMaxFrameSize(qint64 bytes) { _context.limits.maxFrameSize = bytes; }
     // Unsent bytes a client may leave behind before it is disconnected.
-    void setMaxPendingBytes(qint64 bytes) { _limits.maxPendingBytes = bytes; }
-    void setNegotiationTimeout(int ms) { _limits.negotiationTimeoutMs = ms; }
-    void setFrameTimeout(int ms) { _limits.frameTimeoutMs = ms; }
+    void setMaxPendingBytes(qint64 bytes) { _context.limits.maxPendingBytes = bytes; }
+    void setNegotiationTimeout(int ms) { _context.limits.negotiationTimeoutMs = ms; }
+    void setFrameTimeout(int ms) { _context.limits.frameTimeoutMs = ms; }
     // Seconds a client's statement may run, and wait for a lock.
     void setStatementLimits(int statementSeconds, int lockWaitSeconds)
     {
-        _limits.statementSeconds = statementSeconds;
-        _limits.lockWaitSeconds = lockWaitSeconds;
+        _context.limits.statementSeconds = statementSeconds;
+        _context.limits.lockWaitSeconds = lockWaitSeconds;
     }
-    const KTConnectionLimits& limits() const { return _limits; }
+    const KTConnectionLimits& limits() const { return _context.limits; }
     // Connections from one address that have not logged in; the ones past it
     // are closed on arrival.
     void setMaxUnauthenticatedPerAddress(int connections) { _maxUnauthenticatedPerAddress = connections; }
@@ -61,7 +61,7 @@ public:
     int maxConnections() const { return _maxConnections; }
     static constexpr int defaultMaxConnections = 200;
     // Where the component folders and the client area are; the program's folder by default.
-    void setApplicationDirectory(const QString& dir) { _applicationDirectory = dir; }
+    void setApplicationDirectory(const QString& dir) { _context.applicationDirectory = dir; }
 
     QList<int> connectionIDs() const;
     QStringList loggedUsers() const;
@@ -129,7 +129,7 @@ private:
     QStringList _dbParams;
     QStringList _loggedUsers;
     QStringList _unitParams;
-    KTConnectionLimits _limits;
+    KTConnectionContext _context;
     KTLoginThrottle _loginThrottle;
     // Per name and address: the connection whose login is being answered,
     // and the ones that wait their turn behind it.
@@ -143,7 +143,6 @@ private:
     QTimer* _userListTimer;
     bool _userListRefreshQueued = false;
     int _maxConnections = defaultMaxConnections;
-    QString _applicationDirectory;
 };
 
 #endif

@@ -53,9 +53,9 @@ KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitPar
     : QTcpSocket(parent)
     , _negotiationDeadline(new QTimer(this))
     , _frameDeadline(new QTimer(this))
-    , _applicationDirectory(QCoreApplication::applicationDirPath())
     , _dbParams(dbParams)
 {
+    _context.applicationDirectory = QCoreApplication::applicationDirPath();
     _dbController = new KTDatabaseController(this);
     _companyName = unitParams.value(0);
     _connectivityPassword = unitParams.value(1);
@@ -75,11 +75,11 @@ KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitPar
     _frameDeadline->setSingleShot(true);
     connect(_negotiationDeadline, &QTimer::timeout, this, [this] {
         deadlinePassed(tr("La conexión : '%1' no negoció en %2 s; se cierra la conexión")
-                           .arg(_connectionID).arg(_limits.negotiationTimeoutMs / 1000));
+                           .arg(_connectionID).arg(_context.limits.negotiationTimeoutMs / 1000));
     });
     connect(_frameDeadline, &QTimer::timeout, this, [this] {
         deadlinePassed(tr("La conexión : '%1' no completó un mensaje en %2 s; se cierra la conexión")
-                           .arg(_connectionID).arg(_limits.frameTimeoutMs / 1000));
+                           .arg(_connectionID).arg(_context.limits.frameTimeoutMs / 1000));
     });
 }
 
@@ -89,31 +89,16 @@ KTTcpSocket::~KTTcpSocket()
     qDeleteAll(_sercomMap);
 }
 
-void KTTcpSocket::setLimits(const KTConnectionLimits& limits)
+void KTTcpSocket::setContext(const KTConnectionContext& context)
 {
-    _limits = limits;
-}
-
-void KTTcpSocket::setUserList(const KTUserList* userList)
-{
-    _userList = userList;
-}
-
-void KTTcpSocket::setRunningRequests(KTRunningRequests* running)
-{
-    _runningRequests = running;
-}
-
-void KTTcpSocket::setApplicationDirectory(const QString& dir)
-{
-    _applicationDirectory = dir;
+    _context = context;
 }
 
 void KTTcpSocket::setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap)
 {
     _connectionID = connectionID;
     _dbDefinitionMap = dbDefinitionMap;
-    _negotiationDeadline->start(_limits.negotiationTimeoutMs);
+    _negotiationDeadline->start(_context.limits.negotiationTimeoutMs);
 }
 
 bool KTTcpSocket::openDatabase()
@@ -127,7 +112,7 @@ bool KTTcpSocket::openDatabase()
     }
     // Client text reaches this connection's statements.
     _dbController->setMultipleStatements(false);
-    _dbController->setSessionLimits(_limits.statementSeconds, _limits.lockWaitSeconds);
+    _dbController->setSessionLimits(_context.limits.statementSeconds, _context.limits.lockWaitSeconds);
     _dbController->setDbDefinitionMap(_dbDefinitionMap);
     _databaseOpen = true;
     return true;
@@ -161,10 +146,10 @@ void KTTcpSocket::deadlinePassed(const QString& message)
 qint64 KTTcpSocket::frameLimit() const
 {
     if (!_companyAccepted)
-        return qMin(_limits.maxFrameSize, KTConnectionLimits::beforeNegotiationFrameSize);
+        return qMin(_context.limits.maxFrameSize, KTConnectionLimits::beforeNegotiationFrameSize);
     if (!_connectionAuthenticated)
-        return qMin(_limits.maxFrameSize, KTConnectionLimits::beforeLoginFrameSize);
-    return _limits.maxFrameSize;
+        return qMin(_context.limits.maxFrameSize, KTConnectionLimits::beforeLoginFrameSize);
+    return _context.limits.maxFrameSize;
 }
 
 // A frame that has begun must end in time; the clock runs from its first
@@ -174,7 +159,7 @@ void KTTcpSocket::watchFrameDeadline()
     if (_blockSize == 0 && bytesAvailable() == 0)
         _frameDeadline->stop();
     else if (!_frameDeadline->isActive())
-        _frameDeadline->start(_limits.frameTimeoutMs);
+        _frameDeadline->start(_context.limits.frameTimeoutMs);
 }
 
 // Frames already received are handled in a loop, so that a burst of small
@@ -232,7 +217,7 @@ bool KTTcpSocket::backlogExceeded(qint64 frameSize)
 {
     flush();
     const qint64 backlog = bytesToWrite() - frameSize;
-    if (backlog <= _limits.maxPendingBytes)
+    if (backlog <= _context.limits.maxPendingBytes)
         return false;
     emit eventMessage(tr("La conexión : '%1' no lee sus respuestas (%2 bytes sin enviar); se cierra la conexión")
                           .arg(_connectionID).arg(bytesToWrite()), KT::WarningMessage,
@@ -247,7 +232,7 @@ bool KTTcpSocket::backlogExceeded(qint64 frameSize)
 void KTTcpSocket::waitForBacklog()
 {
     QDeadlineTimer deadline(backlogWaitMs);
-    while (state() == ConnectedState && bytesToWrite() > _limits.maxPendingBytes / 2 && !deadline.hasExpired())
+    while (state() == ConnectedState && bytesToWrite() > _context.limits.maxPendingBytes / 2 && !deadline.hasExpired())
         waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1)));
 }
 
@@ -512,7 +497,7 @@ void KTTcpSocket::processNegotiationRequest(const QMap<QString, QString>& params
 void KTTcpSocket::processUpdateRequest(const QMap<QString, QString>& params)
 {
     _updateSuccess = true;
-    const QString root = _applicationDirectory + QStringLiteral("/Downloads");
+    const QString root = _context.applicationDirectory + QStringLiteral("/Downloads");
     // The platform names one folder of the download area and nothing else.
     if (!_operatingSystem.contains(QLatin1Char('/')) && !_operatingSystem.contains(QLatin1String(".."))
         && !_operatingSystem.contains(QLatin1Char('\\')))
@@ -647,7 +632,7 @@ bool KTTcpSocket::negotiationRefused(const QMap<QString, QString>& params)
 
 QString KTTcpSocket::minimumClientVersion() const
 {
-    const QString path = _applicationDirectory + QStringLiteral("/Downloads/ClientVersion.txt");
+    const QString path = _context.applicationDirectory + QStringLiteral("/Downloads/ClientVersion.txt");
     if (!QFile::exists(path))
         return QString();
     QSettings settings(path, QSettings::IniFormat);
@@ -668,7 +653,7 @@ void KTTcpSocket::writeNegotiationReply(bool success, const QString& message, co
         writer.writeTextElement(QStringLiteral("MessageBox"), messageBox);
     if (success) {
         writer.writeStartElement(QStringLiteral("UserList"));
-        const QList<KTUserList::User> users = _userList ? _userList->users() : QList<KTUserList::User>();
+        const QList<KTUserList::User> users = _context.userList ? _context.userList->users() : QList<KTUserList::User>();
         for (const KTUserList::User& user : users) {
             writer.writeStartElement(QStringLiteral("User"));
             writer.writeTextElement(QStringLiteral("Key"), user.key);
@@ -807,14 +792,14 @@ QStringList list(const QDomElement& root, const char* name)
 void KTTcpSocket::beginRequest()
 {
     _dbController->resetLastErrorCode();
-    if (_runningRequests)
-        _runningRequests->begin(_connectionID, _dbController->sessionId(), socketDescriptor());
+    if (_context.runningRequests)
+        _context.runningRequests->begin(_connectionID, _dbController->sessionId(), socketDescriptor());
 }
 
 void KTTcpSocket::endRequest()
 {
-    if (_runningRequests)
-        _runningRequests->end(_connectionID);
+    if (_context.runningRequests)
+        _context.runningRequests->end(_connectionID);
 }
 
 // A statement MariaDB ended (its time ran out, it waited too long for a
@@ -825,11 +810,11 @@ bool KTTcpSocket::statementCut(const QDomElement& action)
     QString message;
     switch (_dbController->lastErrorCode()) {
     case 1969:
-        message = tr("La operación superó el tiempo máximo de %1 s y fue cancelada.").arg(_limits.statementSeconds);
+        message = tr("La operación superó el tiempo máximo de %1 s y fue cancelada.").arg(_context.limits.statementSeconds);
         break;
     case 1205:
         message = tr("La operación esperó más de %1 s por datos bloqueados por otro usuario y fue cancelada. "
-                     "Intente nuevamente.").arg(_limits.lockWaitSeconds);
+                     "Intente nuevamente.").arg(_context.limits.lockWaitSeconds);
         break;
     case 1317:
         message = tr("La operación fue cancelada por el servidor.");

@@ -2,7 +2,7 @@
 #define KTTCPSOCKET_H
 
 #include "KTAccessList.h"
-#include "KTConnectionLimits.h"
+#include "KTConnectionContext.h"
 #include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
@@ -18,8 +18,6 @@
 class KTAuthcomBase;
 class KTDatabaseController;
 class KTSercomBase;
-class KTRunningRequests;
-class KTUserList;
 class QTimer;
 
 // The server end of one client connection, living on that connection's own
@@ -36,16 +34,13 @@ public:
     // Names the connection and starts its negotiation deadline. Its own
     // database connection opens only when the client logs in.
     void setDbConnection(int connectionID, QMap<QString, KTDbTable*> dbDefinitionMap);
-    void setLimits(const KTConnectionLimits& limits);
-    // Where a successful negotiation takes the list of users from; none lists nobody.
-    void setUserList(const KTUserList* userList);
-    // Where the requests under way are listed, so that the connector can end their statements.
-    void setRunningRequests(KTRunningRequests* running);
+    // Limits, installation folder, and where the users a negotiation lists
+    // and the requests under way are kept; without them a negotiation lists
+    // nobody and requests are not listed.
+    void setContext(const KTConnectionContext& context);
     static constexpr qint64 defaultMaxPendingBytes = KTConnectionLimits::defaultMaxPendingBytes;
     // Whether the connection holds a database connection of its own now.
     bool holdsDatabase() const { return _databaseOpen; }
-    // Where the server is installed: component folders and the client area live below it.
-    void setApplicationDirectory(const QString& dir);
     void loadAuthcoms(const QString& path, bool recursive);
     void loadSercoms(const QString& path, bool recursive);
     void parseXML(const QString& text);
@@ -149,20 +144,17 @@ private:
     int _connectionID = 0;
     int _packMaxCount = 0;
     qint64 _blockSize = 0;
-    KTConnectionLimits _limits;
+    KTConnectionContext _context;
     QTimer* _negotiationDeadline;
     QTimer* _frameDeadline;
     bool _databaseOpen = false;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
-    const KTUserList* _userList = nullptr;
-    KTRunningRequests* _runningRequests = nullptr;
     bool _loginPending = false;
     QMap<QString, QString> _pendingLogin;
     QMap<QString, KTAuthcomBase*> _authcomMap;
     QMap<QString, KTSercomBase*> _sercomMap;
     QMap<QString, QMap<int, quint64> > _lastKeysMap;
     QMap<QString, QList<int> > _transactionModifiers;
-    QString _applicationDirectory;
     QString _clientIP;
     QString _clientMAC;
     QString _clientVersion;

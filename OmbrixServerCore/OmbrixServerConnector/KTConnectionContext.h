@@ -1,0 +1,22 @@
+#ifndef KTCONNECTIONCONTEXT_H
+#define KTCONNECTIONCONTEXT_H
+
+#include "KTConnectionLimits.h"
+
+#include <QString>
+
+class KTRunningRequests;
+class KTUserList;
+
+// What a connection takes from the connector when it starts: its limits,
+// where the installation is, and the connector's objects it shares with
+// the other connections (each guarded by a lock of its own).
+struct KTConnectionContext
+{
+    KTConnectionLimits limits;
+    QString applicationDirectory;
+    const KTUserList* userList = nullptr;
+    KTRunningRequests* runningRequests = nullptr;
+};
+
+#endif
