@@ -58,7 +58,7 @@ QString oneLine(QString text)
 KTEventLog::KTEventLog(const QString& directory, QObject* parent)
     : QObject(parent)
     , _directory(directory)
-    , _terminal(isatty(STDERR_FILENO))
+    , _echo(isatty(STDERR_FILENO))
 {
 }
 
@@ -82,7 +82,7 @@ void KTEventLog::removeOlderThan(int keepDays)
 
 void KTEventLog::appendEvent(const QString& message, int type, const QString& objectLocation)
 {
-    write(eventType(type), objectLocation, message, _terminal);
+    write(eventType(type), objectLocation, message, _echo);
 }
 
 void KTEventLog::appendQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)

@@ -10,7 +10,8 @@
 // crash: every event the panel relays, and Qt's own warnings, one line each
 // (date, time, type, location, text, separated by tabs) in
 // <directory>/OmbrixServer-<yyyy-MM-dd>.log. Each line is flushed as it is
-// written. On a terminal the events also go to standard error.
+// written. On a terminal (or when asked) the events also go to standard
+// error.
 class KTEventLog : public QObject
 {
     Q_OBJECT
@@ -24,6 +25,9 @@ public:
     void removeOlderThan(int keepDays);
     // Qt's warnings and worse; safe from any thread.
     void appendQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    // Under a service manager standard error is the journal: the events go there too.
+    void setEchoToStandardError(bool echo) { _echo = echo; }
+    bool echoesToStandardError() const { return _echo; }
 
 public Q_SLOTS:
     void appendEvent(const QString& message, int type, const QString& objectLocation);
@@ -37,7 +41,7 @@ private:
     QRecursiveMutex _mutex;
     QFile _file;
     QDate _fileDate;
-    bool _terminal;
+    bool _echo;
 };
 
 #endif

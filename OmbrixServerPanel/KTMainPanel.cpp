@@ -4,6 +4,8 @@
 #include "KTPanelOptions.h"
 #include "KTPanelView.h"
 #include "KTPanelViewPage.h"
+#include "KTServiceNotifier.h"
+#include "KTStartupWait.h"
 
 #include <KT.h>
 #include <KTAccountPrivileges.h>
@@ -47,6 +49,9 @@ const QString systemObjectsFile = QStringLiteral("OmbrixSystemObjects.cfg");
 const QString mapsDirectory = QStringLiteral("OmbrixServerComponents/OmbrixDbMaps");
 constexpr int keepAliveInterval = 600000;
 constexpr int defaultReconnectInterval = 5000;
+constexpr int defaultStartupTimeoutSeconds = 120;
+// Any status but 0 and the installer's 75 makes the service manager start the server again.
+constexpr int serviceFailureStatus = 1;
 // The panel's own database connection, and one to spare for an operator's tool.
 constexpr int ownDatabaseConnections = 2;
 // The options dialog offers 1 to 9 rows and columns; more tabs than this is no saved layout.
@@ -68,10 +73,12 @@ int inRange(int value, int maximum, const QString& fallback)
 
 KTMainPanel::KTMainPanel(QWidget* parent)
     : KTMainWindow(parent)
+    , _serviceMode(qEnvironmentVariableIsSet("OMBRIX_SERVICE"))
 {
     setUpForm();
     // First, so that it holds every event, including those the pages miss.
     _eventLog = new KTEventLog(QDir::currentPath() + QStringLiteral("/logs"), this);
+    _eventLog->setEchoToStandardError(_serviceMode || _eventLog->echoesToStandardError());
     connect(this, &KTMainWindow::eventMessage, _eventLog, &KTEventLog::appendEvent);
     qRegisterMetaType<QMap<QString, QStringList> >("QMap <QString, QStringList>");
     qRegisterMetaType<QMultiMap<QString, QStringList> >("QMultiMap<QString, QStringList>");
@@ -93,6 +100,11 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     _keepAliveTimer = new QTimer(this);
     _reconnectTimer = new QTimer(this);
     _reconnectTimer->setInterval(defaultReconnectInterval);
+    _pingTimer = new QTimer(this);
+    _pingTimer->setInterval(defaultReconnectInterval);
+    _startupWait = new KTStartupWait(this);
+    _startupWait->setInterval(defaultReconnectInterval);
+    _notifier = new KTServiceNotifier(this);
     setCentralWidget(_panelView);
 
     _panelStatus = new QLabel(this);
@@ -150,6 +162,9 @@ void KTMainPanel::connectObjects()
     connect(_keepAliveTimer, &QTimer::timeout, this, &KTMainPanel::sendKeepAlive);
     _keepAliveTimer->start(keepAliveInterval);
     connect(_reconnectTimer, &QTimer::timeout, this, &KTMainPanel::reconnectDatabase);
+    connect(_pingTimer, &QTimer::timeout, this, &KTMainPanel::pingDatabase);
+    connect(_startupWait, &KTStartupWait::retry, this, &KTMainPanel::retryFirstConnection);
+    connect(_startupWait, &KTStartupWait::deadlinePassed, this, &KTMainPanel::startupTimedOut);
     // A connection that lost the database makes the panel look at its own at once.
     // Once the loss is known, the reconnection timer has it in hand.
     connect(_connector, &KTServerConnector::databaseLost, this, [this] {
@@ -173,7 +188,11 @@ void KTMainPanel::connectObjects()
     connect(_scheduler, &KTServerScheduler::broadcastActionRequest, _connector, &KTServerConnector::broadcastAction);
 
     connectUpdater();
-    connect(_dbController, &KTDatabaseController::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(_dbController, &KTDatabaseController::eventMessage, this,
+            [this](const QString& message, int type, const QString& location) {
+                if (!_quietTry)
+                    emit eventMessage(message, type, location);
+            });
     connect(_dbController, &KTDatabaseController::statusMessage, statusBar(),
             [this](const QString& message) { statusBar()->showMessage(message); });
     connect(_dbController, &KTDatabaseController::dbStatusChanged, this, &KTMainPanel::changeStatus);
@@ -193,6 +212,11 @@ void KTMainPanel::readServerSettings()
     _listenAddress = settings.value(QStringLiteral("ServerSettings/ListenAddress")).toString();
     const int reconnectInterval = settings.value(QStringLiteral("ServerSettings/ReconnectInterval")).toInt();
     _reconnectTimer->setInterval(reconnectInterval > 0 ? reconnectInterval : defaultReconnectInterval);
+    _pingTimer->setInterval(_reconnectTimer->interval());
+    _startupWait->setInterval(_reconnectTimer->interval());
+    const int startupTimeout = settings.value(QStringLiteral("ServerSettings/StartupTimeout")).toInt();
+    _startupWait->setDeadline(_serviceMode ? 1000 * (startupTimeout > 0 ? startupTimeout : defaultStartupTimeoutSeconds)
+                                           : 0);
     // A missing, malformed or non-positive bound keeps the default.
     const int maxConnections = settings.value(QStringLiteral("ServerSettings/MaxConnections")).toInt();
     _connector->setMaxConnections(maxConnections > 0 ? maxConnections : KTServerConnector::defaultMaxConnections);
@@ -331,6 +355,9 @@ void KTMainPanel::warnIfSettingsReadable()
 
 void KTMainPanel::shutDown()
 {
+    _notifier->stopping();
+    _pingTimer->stop();
+    _startupWait->served();
     _connector->shutDown();
     _scheduler->stop();
     _updater->stop();
@@ -403,6 +430,7 @@ void KTMainPanel::changeStatus(bool status)
         setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelNotOk.png"));
         if (_dbController->connectionLost() && !_reconnectTimer->isActive())
             _reconnectTimer->start();
+        updateServiceStatus();
         return;
     }
     _reconnectTimer->stop();
@@ -463,12 +491,96 @@ void KTMainPanel::listenConnections()
     _connector->setUnitParams({_companyName, _connectivityPassword, _systemObjects, _systemObjectsClient});
     const QString location = QStringLiteral("KTMainPanel::listenConnections()");
     const QHostAddress address = _listenAddress.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(_listenAddress);
-    if (_connector->listen(address, quint16(_serverPort.toInt())))
+    if (_connector->listen(address, quint16(_serverPort.toInt()))) {
+        _listenFailure.clear();
         emit eventMessage(tr("El servidor está esperando conexiones en el puerto %1").arg(_serverPort),
                           KT::SuccessMessage, location);
+        _startupWait->served();
+        _notifier->ready();
+        updateServiceStatus();
+        return;
+    }
+    // Every recovery of the database tries again; the same reason is told once.
+    const QString reason = _connector->errorString();
+    if (reason != _listenFailure)
+        emit eventMessage(tr("El servidor no pudo abrir el puerto %1: %2").arg(_serverPort, reason), KT::ErrorMessage,
+                          location);
+    _listenFailure = reason;
+    if (_serviceMode)
+        endService(tr("sin el puerto %1 no puede atender a nadie").arg(_serverPort));
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and supervision
+
+void KTMainPanel::startServing()
+{
+    _notifier->startWatchdog();
+    _pingTimer->start();
+    if (!_connector->isListening()) {
+        _startupWait->start();
+        if (!_dbController->connectionStatus()) {
+            emit eventMessage(tr("Esperando la base de datos: se intentará conectar cada %1 ms")
+                                  .arg(_reconnectTimer->interval()),
+                              KT::WarningMessage, QStringLiteral("KTMainPanel::startServing()"));
+            _startupWait->reportsThisTry();
+            _startupWait->waitForDatabase();
+        }
+    }
+    updateServiceStatus();
+}
+
+// What the pages and the start-up do with a database that answered at once.
+void KTMainPanel::retryFirstConnection()
+{
+    _quietTry = !_startupWait->reportsThisTry();
+    const bool connected = establishConnection();
+    _quietTry = false;
+    updateServiceStatus();
+    if (!connected)
+        return;
+    _startupWait->databaseAnswered();
+    if (loadTablesFromFiles())
+        loadTableRecordData();
+    updateDatabase();
+}
+
+void KTMainPanel::pingDatabase()
+{
+    if (_dbController->connectionStatus() && !_dbController->connectionLost() && !_startupWait->isWaiting())
+        _dbController->customQuery(QStringLiteral("SELECT 1"));
+    updateServiceStatus();
+}
+
+void KTMainPanel::startupTimedOut()
+{
+    endService(_dbController->connectionStatus()
+                   ? tr("no atiende clientes %1 s después de iniciar").arg(_startupWait->deadline() / 1000)
+                   : tr("la base de datos no respondió en %1 s").arg(_startupWait->deadline() / 1000));
+}
+
+// Only before the event loop quits: the manager restarts the server, which
+// then starts afresh.
+void KTMainPanel::endService(const QString& reason)
+{
+    if (_endingService)
+        return;
+    _endingService = true;
+    emit eventMessage(tr("El servidor termina (%1) para que el servicio lo reinicie.").arg(reason), KT::ErrorMessage,
+                      QStringLiteral("KTMainPanel::endService()"));
+    // The event loop may not run yet: exit() before it does would be lost.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(serviceFailureStatus); });
+}
+
+void KTMainPanel::updateServiceStatus()
+{
+    if (_connector->isListening())
+        _notifier->setStatus(tr("Sirviendo en el puerto %1, %2 conexiones, BD conectada")
+                                 .arg(_serverPort).arg(_connector->connectionIDs().size()));
+    else if (_dbController->connectionStatus() && !_dbController->connectionLost())
+        _notifier->setStatus(tr("Puerto %1 cerrado, BD conectada").arg(_serverPort));
     else
-        emit eventMessage(tr("El servidor no pudo abrir el puerto %1 con los párametros especificados").arg(_serverPort),
-                          KT::ErrorMessage, location);
+        _notifier->setStatus(tr("Esperando la base de datos"));
 }
 
 void KTMainPanel::connectUpdater()

@@ -12,6 +12,8 @@ class KTEventLog;
 class KTPanelOptions;
 class KTPanelView;
 class KTPanetBase;
+class KTServiceNotifier;
+class KTStartupWait;
 class KTServerAuthorization;
 class KTServerConnector;
 class KTServerScheduler;
@@ -39,6 +41,13 @@ public:
     // Once at start, after the pages are set up: a settings file that others
     // may read gives its passwords away.
     void warnIfSettingsReadable();
+    // Once at start, after the first try to reach the database: a database
+    // that did not answer is tried again until it does, and under a service
+    // manager a server that is not serving by the start-up deadline ends.
+    void startServing();
+    // Under a service manager (OMBRIX_SERVICE in the environment) a failure
+    // that leaves the server serving nothing ends it, for the manager to restart.
+    bool serviceMode() const { return _serviceMode; }
     KTEventLog* eventLog() const { return _eventLog; }
 
     bool establishConnection() override;
@@ -102,6 +111,11 @@ private:
     void loadPanetFile(const QString& dirName, const QString& fileName);
     void setUpPanets();
     void setStatusIcon(const QString& resource);
+    void retryFirstConnection();
+    void pingDatabase();
+    void startupTimedOut();
+    void endService(const QString& reason);
+    void updateServiceStatus();
 
     KTEventLog* _eventLog = nullptr;
     KTDatabaseController* _dbController = nullptr;
@@ -115,6 +129,17 @@ private:
     QLabel* _panelStatus = nullptr;
     QTimer* _keepAliveTimer = nullptr;
     QTimer* _reconnectTimer = nullptr;
+    // A cheap statement every reconnection interval: a database that went
+    // away is noticed even when no client is working.
+    QTimer* _pingTimer = nullptr;
+    KTStartupWait* _startupWait = nullptr;
+    KTServiceNotifier* _notifier = nullptr;
+    bool _serviceMode = false;
+    bool _endingService = false;
+    // A try of the start-up wait whose failure the log does not need again.
+    bool _quietTry = false;
+    // Why the port could not be opened, last time: the same reason is logged once.
+    QString _listenFailure;
     QAction* _actExit = nullptr;
     QAction* _actPanel = nullptr;
     QMap<QString, QAction*> _actionMap;

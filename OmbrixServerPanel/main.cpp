@@ -2,7 +2,10 @@
 #include "KTMainPanel.h"
 #include "KTSignalWatcher.h"
 
+#include <KTCommandLine.h>
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -26,10 +29,24 @@ void logQtMessage(QtMsgType type, const QMessageLogContext& context, const QStri
         std::abort();
 }
 
+// Answered before the application object exists: on a machine without a
+// display that object ends the program, and no server may start for --help.
+int checkArguments(int argc, char* argv[])
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Panel de control de Ombrix Server: atiende a los clientes desde la carpeta actual, con los ajustes de "
+        "OmbrixServer.cfg. Con OMBRIX_SERVICE=1 en el entorno funciona como servicio del sistema."));
+    KTCommandLine::acceptWindowSystemOptions(parser);
+    return KTCommandLine::handle(parser, KTCommandLine::arguments(argc, argv));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    if (const int status = checkArguments(argc, argv); status != KTCommandLine::Run)
+        return status;
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(true);
     QTranslator translator;
@@ -50,6 +67,7 @@ int main(int argc, char* argv[])
     panel.warnIfSettingsReadable();
     panel.loadSettings();
     panel.updateDatabase();
+    panel.startServing();
     const int exitCode = application.exec();
     // What the panel's destruction reports goes to standard error only.
     qInstallMessageHandler(nullptr);

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-mysql libqt6sql6-sqlite libmariadb-dev
     mariadb-server mariadb-client
     fonts-dejavu-core
-    dpkg-dev
+    dpkg-dev libsystemd-dev
     clang libclang-rt-14-dev
 )
 

@@ -174,6 +174,55 @@ private Q_SLOTS:
         QCOMPARE(status.size(), 1);
     }
 
+    // No client works and nothing else asks the database: the panel's own
+    // ping notices the loss, closes the port, and opens it again once
+    // MariaDB is back.
+    void lossIsNoticedWithoutClients()
+    {
+        KTMainPanel panel;
+        panel.readServerSettings();
+        QVERIFY(panel.establishConnection());
+        QVERIFY(panel.loadTablesFromFiles());
+        panel.loadTableRecordData();
+        panel.updateDatabase();
+        panel.startServing();
+        QVERIFY(panel.connector()->isListening());
+
+        QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
+        QTRY_VERIFY_WITH_TIMEOUT(!panel.connector()->isListening(), 20000);
+        QVERIFY(panel.dbController()->connectionLost());
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.connector()->isListening(), 30000);
+    }
+
+    // MariaDB not up yet when the server starts: it tries again every
+    // interval, tells the log once a minute, and serves once it answers.
+    void startsServingOnceTheDatabaseAnswers()
+    {
+        QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
+        KTMainPanel panel;
+        QSignalSpy events(&panel, &KTMainWindow::eventMessage);
+        panel.readServerSettings();
+        QVERIFY(!panel.establishConnection());
+        panel.loadTablesFromFiles();
+        panel.updateDatabase();
+        panel.startServing();
+        QVERIFY(!panel.connector()->isListening());
+        // Many tries at 200 ms; a slower machine only makes fewer.
+        QTest::qWait(1500);
+        QVERIFY(!panel.connector()->isListening());
+        QCOMPARE(eventTexts(events).filter(QStringLiteral("Esperando la base de datos")).size(), 1);
+        QCOMPARE(eventTexts(events).filter(QStringLiteral("Error al establecer conexión")).size(), 1);
+
+        QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.connector()->isListening(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel.dbController()->allTablesLoaded(), 30000);
+        KTRawClient client;
+        QVERIFY(client.connectTo(panel.connector()->serverPort()));
+        QCOMPARE(status(client, KTTestServer::negotiation()), QStringLiteral("1"));
+        QCOMPARE(status(client, KTTestServer::login("jefe", "clave-jefe")), QStringLiteral("1"));
+    }
+
     // The tick's first statement finds the database back and reconnects;
     // the panel reloads the tasks under the tick, which goes on with what
     // it took before.

@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -37,26 +38,41 @@ QString logFile(const QString& dir)
 
 // A panel program run as the operator or the service runs it, in its own
 // application directory, against the test MariaDB.
+// How a test departs from a plain start: more [ServerSettings] lines,
+// another database port, the service's environment, a port of its own.
+struct KTPanelStart
+{
+    QString serverSettings;
+    int dbPort = 0;
+    bool service = false;
+    quint16 port = 0;
+};
+
 class KTPanelProcess
 {
 public:
-    KTPanelProcess(const QString& dir, const QString& program)
-        : _dir(dir), _port(freePort())
+    KTPanelProcess(const QString& dir, const QString& program, const KTPanelStart& start = KTPanelStart())
+        : _dir(dir), _port(start.port ? start.port : freePort())
     {
         writeFile(_dir + QStringLiteral("/OmbrixServer.cfg"),
-                  QStringLiteral("[ServerSettings]\nServerPort=%1\nListenAddress=127.0.0.1\nLogDays=10\n"
+                  QStringLiteral("[ServerSettings]\nServerPort=%1\nListenAddress=127.0.0.1\nLogDays=10\n%8"
                                  "[LicenseInfo]\nCompany=%2\nID=900123\nPassword=%3\n[Database]\nType=QMYSQL\n"
                                  "Host=%4\nDbPort=%5\nDbName=%6\n[AdminUser]\nLogin=jefe\nPassword=clave-jefe\n"
                                  "ConnectivityPassword=%7\n")
                       .arg(_port)
                       .arg(KTTestServer::companyName, KTTestDatabase::password(), KTTestDatabase::host())
-                      .arg(KTTestDatabase::port())
-                      .arg(dbName, KTTestServer::companyPassword)
+                      .arg(start.dbPort ? start.dbPort : KTTestDatabase::port())
+                      .arg(dbName, KTTestServer::companyPassword, start.serverSettings)
                       .toUtf8());
         writeFile(_dir + QStringLiteral("/OmbrixSystemObjects.cfg"),
                   "[ServerFiles]\nPasswordAuthcom\nDatabasePanet\nConnectorPanet\nLogPanet\n"
                   "[ClientFiles]\nComponentUser\n");
         process.setWorkingDirectory(_dir);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("OMBRIX_SERVICE"));
+        if (start.service)
+            environment.insert(QStringLiteral("OMBRIX_SERVICE"), QStringLiteral("1"));
+        process.setProcessEnvironment(environment);
         process.start(program, {});
     }
 
@@ -231,6 +247,76 @@ private Q_SLOTS:
         QCOMPARE(listening.at(3), QStringLiteral("KTMainPanel::listenConnections()"));
     }
 
+    // Under the service a server that cannot serve ends with a failure, for
+    // the service manager to start it again; it says why, once.
+    void serviceEndsWhenItCannotServe()
+    {
+        QTemporaryDir dir;
+        stage(dir.path());
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        KTPanelProcess panel(dir.path(), appDir + QStringLiteral("/OmbrixServerPanel"), {{}, 0, true, taken.serverPort()});
+        QVERIFY2(panel.process.waitForFinished(120000), "the panel kept running without its port");
+        QCOMPARE(panel.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.process.exitCode(), 1);
+        const QStringList refused = panel.log().split('\n').filter(
+            QStringLiteral("El servidor no pudo abrir el puerto %1: ").arg(taken.serverPort()));
+        QCOMPARE(refused.size(), 1);
+        QVERIFY2(refused.first().contains(QStringLiteral("address is already in use"), Qt::CaseInsensitive),
+                 qPrintable(refused.first()));
+        // Under the service the events reach the journal through standard error.
+        QVERIFY(QString::fromUtf8(panel.process.readAllStandardError()).contains(refused.first()));
+
+        // No database at all: it gives up after StartupTimeout.
+        QTemporaryDir second;
+        stage(second.path());
+        KTPanelProcess waiting(second.path(), appDir + QStringLiteral("/OmbrixServerPanel"),
+                               {QStringLiteral("StartupTimeout=2\nReconnectInterval=200\n"), freePort(), true, 0});
+        QVERIFY2(waiting.process.waitForFinished(120000), "the panel kept waiting for the database");
+        QCOMPARE(waiting.process.exitCode(), 1);
+        QVERIFY(waiting.log().contains(QStringLiteral("la base de datos no respondió en 2 s")));
+        QCOMPARE(waiting.log().count(QStringLiteral("Error al establecer conexión")), 1);
+    }
+
+    // --help and --version answer and end; nothing starts, nothing is written.
+    void commandLineStartsNothing_data()
+    {
+        QTest::addColumn<QString>("program");
+        for (const char* program : {"OmbrixServerPanel", "OmbrixServerRunner", "OmbrixClientConsole", "OmbrixHashKeys",
+                                    "OmbrixUpgradeAdmin", "OmbrixBenchmark"})
+            QTest::newRow(program) << QString::fromLatin1(program);
+    }
+
+    void commandLineStartsNothing()
+    {
+        QFETCH(QString, program);
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // As an operator's shell without a display would have it.
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        const auto run = [&](const QString& option) {
+            QProcess process;
+            process.setWorkingDirectory(dir.path());
+            process.setProcessEnvironment(environment);
+            process.start(appDir + QLatin1Char('/') + program, {option});
+            if (!process.waitForFinished(30000)) {
+                process.kill();
+                process.waitForFinished();
+            }
+            return std::make_pair(process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()));
+        };
+        const auto help = run(QStringLiteral("--help"));
+        QCOMPARE(help.first, 0);
+        QVERIFY2(help.second.contains(QStringLiteral("--version")), qPrintable(help.second));
+        const auto version = run(QStringLiteral("--version"));
+        QCOMPARE(version.first, 0);
+        QCOMPARE(version.second.trimmed(), program + QLatin1Char(' ') + KTVersion::ombrixServerVersion());
+        QCOMPARE(run(QStringLiteral("--no-such-option")).first, 2);
+        QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    }
+
     // What the package installs, and a panel started from that tree.
     void debianPackage()
     {
@@ -284,8 +370,13 @@ private Q_SLOTS:
                                  "ExecStartPre=+/bin/chown -R ombrix:ombrix /opt/ombrix/Downloads",
                                  "WantedBy=multi-user.target"})
             QVERIFY2(unit.contains(QLatin1String(line) + QLatin1Char('\n')), line);
+        for (const char* line : {"Type=notify", "Wants=network-online.target mariadb.service"})
+            QVERIFY2(unit.contains(QLatin1String(line) + QLatin1Char('\n')), line);
+        QVERIFY(QRegularExpression(QStringLiteral("\nWatchdogSec=\\d+\n")).match(unit).hasMatch());
         const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
-        if (!analyze.isEmpty()) {
+        if (analyze.isEmpty())
+            qWarning("systemd-analyze is not installed: the unit is not verified");
+        else {
             // Pointed at the extracted tree, so that its programs are found.
             const QString copy = root.filePath(QStringLiteral("ombrix-server.service"));
             QVERIFY(writeFile(copy, QString(unit).replace(QStringLiteral("/opt/ombrix"), tree).toUtf8()));
@@ -303,6 +394,22 @@ private Q_SLOTS:
         QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
         QVERIFY(panel.stop(SIGTERM, 10000));
         QCOMPARE(panel.process.exitCode(), 0);
+
+        // Without a display the runner writes the object list as the wizard does.
+        const QString objects = tree + QStringLiteral("/OmbrixSystemObjects.cfg");
+        QVERIFY(QFile::remove(objects));
+        QProcess writer;
+        writer.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
+        headless.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        writer.setProcessEnvironment(headless);
+        writer.start(tree + QStringLiteral("/OmbrixServerRunner"), {QStringLiteral("--write-objects")});
+        QVERIFY(writer.waitForFinished(30000));
+        QVERIFY2(writer.exitCode() == 0, writer.readAll().constData());
+        QSettings written(objects, QSettings::IniFormat);
+        QCOMPARE(written.value(QStringLiteral("ServerFiles/LogPanet")).toString(), QStringLiteral("Ok"));
+        QCOMPARE(written.value(QStringLiteral("ServerFiles/PasswordAuthcom")).toString(), QStringLiteral("Ok"));
+        QCOMPARE(written.value(QStringLiteral("ClientFiles/ComponentUser")).toString(), QStringLiteral("Ok"));
 
         // The unit's start-up step, run as it runs it, puts a downloaded
         // release in place: readable by the service's user, writable by the
