@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QRadioButton>
+#include <QSqlDatabase>
 #include <QVBoxLayout>
 
 DatabasePage::DatabasePage(QWidget* parent)
@@ -26,6 +27,12 @@ DatabasePage::DatabasePage(QWidget* parent)
     // Supported in coming releases.
     _rbtPostgres->setEnabled(false);
     _rbtOracle->setEnabled(false);
+    // A choice whose driver is missing writes settings the server cannot start with.
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("OmbrixDB"))) {
+        _rbtOmbrixDB->setEnabled(false);
+        _rbtOmbrixDB->setText(tr("&OmbrixDB  (no disponible: su controlador no está instalado)"));
+        _rbtOmbrixDB->setToolTip(tr("Esta instalación no tiene el controlador \"OmbrixDB\" de Qt SQL; use Mysql."));
+    }
 }
 
 int DatabasePage::nextId() const

@@ -6,7 +6,8 @@
 class QRadioButton;
 
 // Which database the server uses. The installation's own OmbrixDB needs no
-// connection parameters, so its choice skips the next page.
+// connection parameters, so its choice skips the next page; without its
+// driver plug-in it cannot be chosen, and the page says so.
 class DatabasePage : public QWizardPage
 {
     Q_OBJECT

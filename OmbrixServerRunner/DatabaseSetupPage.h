@@ -4,6 +4,7 @@
 #include <QWizardPage>
 
 class DatabasePage;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -29,6 +30,8 @@ private:
     QLineEdit* _ledDatabasePort = nullptr;
     QLineEdit* _ledDatabaseName = nullptr;
     QPushButton* _pbtTestConnection = nullptr;
+    // Why the last test failed, in the driver's or the server's own words.
+    QLabel* _lblConnectionError = nullptr;
     bool _connectionTested = false;
     QString _password;
 };

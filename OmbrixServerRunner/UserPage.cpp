@@ -14,9 +14,14 @@ QLineEdit* passwordEdit(QWidget* parent, const QString& objectName)
     return edit;
 }
 
-bool confirmed(const QString& password, const QString& again)
+// Empty when the password is set and typed the same twice.
+QString mismatch(const QString& password, const QString& again, const QString& which)
 {
-    return password == again && !password.simplified().isEmpty();
+    if (password.simplified().isEmpty())
+        return QObject::tr("Escriba el password %1.").arg(which);
+    if (password != again)
+        return QObject::tr("Los dos passwords %1 no coinciden.").arg(which);
+    return QString();
 }
 
 } // namespace
@@ -28,6 +33,7 @@ UserPage::UserPage(QWidget* parent)
     , _ledUserPassword2(passwordEdit(this, QStringLiteral("_ledUserPassword2")))
     , _ledConnectivityPassword(passwordEdit(this, QStringLiteral("_ledConnectivityPassword")))
     , _ledConnectivityPassword2(passwordEdit(this, QStringLiteral("_ledConnectivityPassword2")))
+    , _lblProblem(new QLabel(this))
 {
     setTitle(tr("Usuario Administrador"));
     setSubTitle(tr("\nIntroduzca el login y el password del usuario Administrador.\n"));
@@ -39,17 +45,31 @@ UserPage::UserPage(QWidget* parent)
     form->addRow(new QLabel(tr("Password de conexión : "), this));
     form->addRow(tr("Password : "), _ledConnectivityPassword);
     form->addRow(tr("Verificar Password : "), _ledConnectivityPassword2);
+    _lblProblem->setObjectName(QStringLiteral("_lblProblem"));
+    _lblProblem->setWordWrap(true);
+    form->addRow(_lblProblem);
     registerField(QStringLiteral("userLogin"), _ledUserLogin);
     registerField(QStringLiteral("_ledUserPassword*"), _ledUserPassword);
     registerField(QStringLiteral("_ledUserPassword2*"), _ledUserPassword2);
     registerField(QStringLiteral("_ledConnectivityPassword*"), _ledConnectivityPassword);
     registerField(QStringLiteral("_ledConnectivityPassword2*"), _ledConnectivityPassword2);
     for (QLineEdit* edit : {_ledUserPassword, _ledUserPassword2, _ledConnectivityPassword, _ledConnectivityPassword2})
-        connect(edit, &QLineEdit::textChanged, this, &QWizardPage::completeChanged);
+        connect(edit, &QLineEdit::textChanged, this, [this] {
+            _lblProblem->setText(problem());
+            emit completeChanged();
+        });
+    _lblProblem->setText(problem());
 }
 
 bool UserPage::isComplete() const
 {
-    return confirmed(_ledUserPassword->text(), _ledUserPassword2->text())
-        && confirmed(_ledConnectivityPassword->text(), _ledConnectivityPassword2->text());
+    return problem().isEmpty();
+}
+
+QString UserPage::problem() const
+{
+    const QString user = mismatch(_ledUserPassword->text(), _ledUserPassword2->text(), tr("del administrador"));
+    return !user.isEmpty() ? user
+                           : mismatch(_ledConnectivityPassword->text(), _ledConnectivityPassword2->text(),
+                                      tr("de conexión"));
 }

@@ -7,10 +7,12 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -136,6 +138,20 @@ private Q_SLOTS:
         QCOMPARE(objects.childKeys(), QStringList({QStringLiteral("ComponentGroup"), QStringLiteral("ComponentUser")}));
     }
 
+    // Without its driver the OmbrixDB choice would write settings no server
+    // can start with: it cannot be chosen, says why, and Mysql is the default.
+    void ombrixDbNeedsItsDriver()
+    {
+        QVERIFY(reach(KTWizard::Database));
+        QVERIFY(child<QRadioButton>("_rbtMysql")->isChecked());
+        auto* ombrixDb = child<QRadioButton>("_rbtOmbrixDB");
+        if (QSqlDatabase::isDriverAvailable(QStringLiteral("OmbrixDB")))
+            QSKIP("this machine has the OmbrixDB driver");
+        QVERIFY(!ombrixDb->isEnabled());
+        QVERIFY(ombrixDb->text().contains(QStringLiteral("no está instalado")));
+        QVERIFY(!ombrixDb->text().contains(QStringLiteral("recomendado")));
+    }
+
     void passwordsMustMatch_data()
     {
         QTest::addColumn<QString>("admin");
@@ -143,11 +159,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("connectivity");
         QTest::addColumn<QString>("connectivityAgain");
         QTest::addColumn<bool>("complete");
-        QTest::newRow("both confirmed") << "a1" << "a1" << "c1" << "c1" << true;
-        QTest::newRow("administrator differs") << "a1" << "a2" << "c1" << "c1" << false;
-        QTest::newRow("administrator blanks only") << "   " << "   " << "c1" << "c1" << false;
-        QTest::newRow("connectivity differs") << "a1" << "a1" << "c1" << "c2" << false;
-        QTest::newRow("connectivity blanks only") << "a1" << "a1" << " " << " " << false;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("both confirmed") << "a1" << "a1" << "c1" << "c1" << true << "";
+        QTest::newRow("administrator differs") << "a1" << "a2" << "c1" << "c1" << false
+                                               << "Los dos passwords del administrador no coinciden.";
+        QTest::newRow("administrator blanks only") << "   " << "   " << "c1" << "c1" << false
+                                                   << "Escriba el password del administrador.";
+        QTest::newRow("connectivity differs") << "a1" << "a1" << "c1" << "c2" << false
+                                              << "Los dos passwords de conexión no coinciden.";
+        QTest::newRow("connectivity blanks only") << "a1" << "a1" << " " << " " << false
+                                                  << "Escriba el password de conexión.";
     }
 
     void passwordsMustMatch()
@@ -157,6 +178,7 @@ private Q_SLOTS:
         QFETCH(QString, connectivity);
         QFETCH(QString, connectivityAgain);
         QFETCH(bool, complete);
+        QFETCH(QString, reason);
         QVERIFY(reach(KTWizard::Database));
         child<QRadioButton>("_rbtOmbrixDB")->setChecked(true);
         QVERIFY(reach(KTWizard::User));
@@ -165,6 +187,8 @@ private Q_SLOTS:
         type("_ledConnectivityPassword", connectivity);
         type("_ledConnectivityPassword2", connectivityAgain);
         QCOMPARE(_wizard->currentPage()->isComplete(), complete);
+        // The page that cannot go on says why.
+        QCOMPARE(child<QLabel>("_lblProblem")->text(), reason);
         QCOMPARE(reach(KTWizard::End), complete);
         QCOMPARE(_wizard->button(QWizard::FinishButton)->isVisible() && _wizard->button(QWizard::FinishButton)->isEnabled(),
                  complete);
@@ -178,10 +202,14 @@ private Q_SLOTS:
         testConnection(QStringLiteral("no-es-la-clave"));
         QCOMPARE(child<QPushButton>("_pbtTestConnection")->text(), QStringLiteral("Error en la conexión"));
         QVERIFY(!_wizard->currentPage()->isComplete());
+        // The server's own reason, not only that it failed.
+        const QString reason = child<QLabel>("_lblConnectionError")->text();
+        QVERIFY2(reason.contains(QStringLiteral("Access denied")), qPrintable(reason));
 
         testConnection(KTTestDatabase::password());
         QCOMPARE(child<QPushButton>("_pbtTestConnection")->text(), QStringLiteral("Exito !"));
         QVERIFY(_wizard->currentPage()->isComplete());
+        QVERIFY(child<QLabel>("_lblConnectionError")->text().isEmpty());
 
         // A later change of the company password keeps the result and is what gets written.
         _wizard->back();
