@@ -17,6 +17,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +49,7 @@ struct KTPanelStart
     int dbPort = 0;
     bool service = false;
     quint16 port = 0;
+    QString notifySocket;
 };
 
 class KTPanelProcess
@@ -72,6 +76,10 @@ public:
         environment.remove(QStringLiteral("OMBRIX_SERVICE"));
         if (start.service)
             environment.insert(QStringLiteral("OMBRIX_SERVICE"), QStringLiteral("1"));
+        if (!start.notifySocket.isEmpty()) {
+            environment.insert(QStringLiteral("NOTIFY_SOCKET"), start.notifySocket);
+            environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+        }
         process.setProcessEnvironment(environment);
         process.start(program, {});
     }
@@ -102,6 +110,39 @@ public:
 private:
     QString _dir;
     quint16 _port;
+};
+
+// The service manager's end of the notification socket, as systemd offers
+// it to a unit of Type=notify: one datagram per notification.
+class KTNotifySocket
+{
+public:
+    explicit KTNotifySocket(const QString& path)
+        : _path(path), _fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = path.toLocal8Bit();
+        qstrncpy(address.sun_path, name.constData(), sizeof(address.sun_path));
+        ::bind(_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    }
+    ~KTNotifySocket() { ::close(_fd); }
+
+    QString path() const { return _path; }
+    // Every notification so far, one line each.
+    QStringList received()
+    {
+        char buffer[4096];
+        ssize_t size;
+        while ((size = ::recv(_fd, buffer, sizeof(buffer), MSG_DONTWAIT)) > 0)
+            _received << QString::fromUtf8(buffer, int(size)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return _received;
+    }
+
+private:
+    QString _path;
+    int _fd;
+    QStringList _received;
 };
 
 QString answer(KTProtocolClient& client, const QString& request)
@@ -278,6 +319,29 @@ private Q_SLOTS:
         QCOMPARE(waiting.log().count(QStringLiteral("Error al establecer conexión")), 1);
     }
 
+    // What systemd hears from a unit of Type=notify: ready once the port is
+    // open, a status line with the connections, the watchdog, the stop.
+    void notifiesTheServiceManager()
+    {
+        QTemporaryDir dir;
+        stage(dir.path());
+        KTNotifySocket manager(dir.filePath(QStringLiteral("notify")));
+        KTPanelProcess panel(dir.path(), appDir + QStringLiteral("/OmbrixServerPanel"),
+                             {QStringLiteral("ReconnectInterval=200\n"), 0, true, 0, manager.path()});
+        QTRY_VERIFY_WITH_TIMEOUT(manager.received().contains(QStringLiteral("READY=1")), 60000);
+        QVERIFY(manager.received().contains(
+            QStringLiteral("STATUS=Sirviendo en el puerto %1, 0 conexiones, BD conectada").arg(panel.port())));
+        QTRY_VERIFY_WITH_TIMEOUT(manager.received().count(QStringLiteral("WATCHDOG=1")) >= 2, 30000);
+        KTProtocolClient client;
+        QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), panel.port()));
+        QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
+        QTRY_VERIFY_WITH_TIMEOUT(manager.received().contains(
+            QStringLiteral("STATUS=Sirviendo en el puerto %1, 1 conexiones, BD conectada").arg(panel.port())), 30000);
+        QVERIFY(panel.stop(SIGTERM, 10000));
+        QCOMPARE(panel.process.exitCode(), 0);
+        QVERIFY(manager.received().contains(QStringLiteral("STOPPING=1")));
+    }
+
     // --help and --version answer and end; nothing starts, nothing is written.
     void commandLineStartsNothing_data()
     {
@@ -337,7 +401,7 @@ private Q_SLOTS:
         QVERIFY(dpkg.waitForFinished(30000));
         const QString depends = QString::fromUtf8(dpkg.readAll());
         for (const char* dependency : {"libqt6core6", "libqt6widgets6", "libqt6network6", "libqt6sql6",
-                                       "libqt6sql6-mysql", "libqt6xml6", "libqt6gui6"})
+                                       "libqt6sql6-mysql", "libqt6xml6", "libqt6gui6", "libsystemd0"})
             QVERIFY2(depends.contains(QLatin1String(dependency)), dependency);
 
         QTemporaryDir root;
