@@ -190,7 +190,8 @@ void KTMainPanel::connectObjects()
     connectUpdater();
     connect(_dbController, &KTDatabaseController::eventMessage, this,
             [this](const QString& message, int type, const QString& location) {
-                if (!_quietTry)
+                // Only the failure of a quiet try goes unsaid; its success is news.
+                if (!_quietTry || type != KT::ErrorMessage)
                     emit eventMessage(message, type, location);
             });
     connect(_dbController, &KTDatabaseController::statusMessage, statusBar(),

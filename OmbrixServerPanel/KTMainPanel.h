@@ -137,6 +137,7 @@ private:
     bool _serviceMode = false;
     bool _endingService = false;
     // A try of the start-up wait whose failure the log does not need again.
+    // Only the controller's errors are held back, and only during the try.
     bool _quietTry = false;
     // Why the port could not be opened, last time: the same reason is logged once.
     QString _listenFailure;

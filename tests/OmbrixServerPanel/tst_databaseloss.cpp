@@ -217,6 +217,7 @@ private Q_SLOTS:
         QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
         QTRY_VERIFY_WITH_TIMEOUT(panel.connector()->isListening(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(panel.dbController()->allTablesLoaded(), 30000);
+        QCOMPARE(eventTexts(events).filter(QStringLiteral("Se estableció conexión con BD")).size(), 1);
         KTRawClient client;
         QVERIFY(client.connectTo(panel.connector()->serverPort()));
         QCOMPARE(status(client, KTTestServer::negotiation()), QStringLiteral("1"));
