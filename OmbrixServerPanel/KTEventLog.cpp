@@ -32,6 +32,20 @@ QString eventType(int type)
     }
 }
 
+// syslog's levels: the server's own errors are errors, a client's are notices.
+int journalPriority(int type)
+{
+    switch (type) {
+    case KT::ErrorMessage:
+    case KT::BugMessage: return 3;
+    case KT::WarningMessage: return 4;
+    case KT::ClientErrorMessage:
+    case KT::ClientBugMessage:
+    case KT::ClientWarningMessage: return 5;
+    default: return 6;
+    }
+}
+
 QString qtType(QtMsgType type)
 {
     switch (type) {
@@ -82,7 +96,7 @@ void KTEventLog::removeOlderThan(int keepDays)
 
 void KTEventLog::appendEvent(const QString& message, int type, const QString& objectLocation)
 {
-    write(eventType(type), objectLocation, message, _echo);
+    write(eventType(type), objectLocation, message, _echo, journalPriority(type));
 }
 
 void KTEventLog::appendQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -94,7 +108,7 @@ void KTEventLog::appendQtMessage(QtMsgType type, const QMessageLogContext& conte
     write(qtType(type), location, message, false);
 }
 
-void KTEventLog::write(const QString& type, const QString& location, const QString& text, bool echo)
+void KTEventLog::write(const QString& type, const QString& location, const QString& text, bool echo, int priority)
 {
     const QDateTime now = QDateTime::currentDateTime();
     const QByteArray line = (QStringList{now.toString(QStringLiteral("yyyy-MM-dd")),
@@ -106,6 +120,8 @@ void KTEventLog::write(const QString& type, const QString& location, const QStri
         _file.flush();
     }
     if (echo) {
+        if (_journalPriorities)
+            std::fprintf(stderr, "<%d>", priority);
         std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         std::fflush(stderr);
     }

@@ -28,12 +28,15 @@ public:
     // Under a service manager standard error is the journal: the events go there too.
     void setEchoToStandardError(bool echo) { _echo = echo; }
     bool echoesToStandardError() const { return _echo; }
+    // Echoed lines start with the syslog priority ("<3>" for an error), which
+    // the journal reads as the line's priority (`journalctl -p err`).
+    void setJournalPriorities(bool prefixed) { _journalPriorities = prefixed; }
 
 public Q_SLOTS:
     void appendEvent(const QString& message, int type, const QString& objectLocation);
 
 private:
-    void write(const QString& type, const QString& location, const QString& text, bool echo);
+    void write(const QString& type, const QString& location, const QString& text, bool echo, int priority = 6);
     bool openFor(const QDate& date);
 
     QString _directory;
@@ -42,6 +45,7 @@ private:
     QFile _file;
     QDate _fileDate;
     bool _echo;
+    bool _journalPriorities = false;
 };
 
 #endif

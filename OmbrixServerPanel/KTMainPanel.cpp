@@ -79,6 +79,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     // First, so that it holds every event, including those the pages miss.
     _eventLog = new KTEventLog(QDir::currentPath() + QStringLiteral("/logs"), this);
     _eventLog->setEchoToStandardError(_serviceMode || _eventLog->echoesToStandardError());
+    _eventLog->setJournalPriorities(_serviceMode);
     connect(this, &KTMainWindow::eventMessage, _eventLog, &KTEventLog::appendEvent);
     qRegisterMetaType<QMap<QString, QStringList> >("QMap <QString, QStringList>");
     qRegisterMetaType<QMultiMap<QString, QStringList> >("QMultiMap<QString, QStringList>");
