@@ -1,6 +1,7 @@
 #include "KTAccessPolicy.h"
 
 #include <KTSqlClauseCheck.h>
+#include <KTSqlLexer.h>
 #include <KTSqlNameScan.h>
 
 #include <QCoreApplication>
@@ -384,12 +385,36 @@ QString KTAccessPolicy::rowRefusal(const KTAccessList& access, const QString& co
     for (const QString& row : params.values(QStringLiteral("Values"))) {
         const QStringList values = row.split(QLatin1Char('|'));
         for (int k = 0; k < columns.size() && k < values.size(); ++k) {
-            const QString refusal = valueRefusal(access, objectName, table, columns.at(k), values.at(k), insert,
-                                                 params.value(userCodKey));
+            QString refusal = singleValueRefusal(values.at(k));
+            if (refusal.isEmpty())
+                refusal = valueRefusal(access, objectName, table, columns.at(k), values.at(k), insert,
+                                       params.value(userCodKey));
             if (!refusal.isEmpty())
                 return refusal;
         }
     }
+    return QString();
+}
+
+// The components write each value into the statement as it is: a value is
+// checked for its column only when it is one value, with its quotes and
+// brackets closed within it and no comma outside them that would set
+// another column or shift the ones after it.
+QString KTAccessPolicy::singleValueRefusal(const QString& value)
+{
+    const KTSqlLexer::Result lexed = KTSqlLexer::lex(value);
+    int depth = 0;
+    bool listed = false;
+    for (const KTSqlLexer::Token& token : lexed.tokens) {
+        if (token.isSymbol("("))
+            ++depth;
+        else if (token.isSymbol(")"))
+            --depth;
+        else if (token.isSymbol(",") && depth == 0)
+            listed = true;
+    }
+    if (!lexed.problem.isEmpty() || depth != 0 || listed)
+        return tr("El valor '%1' no es un único valor").arg(value.trimmed());
     return QString();
 }
 

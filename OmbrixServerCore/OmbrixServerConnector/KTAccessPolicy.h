@@ -60,6 +60,7 @@ private:
     static QString fromRefusal(const KTAccessList& access, const QString& objectName, const QString& from);
     static QString rowRefusal(const KTAccessList& access, const QString& component,
                               const QMultiMap<QString, QString>& params);
+    static QString singleValueRefusal(const QString& value);
     static QString valueRefusal(const KTAccessList& access, const QString& objectName, const QString& table,
                                 const QString& column, const QString& value, bool insert, const QString& userCod);
     static QString modifiersRefusal(const QString& component, const QMultiMap<QString, QString>& params);

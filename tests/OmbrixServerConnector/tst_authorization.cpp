@@ -602,6 +602,28 @@ private Q_SLOTS:
                                     "ComponentOrderLine")}
             << "El campo 'fldUnitPrice' es de solo lectura" << "SELECT COUNT(*) FROM salOrderLine WHERE fldAmount = 0.01"
             << "0";
+        // A value is written into the statement as it is: one that holds a
+        // second assignment, or a string across the '|' between values,
+        // would set what the checks of its column never saw.
+        QTest::newRow("a second column in an update's value")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "salOrderLine"}, {"Fields", "pkyOrderLine,fldQuantity"},
+                                                       {"Values", "1|1.00, fldUnitPrice = 0.01"}},
+                                    "ComponentOrderLine")}
+            << "no es un único valor" << price << "38.00";
+        QTest::newRow("a string across the values of an insert")
+            << QList<Action>{action("DbInsertSercom",
+                                    {{"Table", "salOrderLine"},
+                                     {"Fields", "pkyOrderLine,codOrder,codProduct,fldQuantity,fldUnitPrice,fldAmount,"
+                                                "sysEnabled,sysEditable,sysAuthorized,sysVisible,sysContext,"
+                                                "sysAuthorizationGroup"},
+                                     {"Values", "NULL|1|1|1, 77.77, LENGTH('|0|')|1|2|1|2|0|1"}, {"LineNumbers", "1"}},
+                                    "ComponentOrderLine")}
+            << "no es un único valor" << "SELECT COUNT(*) FROM salOrderLine WHERE fldUnitPrice = 77.77" << "0";
+        QTest::newRow("a message's sender set inside another value")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "comMessage"}, {"Fields", "pkyMessage,fldText"},
+                                                       {"Values", "1|'Soy el admin', codSourceUser = 2"}},
+                                    "ComponentMessage")}
+            << "no es un único valor" << "SELECT COUNT(*) FROM comMessage WHERE fldText = 'Soy el admin'" << "0";
         QTest::newRow("a message sent as someone else")
             << QList<Action>{message("2")} << "El campo 'codSourceUser' debe nombrar al usuario que realiza la acción"
             << "SELECT COUNT(*) FROM comMessage WHERE fldSubject = 'Suplantado'" << "0";
