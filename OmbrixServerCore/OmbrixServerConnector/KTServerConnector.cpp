@@ -151,7 +151,7 @@ QString peerOf(qintptr socketDescriptor)
 void KTServerConnector::incomingConnection(qintptr socketDescriptor)
 {
     const QString location = QStringLiteral("KTServerConnector::incomingConnection()");
-    if (_connectionTable.size() >= _maxConnections) {
+    if (_connectionTable.size() - _evicted.size() >= _maxConnections && !evictOldestUnauthenticated()) {
         emit eventMessage(tr("Conexión rechazada: el servidor ya atiende el máximo de %1 conexiones simultáneas")
                               .arg(_maxConnections), KT::WarningMessage, location);
         return refuse(socketDescriptor);
@@ -177,11 +177,33 @@ void KTServerConnector::incomingConnection(qintptr socketDescriptor)
     appendConnectionRow(connectionID);
 }
 
+// A full server makes room for a newcomer by closing the connection that has
+// waited longest without logging in: whoever holds the places with idle
+// sockets cannot keep a user who logs in at once from getting one.
+bool KTServerConnector::evictOldestUnauthenticated()
+{
+    for (auto it = _addresses.cbegin(); it != _addresses.cend(); ++it) {
+        const int connectionID = it.key();
+        if (_accessLists.contains(connectionID) || _evicted.contains(connectionID))
+            continue;
+        KTConnectorThread* thread = _connectionTable.value(connectionID);
+        if (!thread)
+            continue;
+        _evicted.insert(connectionID);
+        thread->closeConnection();
+        emit eventMessage(tr("Servidor lleno: se cierra la conexión '%1' desde %2, que no se había autenticado, "
+                             "para atender una nueva").arg(connectionID).arg(it.value()),
+                          KT::WarningMessage, QStringLiteral("KTServerConnector::incomingConnection()"));
+        return true;
+    }
+    return false;
+}
+
 int KTServerConnector::unauthenticatedFrom(const QString& address) const
 {
     int count = 0;
     for (auto it = _addresses.cbegin(); it != _addresses.cend(); ++it)
-        if (it.value() == address && !_accessLists.contains(it.key()))
+        if (it.value() == address && !_accessLists.contains(it.key()) && !_evicted.contains(it.key()))
             ++count;
     return count;
 }
@@ -444,6 +466,7 @@ void KTServerConnector::removeConnection(int connectionID)
     _activeComponents.remove(connectionID);
     _accessLists.remove(connectionID);
     _addresses.remove(connectionID);
+    _evicted.remove(connectionID);
     // A login whose connection went before its answer lets the next one of its name and address go.
     const QString unanswered = _loginInProgress.key(connectionID);
     if (!unanswered.isEmpty())

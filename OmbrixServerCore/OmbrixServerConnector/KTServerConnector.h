@@ -13,6 +13,7 @@
 #include <QMap>
 #include <QStandardItemModel>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QTcpServer>
 #include <QVariant>
@@ -110,6 +111,7 @@ private:
     QList<int> recipients(const QStringList& entry, const QString& broadcastUsers) const;
     void deliver(const QStringList& entry, const QList<int>& connectionIDs);
     int unauthenticatedFrom(const QString& address) const;
+    bool evictOldestUnauthenticated();
     void startLogin(int connectionID, const QString& login, const QString& address);
     void finishLogin(const QString& key);
     void tableChanged(const QString& tableName);
@@ -135,7 +137,10 @@ private:
     // and the ones that wait their turn behind it.
     QHash<QString, int> _loginInProgress;
     QHash<QString, QList<QPair<int, QString> > > _loginsWaiting;
-    QHash<int, QString> _addresses;
+    // Addresses by connection, in order of arrival.
+    QMap<int, QString> _addresses;
+    // Connections closed to make room, until their threads have ended.
+    QSet<int> _evicted;
     int _maxUnauthenticatedPerAddress = defaultMaxUnauthenticatedPerAddress;
     KTUserList _userList;
     KTRunningRequests _runningRequests;

@@ -416,25 +416,37 @@ private Q_SLOTS:
         QCOMPARE(order, QList<QByteArray>({"ended", "finished"}));
     }
 
-    void connectionsPastTheBoundAreRefused()
+    // A full server closes the connection that has waited longest without
+    // logging in to serve a newcomer; when everybody is logged in, the
+    // newcomer is refused.
+    void connectionsPastTheBoundTakeAnIdlePlaceOrAreRefused()
     {
         _connector->setMaxConnections(2);
         auto first = client();
-        auto second = client();
+        auto second = loggedInClient();
+        QVERIFY(first && second);
         QVERIFY(waitForConnections(2));
         auto third = client();
         QVERIFY(third);
-        QTRY_VERIFY(!third->connected());
-        QCOMPARE(eventTexts(*_events).filter("Conexión rechazada").size(), 1);
-        QCOMPARE(_connector->connectionIDs(), QList<int>({1, 2}));
-
-        // A place that frees up is taken by the next client.
-        first.reset();
-        QVERIFY(waitForConnections(1));
-        auto fourth = client();
+        QTRY_VERIFY(!first->connected());
         QVERIFY(waitForConnections(2));
         QCOMPARE(_connector->connectionIDs(), QList<int>({2, 3}));
-        QVERIFY(fourth->connected());
+        QCOMPARE(eventTexts(*_events).filter("Servidor lleno").size(), 1);
+        QVERIFY(_controller->customQuery("UPDATE accUser SET sysEnabled = 1 WHERE pkyUser = 3").isActive());
+        third->sendText(KTTestServer::negotiation());
+        QCOMPARE(KTTestServer::element(third->nextReply(), "Status"), QStringLiteral("1"));
+        third->sendText(KTTestServer::login("cmendez", KTTestServer::password(_controller, 3)));
+        const QString login = third->nextReply();
+        _controller->customQuery("UPDATE accUser SET sysEnabled = 0 WHERE pkyUser = 3");
+        QCOMPARE(KTTestServer::element(login, "Status"), QStringLiteral("1"));
+        QVERIFY(second->connected());
+
+        // Only logged-in places left: the next one is refused.
+        auto fourth = client();
+        QVERIFY(fourth);
+        QTRY_VERIFY(!fourth->connected());
+        QCOMPARE(eventTexts(*_events).filter("Conexión rechazada").size(), 1);
+        QVERIFY(second->connected() && third->connected());
     }
 
     void manyClientsLeaveNothingBehind()
