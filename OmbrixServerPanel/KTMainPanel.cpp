@@ -237,6 +237,8 @@ void KTMainPanel::readServerSettings()
     const int lockWaitSeconds = settings.value(QStringLiteral("ServerSettings/LockWaitTimeout")).toInt();
     _connector->setStatementLimits(statementSeconds > 0 ? statementSeconds : KTConnectionLimits::defaultStatementSeconds,
                                    lockWaitSeconds > 0 ? lockWaitSeconds : KTConnectionLimits::defaultLockWaitSeconds);
+    const int requestSeconds = settings.value(QStringLiteral("ServerSettings/RequestTimeLimit")).toInt();
+    _connector->setRequestTimeLimit(requestSeconds > 0 ? requestSeconds : KTConnectionLimits::defaultRequestSeconds);
     const int perAddress = settings.value(QStringLiteral("ServerSettings/MaxUnauthenticatedPerAddress")).toInt();
     _connector->setMaxUnauthenticatedPerAddress(perAddress > 0 ? perAddress
                                                                : KTServerConnector::defaultMaxUnauthenticatedPerAddress);

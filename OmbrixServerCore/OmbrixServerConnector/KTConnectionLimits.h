@@ -17,6 +17,7 @@ struct KTConnectionLimits
     static constexpr int defaultFrameTimeoutMs = 30000;
     static constexpr int defaultStatementSeconds = 10;
     static constexpr int defaultLockWaitSeconds = 10;
+    static constexpr int defaultRequestSeconds = 30;
 
     // Largest frame a logged-in client may announce or inflate to.
     qint64 maxFrameSize = defaultMaxFrameSize;
@@ -29,6 +30,9 @@ struct KTConnectionLimits
     // How long one statement of a client may run, and wait for a lock.
     int statementSeconds = defaultStatementSeconds;
     int lockWaitSeconds = defaultLockWaitSeconds;
+    // How long one whole request may run, with all its statements (and the
+    // table locks it may hold meanwhile).
+    int requestSeconds = defaultRequestSeconds;
 };
 
 #endif

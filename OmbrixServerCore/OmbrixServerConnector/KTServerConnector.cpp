@@ -56,9 +56,10 @@ KTServerConnector::KTServerConnector(QObject* parent)
     , _userListTimer(new QTimer(this))
     , _abandonedTimer(new QTimer(this))
 {
-    // A statement that runs for a client that has gone is ended within a second.
+    // A statement that runs for a client that has gone, or past its request's
+    // time, is ended within a second.
     _abandonedTimer->setInterval(1000);
-    connect(_abandonedTimer, &QTimer::timeout, this, &KTServerConnector::cancelAbandonedRequests);
+    connect(_abandonedTimer, &QTimer::timeout, this, &KTServerConnector::watchRunningRequests);
     _abandonedTimer->start();
     _context.applicationDirectory = QCoreApplication::applicationDirPath();
     _context.userList = &_userList;
@@ -85,6 +86,7 @@ void KTServerConnector::shutDown()
     // A thread blocked in a long statement would hold the stop up until it ended.
     for (int connectionID : _connectionTable.keys())
         cancelRequest(connectionID, tr("el servidor se detiene"));
+    endCancelledStatements();
     for (KTConnectorThread* thread : std::as_const(_connectionTable)) {
         // Each end is recorded below, once; what the thread would still queue is not wanted.
         disconnect(thread, nullptr, this, nullptr);
@@ -356,17 +358,29 @@ void KTServerConnector::finishLogin(const QString& key)
 void KTServerConnector::cancelRequest(int connectionID, const QString& reason)
 {
     const quint64 session = _runningRequests.session(connectionID);
-    if (session == 0 || !_dbController)
+    if (session == 0 || !_dbController || !_runningRequests.cancel(connectionID))
         return;
     _dbController->customQuery(QStringLiteral("KILL QUERY %1").arg(session));
     emit eventMessage(tr("Se canceló la consulta en curso de la conexión '%1' : %2").arg(connectionID).arg(reason),
                       KT::WarningMessage, QStringLiteral("KTServerConnector::cancelRequest()"));
 }
 
-void KTServerConnector::cancelAbandonedRequests()
+// Again each time: an end that fell between two statements of a request ended nothing.
+void KTServerConnector::endCancelledStatements()
 {
+    if (!_dbController)
+        return;
+    for (quint64 session : _runningRequests.cancelledSessions())
+        _dbController->customQuery(QStringLiteral("KILL QUERY %1").arg(session));
+}
+
+void KTServerConnector::watchRunningRequests()
+{
+    endCancelledStatements();
     for (int connectionID : _runningRequests.abandoned())
         cancelRequest(connectionID, tr("el cliente cerró la conexión"));
+    for (int connectionID : _runningRequests.overdue(qint64(_context.limits.requestSeconds) * 1000))
+        cancelRequest(connectionID, tr("la solicitud superó el tiempo máximo de %1 s").arg(_context.limits.requestSeconds));
 }
 
 void KTServerConnector::refreshUserList()

@@ -51,6 +51,8 @@ public:
         _context.limits.statementSeconds = statementSeconds;
         _context.limits.lockWaitSeconds = lockWaitSeconds;
     }
+    // Seconds a whole request may run before its statement is ended.
+    void setRequestTimeLimit(int seconds) { _context.limits.requestSeconds = seconds; }
     const KTConnectionLimits& limits() const { return _context.limits; }
     // Connections from one address that have not logged in; the ones past it
     // are closed on arrival.
@@ -116,7 +118,8 @@ private:
     void finishLogin(const QString& key);
     void tableChanged(const QString& tableName);
     void cancelRequest(int connectionID, const QString& reason);
-    void cancelAbandonedRequests();
+    void watchRunningRequests();
+    void endCancelledStatements();
 
     KTDatabaseController* _dbController = nullptr;
     QMap<QString, KTDbTable*> _dbDefinitionMap;

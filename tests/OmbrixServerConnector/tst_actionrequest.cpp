@@ -272,8 +272,18 @@ private Q_SLOTS:
         QTRY_COMPARE(runningStatements(), 1);
         KTClientSession second;
         QVERIFY(second.logIn(port, "soporte", KTVersion::ombrixServerPassword()));
-        QTRY_COMPARE_WITH_TIMEOUT(runningStatements(), 0, 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(runningStatements() == 0, qPrintable(eventTexts(events).join("\n")), 10000);
         QTRY_COMPARE(eventTexts(events).filter("se conectó desde otra ubicación").size(), 1);
+
+        // A whole request is bounded too, however many statements it runs.
+        _fixture.server().connector()->setRequestTimeLimit(1);
+        timer.restart();
+        reply = second.request(KTProtocolClient::actionRequest({insertCategory("Eterna"), echo({{"Sql", longStatement}})}));
+        QVERIFY2(KTProtocolClient::element(reply, "Message").contains("cancelada por el servidor"), qPrintable(reply));
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(categories("Eterna"), 0);
+        QTRY_COMPARE(eventTexts(events).filter("la solicitud superó el tiempo máximo de 1 s").size(), 1);
+        _fixture.server().connector()->setRequestTimeLimit(KTConnectionLimits::defaultRequestSeconds);
         _fixture.server().connector()->setStatementLimits(KTConnectionLimits::defaultStatementSeconds,
                                                           KTConnectionLimits::defaultLockWaitSeconds);
         _fixture.controller()->customQuery("UPDATE accUser SET sysEnabled = 0 WHERE pkyUser = 1");
