@@ -56,7 +56,7 @@ Q_SIGNALS:
     void sendFrameRequested(KTSharedFramePointer frame, QString message, int role);
     void closeRequest();
     void loginRequested(int connectionID, QString login, QString address);
-    void loginAnswered(int connectionID, QString login, QString address, bool granted);
+    void loginAnswered(int connectionID, QString login, QString address, bool granted, bool counted);
     void startLoginRequested(int delayMs);
     void connectionEnded(int connectionID);
     void error(QAbstractSocket::SocketError socketError);

@@ -326,9 +326,9 @@ void KTServerConnector::startLogin(int connectionID, const QString& login, const
     thread->startLogin(delay);
 }
 
-void KTServerConnector::loginAnswered(int connectionID, QString login, QString address, bool granted)
+void KTServerConnector::loginAnswered(int connectionID, QString login, QString address, bool granted, bool counted)
 {
-    if (_loginThrottle.answered(login, address, granted))
+    if (counted && _loginThrottle.answered(login, address, granted))
         emit eventMessage(tr("El usuario '%1' acumula intentos fallidos desde %2 o más direcciones; la última: %3")
                               .arg(login).arg(KTLoginThrottle::sprayAddresses).arg(address),
                           KT::WarningMessage, QStringLiteral("KTServerConnector::loginAnswered()"));

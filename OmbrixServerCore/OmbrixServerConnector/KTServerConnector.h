@@ -86,7 +86,7 @@ public Q_SLOTS:
     void registerUser(int connectionID, QString userLogin);
     void setAccessList(int connectionID, KTAccessList accessList);
     void admitLogin(int connectionID, QString login, QString address);
-    void loginAnswered(int connectionID, QString login, QString address, bool granted);
+    void loginAnswered(int connectionID, QString login, QString address, bool granted, bool counted);
     // Reads the users a negotiation lists again.
     void refreshUserList();
 

@@ -379,13 +379,25 @@ void KTTcpSocket::authenticate(const QMap<QString, QString>& params)
 {
     const QString login = params.value(QStringLiteral("Login"));
     if (!openDatabase()) {
-        emit loginAnswered(_connectionID, login, peerAddress().toString(), false);
+        emit loginAnswered(_connectionID, login, peerAddress().toString(), false, false);
         closeConnection();
         return;
     }
     KTAuthcomBase* authcom = _authcomMap.value(params.value(QStringLiteral("IdentifierType")));
-    const QString reply = authcom->authenticate(params);
+    _dbController->resetLastErrorCode();
+    QString reply = authcom->authenticate(params);
     _connectionAuthenticated = authcom->authenticated();
+    // A lookup the database failed (a lock held too long, a lost connection)
+    // says nothing of the key: it is answered as such and not counted.
+    const bool databaseFailed = !_connectionAuthenticated && _dbController->lastErrorCode() != 0;
+    QString message = authcom->lastMessage();
+    if (databaseFailed) {
+        message = tr("No se pudo verificar el usuario '%1': la base de datos no respondió. Intente nuevamente.")
+                      .arg(login.trimmed());
+        reply = refusalText(QStringLiteral("Authenticate"), message);
+        emit eventMessage(tr("%1 Conexión : %2").arg(message).arg(_connectionID), KT::WarningMessage,
+                          QStringLiteral("KTTcpSocket::authenticate()"));
+    }
     _user = _connectionAuthenticated ? authcom->user() : QStringLiteral("?");
     _userCod = _connectionAuthenticated ? authcom->userCod() : QString();
     _userType = _connectionAuthenticated ? authcom->userType() : 0;
@@ -394,8 +406,8 @@ void KTTcpSocket::authenticate(const QMap<QString, QString>& params)
     // A connection that is not logged in holds no database connection.
     if (!_connectionAuthenticated)
         closeDatabase();
-    emit loginAnswered(_connectionID, login, peerAddress().toString(), _connectionAuthenticated);
-    writeData(reply, _compressionFactor, authcom->lastMessage(), AuthenticationAction);
+    emit loginAnswered(_connectionID, login, peerAddress().toString(), _connectionAuthenticated, !databaseFailed);
+    writeData(reply, _compressionFactor, message, AuthenticationAction);
 }
 
 // Told to the connector before the login's reply, so that pushed replies
@@ -431,6 +443,14 @@ void KTTcpSocket::processSchedule(const QDomElement& root)
 // answered, reported and the connection closed.
 void KTTcpSocket::refuse(const QString& root, const QString& message, int role)
 {
+    writeData(refusalText(root, message), _compressionFactor, message, role);
+    emit eventMessage(message, KT::WarningMessage, parseLocation);
+    closeConnection();
+}
+
+// A refusal's reply: the request's root with a failed status and the message.
+QString KTTcpSocket::refusalText(const QString& root, const QString& message)
+{
     QString reply;
     QXmlStreamWriter writer(&reply);
     writer.setAutoFormatting(true);
@@ -440,9 +460,7 @@ void KTTcpSocket::refuse(const QString& root, const QString& message, int role)
     writer.writeTextElement(QStringLiteral("Message"), message);
     writer.writeEndElement();
     writer.writeEndDocument();
-    writeData(reply, _compressionFactor, message, role);
-    emit eventMessage(message, KT::WarningMessage, parseLocation);
-    closeConnection();
+    return reply;
 }
 
 QMap<QString, QVariant> KTTcpSocket::scheduleParameters(const QDomElement& root) const

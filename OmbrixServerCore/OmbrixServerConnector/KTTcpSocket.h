@@ -70,8 +70,9 @@ Q_SIGNALS:
     void accessListChanged(int connectionID, KTAccessList accessList);
     // A login waits for startLogin when this is connected.
     void loginRequested(int connectionID, QString login, QString address);
-    // A login was answered, granted or refused.
-    void loginAnswered(int connectionID, QString login, QString address, bool granted);
+    // A login was answered, granted or refused; a refusal the database
+    // caused (not the key) is not counted against the user.
+    void loginAnswered(int connectionID, QString login, QString address, bool granted, bool counted);
 
 protected:
     using QTcpSocket::readData;
@@ -122,6 +123,7 @@ private:
     void writeRequestFailure(const QDomElement& action, const QString& message,
                              const QString& panelMessage = QString());
     void refuse(const QString& root, const QString& message, int role);
+    static QString refusalText(const QString& root, const QString& message);
     void grantAccess(const QString& loginReply);
     QMap<QString, QString> componentParents();
     bool actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params);

@@ -368,6 +368,25 @@ private Q_SLOTS:
         QVERIFY(eventTexts(_server->events()).filter("demorada").last().contains("tras 5 intentos fallidos"));
     }
 
+    // A lookup that the database cannot answer in time says nothing of the
+    // key: it is answered as such, and counts as no failed attempt.
+    void aDatabaseThatDoesNotAnswerIsNoFailedLogin()
+    {
+        _server->connector()->setStatementLimits(10, 1);
+        QVERIFY(_controller->customQuery("LOCK TABLES accUser WRITE").isActive());
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const Reply reply = loginOnce("admin", _adminPassword);
+            QCOMPARE(reply.text("Status"), QStringLiteral("0"));
+            QVERIFY2(reply.text("Message").contains("la base de datos no respondió"), qPrintable(reply.text("Message")));
+        }
+        QVERIFY(_controller->customQuery("UNLOCK TABLES").isActive());
+        QElapsedTimer waited;
+        waited.start();
+        QCOMPARE(loginOnce("admin", _adminPassword).text("Status"), QStringLiteral("1"));
+        QVERIFY(waited.elapsed() < 1000);
+        QCOMPARE(throttled(), 0);
+    }
+
     // A name that fails from many addresses is reported once, and its owner
     // still logs in without a wait.
     void aSprayIsReportedNotLockedOut()
