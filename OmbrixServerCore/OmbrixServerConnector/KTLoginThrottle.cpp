@@ -43,11 +43,21 @@ int KTLoginThrottle::failures(const QString& login, const QString& address) cons
     return _clock.elapsed() - record.lastFailureMs > forgetAfterMs ? 0 : record.failures;
 }
 
+int KTLoginThrottle::addressFailures(const QString& address) const
+{
+    const Record record = _addresses.value(address);
+    return _clock.elapsed() - record.lastFailureMs > forgetAfterMs ? 0 : record.failures;
+}
+
+QString KTLoginThrottle::turnKey(const QString& login, const QString& address) const
+{
+    return addressFailures(address) >= freeAddressFailures ? QLatin1Char('\n') + address : attemptKey(login, address);
+}
+
 int KTLoginThrottle::delay(const QString& login, const QString& address) const
 {
-    const Record fromAddress = _addresses.value(address);
-    const int addressFailures = _clock.elapsed() - fromAddress.lastFailureMs > forgetAfterMs ? 0 : fromAddress.failures;
-    return qMax(delayAfter(failures(login, address), freeAttempts), delayAfter(addressFailures, freeAddressFailures));
+    return qMax(delayAfter(failures(login, address), freeAttempts),
+                delayAfter(addressFailures(address), freeAddressFailures));
 }
 
 bool KTLoginThrottle::answered(const QString& login, const QString& address, bool granted)

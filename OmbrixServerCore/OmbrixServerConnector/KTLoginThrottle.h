@@ -14,7 +14,8 @@
 // An address is slowed down as a whole only past a number of failures that
 // an office's typing mistakes do not reach. A name that fails from many
 // addresses is reported, never locked out. Parallel attempts gain nothing:
-// the connector answers one attempt of a name and address at a time.
+// the connector answers one attempt of a name and address at a time, and
+// one attempt of a slowed address at a time.
 class KTLoginThrottle
 {
 public:
@@ -26,8 +27,12 @@ public:
 
     KTLoginThrottle();
 
-    // The one key of a name and address: attempts under it are answered in turn.
+    // The one key of a name and address.
     static QString attemptKey(const QString& login, const QString& address);
+    // The key under which this attempt waits its turn: its name and address,
+    // or the address alone once the address is slowed as a whole, so that
+    // guesses at many names from it are answered one at a time too.
+    QString turnKey(const QString& login, const QString& address) const;
     // The milliseconds the next attempt of login from address waits before it is answered.
     int delay(const QString& login, const QString& address) const;
     // The failures counted for this name from this address.
@@ -48,6 +53,7 @@ private:
     };
 
     static QString loginKey(const QString& login);
+    int addressFailures(const QString& address) const;
     static int delayAfter(int failures, int free);
     template <class Map>
     void forgetStale(Map& records) const;

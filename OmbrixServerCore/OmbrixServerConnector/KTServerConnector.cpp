@@ -304,19 +304,20 @@ void KTServerConnector::unregisterUser(int connectionID)
 // parallel connections guess no faster than one.
 void KTServerConnector::admitLogin(int connectionID, QString login, QString address)
 {
-    const QString key = KTLoginThrottle::attemptKey(login, address);
+    const QString key = _loginThrottle.turnKey(login, address);
     if (_loginInProgress.contains(key))
         _loginsWaiting[key].append({connectionID, login});
     else
-        startLogin(connectionID, login, address);
+        startLogin(connectionID, login, address, key);
 }
 
-void KTServerConnector::startLogin(int connectionID, const QString& login, const QString& address)
+void KTServerConnector::startLogin(int connectionID, const QString& login, const QString& address, const QString& key)
 {
     KTConnectorThread* thread = _connectionTable.value(connectionID);
     if (!thread)
         return;
-    _loginInProgress.insert(KTLoginThrottle::attemptKey(login, address), connectionID);
+    _loginInProgress.insert(key, connectionID);
+    _loginTurns.insert(connectionID, key);
     const int delay = _loginThrottle.delay(login, address);
     if (delay > 0)
         emit eventMessage(tr("Autenticación de '%1' desde %2 demorada %3 ms tras %4 intentos fallidos. ID de conexión : %5")
@@ -332,12 +333,12 @@ void KTServerConnector::loginAnswered(int connectionID, QString login, QString a
         emit eventMessage(tr("El usuario '%1' acumula intentos fallidos desde %2 o más direcciones; la última: %3")
                               .arg(login).arg(KTLoginThrottle::sprayAddresses).arg(address),
                           KT::WarningMessage, QStringLiteral("KTServerConnector::loginAnswered()"));
-    const QString key = KTLoginThrottle::attemptKey(login, address);
-    if (_loginInProgress.value(key, -1) == connectionID)
+    const QString key = _loginTurns.take(connectionID);
+    if (!key.isEmpty() && _loginInProgress.value(key, -1) == connectionID)
         finishLogin(key);
 }
 
-// The next waiting attempt of a name and address gets its turn.
+// The next waiting attempt under the key gets its turn.
 void KTServerConnector::finishLogin(const QString& key)
 {
     _loginInProgress.remove(key);
@@ -346,7 +347,7 @@ void KTServerConnector::finishLogin(const QString& key)
         const QPair<int, QString> next = waiting.takeFirst();
         if (!_connectionTable.contains(next.first))
             continue;
-        startLogin(next.first, next.second, _addresses.value(next.first));
+        startLogin(next.first, next.second, _addresses.value(next.first), key);
         break;
     }
     if (waiting.isEmpty())
@@ -482,8 +483,8 @@ void KTServerConnector::removeConnection(int connectionID)
     _addresses.remove(connectionID);
     _evicted.remove(connectionID);
     // A login whose connection went before its answer lets the next one of its name and address go.
-    const QString unanswered = _loginInProgress.key(connectionID);
-    if (!unanswered.isEmpty())
+    const QString unanswered = _loginTurns.take(connectionID);
+    if (!unanswered.isEmpty() && _loginInProgress.value(unanswered, -1) == connectionID)
         finishLogin(unanswered);
     if (!_userConnector.contains(connectionID) || !_loggedUsers.contains(user)) {
         emit eventMessage(tr("Se desconectó conexión con ID : '%1'").arg(connectionID), KT::InformationMessage,

@@ -114,7 +114,7 @@ private:
     void deliver(const QStringList& entry, const QList<int>& connectionIDs);
     int unauthenticatedFrom(const QString& address) const;
     bool evictOldestUnauthenticated();
-    void startLogin(int connectionID, const QString& login, const QString& address);
+    void startLogin(int connectionID, const QString& login, const QString& address, const QString& key);
     void finishLogin(const QString& key);
     void tableChanged(const QString& tableName);
     void cancelRequest(int connectionID, const QString& reason);
@@ -136,9 +136,11 @@ private:
     QStringList _unitParams;
     KTConnectionContext _context;
     KTLoginThrottle _loginThrottle;
-    // Per name and address: the connection whose login is being answered,
-    // and the ones that wait their turn behind it.
+    // Per turn key (name and address, or a slowed address): the connection
+    // whose login is being answered, and the ones that wait behind it; and
+    // the key each answered connection took its turn under.
     QHash<QString, int> _loginInProgress;
+    QHash<int, QString> _loginTurns;
     QHash<QString, QList<QPair<int, QString> > > _loginsWaiting;
     // Addresses by connection, in order of arrival.
     QMap<int, QString> _addresses;

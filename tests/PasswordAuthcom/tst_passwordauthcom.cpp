@@ -387,6 +387,28 @@ private Q_SLOTS:
         QCOMPARE(throttled(), 0);
     }
 
+    // Past the failures an office does not reach, an address is slowed as a
+    // whole, and its guesses at many names are answered one at a time.
+    void aSlowedAddressGuessesOneNameAtATime()
+    {
+        for (int name = 0; name < KTLoginThrottle::freeAddressFailures; ++name)
+            QCOMPARE(login(*clientFrom("127.0.0.30"), QStringLiteral("nadie%1").arg(name), "nada").text("Status"),
+                     QStringLiteral("0"));
+        QCOMPARE(throttled(), 0);
+        std::vector<std::unique_ptr<KTRawClient>> parallel;
+        QElapsedTimer waited;
+        waited.start();
+        for (int name = 0; name < 3; ++name) {
+            parallel.push_back(clientFrom("127.0.0.30"));
+            parallel.back()->sendText(KTTestServer::login(QStringLiteral("otro%1").arg(name), "nada"));
+        }
+        for (auto& client : parallel)
+            QCOMPARE(KTTestServer::element(client->nextReply(20000), "Status"), QStringLiteral("0"));
+        // 1, 2 and 4 s one after the other, not 1 s for all at once.
+        QVERIFY(waited.elapsed() >= 1000 + 2000 + 4000);
+        QCOMPARE(throttled(), 3);
+    }
+
     // A name that fails from many addresses is reported once, and its owner
     // still logs in without a wait.
     void aSprayIsReportedNotLockedOut()
