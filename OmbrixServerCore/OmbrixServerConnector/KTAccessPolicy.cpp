@@ -387,6 +387,8 @@ QString KTAccessPolicy::rowRefusal(const KTAccessList& access, const QString& co
         for (int k = 0; k < columns.size() && k < values.size(); ++k) {
             QString refusal = singleValueRefusal(values.at(k));
             if (refusal.isEmpty())
+                refusal = keyValueRefusal(columns.at(k), values.at(k), insert);
+            if (refusal.isEmpty())
                 refusal = valueRefusal(access, objectName, table, columns.at(k), values.at(k), insert,
                                        params.value(userCodKey));
             if (!refusal.isEmpty())
@@ -416,6 +418,17 @@ QString KTAccessPolicy::singleValueRefusal(const QString& value)
     if (!lexed.problem.isEmpty() || depth != 0 || listed)
         return tr("El valor '%1' no es un único valor").arg(value.trimmed());
     return QString();
+}
+
+// A key picks the one record an edit is for: a condition in its place
+// ('1 OR 1 = 1') would pick them all.
+QString KTAccessPolicy::keyValueRefusal(const QString& column, const QString& value, bool insert)
+{
+    if (!column.startsWith(QLatin1String("pky"), Qt::CaseInsensitive))
+        return QString();
+    if (integer(unquoted(value)) || (insert && value.trimmed().compare(QLatin1String("NULL"), Qt::CaseInsensitive) == 0))
+        return QString();
+    return tr("El valor '%1' no es una clave de registro").arg(value.trimmed());
 }
 
 QString KTAccessPolicy::valueRefusal(const KTAccessList& access, const QString& objectName, const QString& table,

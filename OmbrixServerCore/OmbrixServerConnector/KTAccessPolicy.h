@@ -61,6 +61,7 @@ private:
     static QString rowRefusal(const KTAccessList& access, const QString& component,
                               const QMultiMap<QString, QString>& params);
     static QString singleValueRefusal(const QString& value);
+    static QString keyValueRefusal(const QString& column, const QString& value, bool insert);
     static QString valueRefusal(const KTAccessList& access, const QString& objectName, const QString& table,
                                 const QString& column, const QString& value, bool insert, const QString& userCod);
     static QString modifiersRefusal(const QString& component, const QMultiMap<QString, QString>& params);

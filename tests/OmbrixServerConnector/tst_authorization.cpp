@@ -624,6 +624,12 @@ private Q_SLOTS:
                                                        {"Values", "1|'Soy el admin', codSourceUser = 2"}},
                                     "ComponentMessage")}
             << "no es un único valor" << "SELECT COUNT(*) FROM comMessage WHERE fldText = 'Soy el admin'" << "0";
+        QTest::newRow("a condition for a key")
+            << QList<Action>{action("DbUpdateSercom", {{"Table", "salOrderLine"}, {"Fields", "pkyOrderLine,fldQuantity"},
+                                                       {"Values", "1 OR 1 = 1|fldQuantity"}},
+                                    "ComponentOrderLine")}
+            << "no es una clave de registro"
+            << "SELECT COUNT(*) FROM salOrderLine WHERE sysAuthorizationGroup <> 1" << "0";
         QTest::newRow("a message sent as someone else")
             << QList<Action>{message("2")} << "El campo 'codSourceUser' debe nombrar al usuario que realiza la acción"
             << "SELECT COUNT(*) FROM comMessage WHERE fldSubject = 'Suplantado'" << "0";
