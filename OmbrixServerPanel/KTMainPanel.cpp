@@ -54,6 +54,7 @@ constexpr int defaultStartupTimeoutSeconds = 120;
 constexpr int serviceFailureStatus = 1;
 // The panel's own database connection, and one to spare for an operator's tool.
 constexpr int ownDatabaseConnections = 2;
+constexpr int panelLockWaitSeconds = 5;
 // The options dialog offers 1 to 9 rows and columns; more tabs than this is no saved layout.
 constexpr int maxGridSize = 9;
 constexpr int maxTabs = 20;
@@ -388,6 +389,10 @@ bool KTMainPanel::establishConnection()
                                             KTVersion::dbUserName(), password(), dbPort().toInt(), mapsDirectory,
                                             QString()))
         return false;
+    // The main thread serves every connection's registry, logouts and
+    // cancellations: a client's table lock may hold it up a few seconds at
+    // most, never for as long as the lock lasts.
+    _dbController->setSessionLimits(0, panelLockWaitSeconds);
     _connector->setDbParams({dbType(), dbHost(), dbName(), KTVersion::dbUserName(), password(), dbPort(), mapsDirectory});
     return true;
 }
