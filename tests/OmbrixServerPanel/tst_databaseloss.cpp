@@ -69,6 +69,17 @@ class tst_DatabaseLoss : public QObject
         return query.next() ? query.value(0).toInt() : -1;
     }
 
+    // The panel's start with its database up, as main() runs it.
+    static bool startUp(KTMainPanel& panel)
+    {
+        panel.readServerSettings();
+        if (!panel.establishConnection() || !panel.loadTablesFromFiles())
+            return false;
+        panel.loadTableRecordData();
+        panel.updateDatabase();
+        return true;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -110,11 +121,7 @@ private Q_SLOTS:
     {
         KTMainPanel panel;
         QSignalSpy events(&panel, &KTMainWindow::eventMessage);
-        panel.readServerSettings();
-        QVERIFY(panel.establishConnection());
-        QVERIFY(panel.loadTablesFromFiles());
-        panel.loadTableRecordData();
-        panel.updateDatabase();
+        QVERIFY(startUp(panel));
         QVERIFY(panel.connector()->isListening());
 
         KTRawClient client;
@@ -154,11 +161,7 @@ private Q_SLOTS:
     void theRecoveryReachesThePanelOnlyAfterTheStatement()
     {
         KTMainPanel panel;
-        panel.readServerSettings();
-        QVERIFY(panel.establishConnection());
-        QVERIFY(panel.loadTablesFromFiles());
-        panel.loadTableRecordData();
-        panel.updateDatabase();
+        QVERIFY(startUp(panel));
         QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
         panel.sendKeepAlive();
         QVERIFY(panel.dbController()->connectionLost());
@@ -180,11 +183,7 @@ private Q_SLOTS:
     void lossIsNoticedWithoutClients()
     {
         KTMainPanel panel;
-        panel.readServerSettings();
-        QVERIFY(panel.establishConnection());
-        QVERIFY(panel.loadTablesFromFiles());
-        panel.loadTableRecordData();
-        panel.updateDatabase();
+        QVERIFY(startUp(panel));
         panel.startServing();
         QVERIFY(panel.connector()->isListening());
 
@@ -230,11 +229,7 @@ private Q_SLOTS:
     void schedulerTickSurvivesAReconnectionInsideIt()
     {
         KTMainPanel panel;
-        panel.readServerSettings();
-        QVERIFY(panel.establishConnection());
-        QVERIFY(panel.loadTablesFromFiles());
-        panel.loadTableRecordData();
-        panel.updateDatabase();
+        QVERIFY(startUp(panel));
         const QString text = QStringLiteral("durante la reconexión");
         const QMap<QString, QVariant> task{
             {"SourceUser", "2"}, {"TargetGroup", "1"}, {"TaskType", "3"}, {"RequestDate", "2026-12-01"},
