@@ -6,6 +6,7 @@
 #include <QString>
 
 class KTRunningRequests;
+class KTServerMetrics;
 class KTUserList;
 
 // What a connection takes from the connector when it starts: its limits,
@@ -17,6 +18,8 @@ struct KTConnectionContext
     QString applicationDirectory;
     const KTUserList* userList = nullptr;
     KTRunningRequests* runningRequests = nullptr;
+    // Where each answered request is counted; the connector's own.
+    KTServerMetrics* metrics = nullptr;
 };
 
 #endif

@@ -64,6 +64,7 @@ KTServerConnector::KTServerConnector(QObject* parent)
     _context.applicationDirectory = QCoreApplication::applicationDirPath();
     _context.userList = &_userList;
     _context.runningRequests = &_runningRequests;
+    _context.metrics = &_metrics;
     // Users added or changed outside the server show in negotiations within this time.
     _userListTimer->setInterval(30000);
     connect(_userListTimer, &QTimer::timeout, this, &KTServerConnector::refreshUserList);

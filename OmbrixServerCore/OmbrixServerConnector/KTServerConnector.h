@@ -5,6 +5,7 @@
 #include "KTConnectionContext.h"
 #include "KTLoginThrottle.h"
 #include "KTRunningRequests.h"
+#include "KTServerMetrics.h"
 #include "KTUserList.h"
 
 #include <KTDbTable.h>
@@ -69,6 +70,8 @@ public:
     QList<int> connectionIDs() const;
     QStringList loggedUsers() const;
     QMap<int, QStringList> activeComponents() const;
+    // The counts every connection adds its requests to.
+    KTServerMetrics* metrics() { return &_metrics; }
     // Stops serving: the port closed, every connection closed and its thread
     // ended, and every user still logged in logged out, while the database is
     // still there to record it.
@@ -149,6 +152,7 @@ private:
     int _maxUnauthenticatedPerAddress = defaultMaxUnauthenticatedPerAddress;
     KTUserList _userList;
     KTRunningRequests _runningRequests;
+    KTServerMetrics _metrics;
     QTimer* _abandonedTimer;
     QTimer* _userListTimer;
     bool _userListRefreshQueued = false;
