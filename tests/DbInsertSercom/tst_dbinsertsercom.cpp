@@ -223,6 +223,11 @@ private Q_SLOTS:
         QTest::newRow("short row") << insert("salOrder", orderFields, {"NULL|1|1|1|'desparejo'"}) << "salOrder";
         QTest::newRow("no systemValues fields")
             << insert("salOrder", "pkyOrder,fldNotes", {"NULL|'desparejo'"}) << "salOrder";
+        // The server's group would go into sysContext, the client's into the group.
+        QString swapped = orderFields;
+        swapped.replace("sysContext,sysAuthorizationGroup", "sysAuthorizationGroup,sysContext");
+        QTest::newRow("group not last") << insert("salOrder", swapped, {order("'desparejo'")})
+                                        << "no termina con el campo sysAuthorizationGroup";
     }
 
     void malformedRequestsAreAnsweredAndWriteNothing()

@@ -45,6 +45,20 @@ QString DbInsertSercom::processRequest(const QMultiMap<QString, QString>& params
     return insertRows(request, table);
 }
 
+namespace {
+
+// The requester's group is written into the last listed field: were that
+// another column, the group would land there and the client's own value
+// in sysAuthorizationGroup.
+bool endsWithGroup(const QStringList& fields)
+{
+    QString last = fields.last().section(QLatin1Char('.'), -1);
+    last.remove(QLatin1Char('`'));
+    return last.trimmed().compare(QLatin1String("sysAuthorizationGroup"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 // Why the request cannot be run as it stands; empty when it can.
 QString DbInsertSercom::malformed(const Request& request, KTDbTable* table) const
 {
@@ -52,6 +66,9 @@ QString DbInsertSercom::malformed(const Request& request, KTDbTable* table) cons
         return tr("La tabla '%1' no existe en el servidor").arg(request.table);
     if (request.fields.size() <= systemFields.size())
         return tr("La solicitud de inserción en la tabla '%1' no incluye los campos de sistema").arg(request.table);
+    if (!endsWithGroup(request.fields))
+        return tr("La solicitud de inserción en la tabla '%1' no termina con el campo sysAuthorizationGroup")
+            .arg(request.table);
     for (const QString& row : request.rows)
         if (row.count(QLatin1Char('|')) + 1 != request.fields.size())
             return tr("La solicitud de inserción en la tabla '%1' trae filas que no tienen %2 valores")
