@@ -304,6 +304,21 @@ qint64 KTBenchmarkServer::residentKiB() const
     return 0;
 }
 
+qint64 KTBenchmarkServer::panelPid() const
+{
+    return _panel ? _panel->processId() : 0;
+}
+
+// MariaDB names its own pid file, whether it is ours or the test run's.
+qint64 KTBenchmarkServer::databasePid() const
+{
+    QSqlQuery query(openDatabase(controlConnection));
+    if (!query.exec(QStringLiteral("SELECT @@pid_file")) || !query.next())
+        return 0;
+    QFile pidFile(query.value(0).toString());
+    return pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toLongLong() : 0;
+}
+
 void KTBenchmarkServer::stop()
 {
     if (_panel && _panel->state() != QProcess::NotRunning) {

@@ -55,6 +55,9 @@ public:
     void waitForConnectionsAtMost(int count) const;
     // The panel's resident memory in KiB, 0 when unknown.
     qint64 residentKiB() const;
+    // The processes whose CPU time a run is charged with; 0 when unknown.
+    qint64 panelPid() const;
+    qint64 databasePid() const;
 
 private:
     bool addCopiesOfAdmin(const QString& prefix, int count);

@@ -30,7 +30,11 @@ public:
         double perSecond() const { return seconds > 0 ? latency.count() / seconds : 0; }
     };
 
-    static Result run(int threads, double seconds, const StepFactory& makeStep);
+    // started runs just before the clock starts, stopped when the last step
+    // has ended and before any step object is destroyed (clients still
+    // connected), so that what they read covers the measured steps only.
+    static Result run(int threads, double seconds, const StepFactory& makeStep,
+                      const std::function<void()>& started = {}, const std::function<void()>& stopped = {});
     // Set from a signal handler: the run in progress ends at its next step.
     static inline std::atomic<bool> interrupted{false};
 };

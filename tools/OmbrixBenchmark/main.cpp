@@ -8,6 +8,7 @@
 #include "KTBenchmarkServer.h"
 #include "KTDirectBaseline.h"
 #include "KTLoadRunner.h"
+#include "KTRunCost.h"
 #include "KTConnectStorm.h"
 #include "KTWorkload.h"
 
@@ -47,10 +48,34 @@ QString fixed(double value, int decimals = 1)
     return QString::number(value, 'f', decimals);
 }
 
+QString known(double value, int decimals)
+{
+    return value < 0 ? QStringLiteral("?") : fixed(value, decimals);
+}
+
+double serverOverDatabase(const KTRunCost& cost, int requests)
+{
+    const double panel = cost.panelMicroseconds(requests);
+    const double database = cost.databaseMicroseconds(requests);
+    return panel >= 0 && database > 0 ? panel / database : -1;
+}
+
+// What a request cost each process, and the panel's cost beside MariaDB's.
+QString costColumns(const KTRunCost& cost, int requests)
+{
+    return known(cost.panelMicroseconds(requests), 0) + QStringLiteral(" | ")
+        + known(cost.databaseMicroseconds(requests), 0) + QStringLiteral(" | ")
+        + known(serverOverDatabase(cost, requests), 2) + QStringLiteral(" | ")
+        + known(cost.benchmarkMicroseconds(requests), 0) + QStringLiteral(" | ")
+        + known(cost.panelContextSwitches(requests), 1);
+}
+
 struct Figures {
     double serverPerSecond = 0;
     double serverP50 = 0;
     double directPerSecond = 0;
+    double directP50 = 0;
+    double serverOverDatabase = -1;
 };
 
 } // namespace
@@ -95,14 +120,16 @@ int main(int argc, char* argv[])
     }
     out << "# Ombrix Server benchmark\n\n" << QSysInfo::prettyProductName() << ", " << QThread::idealThreadCount()
         << " cores; " << seconds << " s per run\n\n";
-    out << "| workload | clients | req/s | p50 ms | p95 ms | p99 ms | direct req/s | direct p50 ms | ratio | server RSS MiB |\n"
-        << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    out << "| workload | clients | req/s | p50 ms | p95 ms | p99 ms | direct req/s | direct p50 ms | ratio | server RSS MiB "
+           "| server µs/req | MariaDB µs/req | server/MariaDB | benchmark µs/req | server switches/req |\n"
+        << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
     out.flush();
 
     int problems = 0;
     QMap<QPair<int, int>, Figures> figures;
     const QList<int> chosen = numbers(parser.value("workloads"));
     const int quiet = server.databaseConnections();
+    const qint64 databasePid = server.databasePid();
     // Select and insert run again for clerks of type 3 when asked, beside the
     // administrators' figures: the difference is what the access policy costs.
     QList<QPair<KTWorkload::Kind, bool>> runs;
@@ -123,10 +150,15 @@ int main(int argc, char* argv[])
         for (int clients : clientCounts) {
             if (KTLoadRunner::interrupted)
                 break;
-            const KTLoadRunner::Result measured = KTLoadRunner::run(clients, seconds, [&](int index) {
-                return std::make_unique<KTWorkload>(kind, server.port(), clerks ? KTBenchmarkServer::clerkLogin(index)
-                                                                                 : KTBenchmarkServer::userLogin(index));
-            });
+            KTRunCost cost(server.panelPid(), databasePid);
+            const KTLoadRunner::Result measured = KTLoadRunner::run(
+                clients, seconds,
+                [&](int index) {
+                    return std::make_unique<KTWorkload>(kind, server.port(),
+                                                        clerks ? KTBenchmarkServer::clerkLogin(index)
+                                                               : KTBenchmarkServer::userLogin(index));
+                },
+                [&] { cost.start(); }, [&] { cost.stop(); });
             const qint64 resident = server.residentKiB();
             // The direct run starts once the server has closed the clients' database connections.
             server.waitForConnectionsAtMost(quiet + 1);
@@ -135,12 +167,14 @@ int main(int argc, char* argv[])
             problems += measured.failures + measured.unprepared + direct.failures + direct.unprepared;
             const double ratio = direct.perSecond() > 0 ? measured.perSecond() / direct.perSecond() : 0;
             if (!clerks)
-                figures[{kind, clients}] = {measured.perSecond(), measured.latency.percentileMs(0.5), direct.perSecond()};
+                figures[{kind, clients}] = {measured.perSecond(), measured.latency.percentileMs(0.5), direct.perSecond(),
+                                            direct.latency.percentileMs(0.5),
+                                            serverOverDatabase(cost, measured.latency.count())};
             out << "| " << name << " | " << clients << " | " << fixed(measured.perSecond()) << " | "
                 << fixed(measured.latency.percentileMs(0.5), 2) << " | " << fixed(measured.latency.percentileMs(0.95), 2)
                 << " | " << fixed(measured.latency.percentileMs(0.99), 2) << " | " << fixed(direct.perSecond()) << " | "
                 << fixed(direct.latency.percentileMs(0.5), 2) << " | " << fixed(ratio, 2) << " | "
-                << fixed(resident / 1024.0) << " |";
+                << fixed(resident / 1024.0) << " | " << costColumns(cost, measured.latency.count()) << " |";
             if (measured.failures + measured.unprepared + direct.failures + direct.unprepared)
                 out << " failures: " << measured.failures + measured.unprepared << " server, "
                     << direct.failures + direct.unprepared << " direct";
@@ -199,6 +233,12 @@ int main(int argc, char* argv[])
         << fixed(full > 0 ? figures.value({KTWorkload::BrowseUnchanged, eight}).serverPerSecond / full : 0, 1)
         << " (>= 10); connect p50 at N=" << clientCounts.first() << " "
         << fixed(figures.value({KTWorkload::Connect, clientCounts.first()}).serverP50, 2) << " ms (< 20)\n";
+    const auto cpuAt = [&](KTWorkload::Kind kind) { return known(figures.value({kind, eight}).serverOverDatabase, 2); };
+    const Figures single = figures.value({KTWorkload::SelectByKey, clientCounts.first()});
+    out << "server/MariaDB at N=" << eight << ": select " << cpuAt(KTWorkload::SelectByKey) << " (<= 1.0), insert "
+        << cpuAt(KTWorkload::Insert) << " (<= 1.0), browse full " << cpuAt(KTWorkload::BrowseFull)
+        << " (<= 2.0); select p50 at N=" << clientCounts.first() << " " << fixed(single.serverP50 - single.directP50, 2)
+        << " ms above direct (<= 0.2)\n";
     if (problems)
         out << "\n" << problems << " requests or logins failed\n";
     out.flush();
