@@ -3,6 +3,8 @@
 
 #include "KTAccessList.h"
 #include "KTConnectionContext.h"
+#include "KTConnectionSession.h"
+#include "KTReplyChannel.h"
 #include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
@@ -15,16 +17,21 @@
 #include <QTcpSocket>
 #include <QVariant>
 
-class KTAuthcomBase;
+#include <memory>
+
+class KTActionRunner;
+class KTClientUpdateHandler;
+class KTComponentRegistry;
 class KTDatabaseController;
-class KTSercomBase;
+class KTNegotiationHandler;
 class QTimer;
 
 // The server end of one client connection, living on that connection's own
-// thread: reads and writes frames, keeps the state of the conversation and
-// dispatches every received document by its root element. It owns the
-// connection's database controller and component instances.
-class KTTcpSocket : public QTcpSocket
+// thread: reads and writes frames, keeps the conversation's stage and
+// dispatches every received document by its root element to the handler of
+// that stage of the protocol. It owns the connection's database controller,
+// its component set and its handlers.
+class KTTcpSocket : public QTcpSocket, public KTReplyChannel
 {
     Q_OBJECT
 public:
@@ -44,6 +51,12 @@ public:
     void loadAuthcoms(const QString& path, bool recursive);
     void loadSercoms(const QString& path, bool recursive);
     void parseXML(const QString& text);
+
+    void writeReply(const QString& text, const QString& messageToPanel, int role) override;
+    void waitForBacklog() override;
+    bool peerGone() override;
+    void requestClose() override { closeConnection(); }
+    qintptr descriptor() const override { return socketDescriptor(); }
 
 public Q_SLOTS:
     void closeConnection();
@@ -65,7 +78,6 @@ Q_SIGNALS:
     void updateTaskScheduler();
     // This connection's database connection was found gone.
     void databaseLost();
-    void setDbController(KTDatabaseController* controller);
     // What the connection's login granted; an empty list when it is not logged in.
     void accessListChanged(int connectionID, KTAccessList accessList);
     // A login waits for startLogin when this is connected.
@@ -79,8 +91,7 @@ protected:
     using QTcpSocket::writeData;
 
 private:
-    enum ActionType { NegotiationAction = 0, UpdateAction = 1, AuthenticationAction = 2, RequestAction = 3 };
-
+    void connectHandlers();
     qint64 frameLimit() const;
     void watchFrameDeadline();
     void deadlinePassed(const QString& message);
@@ -90,61 +101,18 @@ private:
     void writeFrame(const QString& text, const QByteArray& frame, const QString& messageToPanel, int role);
     void dispatch(const QDomElement& root);
     bool backlogExceeded(qint64 frameSize);
-    void waitForBacklog();
-    bool peerGone();
-    void processNegotiationRequest(const QMap<QString, QString>& params);
-    bool negotiationRefused(const QMap<QString, QString>& params);
-    QString minimumClientVersion() const;
-    void writeNegotiationReply(bool success, const QString& message, const QString& messageBox);
-    template <class Component>
-    void loadComponents(const QString& path, bool recursive, bool topLevel, QMap<QString, Component*>& map);
-    void setUpComponent(KTAuthcomBase* component);
-    void setUpComponent(KTSercomBase* component);
-    void processUpdateRequest(const QMap<QString, QString>& params);
-    void processUpdateRequestRecurse(const QMap<QString, QString>& params, const QString& folder, const QString& root);
-    void sendUpdateFile(const QString& folder, const QString& name, const QString& clientSha1,
-                        const QString& relativePath);
-    void writeUpdateReply(const QString& tag, const QList<QPair<QString, QString> >& children);
     bool stateRefused(const QString& tag);
+    void processNegotiation(const QDomElement& root);
     void processObjectStatus(const QDomElement& root);
     void processKeepAlive();
     void processAuthenticate(const QDomElement& root);
     void authenticate(const QMap<QString, QString>& params);
-    void processSchedule(const QDomElement& root);
-    void processActionRequest(const QDomElement& root);
-    void processLockRequest(const QDomElement& root);
-    void beginRequest();
-    void endRequest();
-    bool statementCut(const QDomElement& action);
-    bool runAction(const QDomElement& action, const QString& firstTransaction, QList<QStringList>* responses);
-    QMultiMap<QString, QString> actionParameters(const QDomElement& action, const QString& firstTransaction) const;
-    void rollBack(const QString& actionName);
-    void requestCommitted(const QList<QStringList>& responses, const QString& logins);
-    void writeRequestFailure(const QDomElement& action, const QString& message,
-                             const QString& panelMessage = QString());
     void refuse(const QString& root, const QString& message, int role);
-    static QString refusalText(const QString& root, const QString& message);
     void grantAccess(const QString& loginReply);
     QMap<QString, QString> componentParents();
-    bool actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params);
-    bool lockRefused(const QDomElement& root);
-    static QMap<QString, QString> parameters(const QDomElement& root);
-    QMap<QString, QVariant> scheduleParameters(const QDomElement& root) const;
 
     KTDatabaseController* _dbController = nullptr;
-    bool _connectionNegotiated = false;
-    bool _connectionAuthenticated = false;
-    // The client knew the company's name and password, whatever became of
-    // its version: it may download the client program.
-    bool _companyAccepted = false;
-    bool _updateSuccess = false;
-    // A component changed the scheduled tasks in the request under way: the
-    // scheduler reloads them once the request has committed.
-    bool _tasksChanged = false;
-    // Until negotiation sets it, replies go out at zlib's default level.
-    int _compressionFactor = -1;
-    int _connectionID = 0;
-    int _packMaxCount = 0;
+    KTConnectionSession _session;
     qint64 _blockSize = 0;
     KTConnectionContext _context;
     QTimer* _negotiationDeadline;
@@ -153,24 +121,13 @@ private:
     QMap<QString, KTDbTable*> _dbDefinitionMap;
     bool _loginPending = false;
     QMap<QString, QString> _pendingLogin;
-    QMap<QString, KTAuthcomBase*> _authcomMap;
-    QMap<QString, KTSercomBase*> _sercomMap;
-    QMap<QString, QMap<int, quint64> > _lastKeysMap;
-    QMap<QString, QList<int> > _transactionModifiers;
-    QString _clientIP;
-    QString _clientMAC;
-    QString _clientVersion;
-    QString _operatingSystem;
-    QString _companyName;
-    QString _connectivityPassword;
-    QString _user = QStringLiteral("?");
-    QString _userCod;
-    QString _group;
-    int _userType = 0;
-    KTAccessList _accessList;
     QStringList _dbParams;
-    QStringList _systemObjects;
     QStringList _systemObjectsClient;
+    // Destroyed before the database controller, which the components use.
+    std::unique_ptr<KTComponentRegistry> _components;
+    std::unique_ptr<KTNegotiationHandler> _negotiation;
+    std::unique_ptr<KTClientUpdateHandler> _clientUpdate;
+    std::unique_ptr<KTActionRunner> _actions;
 };
 
 #endif
