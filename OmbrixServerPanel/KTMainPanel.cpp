@@ -4,8 +4,10 @@
 #include "KTPanelOptions.h"
 #include "KTPanelView.h"
 #include "KTPanelViewPage.h"
+#include "KTMetricsFeed.h"
 #include "KTServiceNotifier.h"
 #include "KTStartupWait.h"
+#include "KTStatusEndpoint.h"
 
 #include <KT.h>
 #include <KTAccountPrivileges.h>
@@ -105,6 +107,11 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     _pingTimer = new QTimer(this);
     _pingTimer->setInterval(defaultReconnectInterval);
     _startupWait = new KTStartupWait(this);
+    _statusEndpoint = new KTStatusEndpoint(_connector, _dbController, this);
+    auto* metricsFeed = new KTMetricsFeed(_connector->metrics(), this);
+    metricsFeed->watch(_dbController);
+    metricsFeed->watch(_scheduler);
+    metricsFeed->watch(_updater);
     _startupWait->setInterval(defaultReconnectInterval);
     _notifier = new KTServiceNotifier(this);
     setCentralWidget(_panelView);
@@ -120,6 +127,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
 // connections, and only then are the remaining named connections removed.
 KTMainPanel::~KTMainPanel()
 {
+    _statusEndpoint->stop();
     // A check under way uses its connection until its thread ends.
     _updater->stop();
     _connector->shutDown();
@@ -211,6 +219,9 @@ void KTMainPanel::readServerSettings()
     _ombrixPassword = KTVersion::ombrixServerPassword();
     readSystemObjects();
     QSettings settings(serverSettingsFile, QSettings::IniFormat);
+    const int statusPort = settings.value(QStringLiteral("ServerSettings/StatusPort")).toInt();
+    _statusPort = statusPort > 0 && statusPort <= 65535 ? quint16(statusPort) : 0;
+    _statusAddress = settings.value(QStringLiteral("ServerSettings/StatusAddress"), QStringLiteral("127.0.0.1")).toString();
     _serverPort = settings.value(QStringLiteral("ServerSettings/ServerPort")).toString();
     _listenAddress = settings.value(QStringLiteral("ServerSettings/ListenAddress")).toString();
     const int reconnectInterval = settings.value(QStringLiteral("ServerSettings/ReconnectInterval")).toInt();
@@ -359,6 +370,7 @@ void KTMainPanel::warnIfSettingsReadable()
 // Shut-down
 
 void KTMainPanel::shutDown()
+    _statusEndpoint->stop();
 {
     _notifier->stopping();
     _pingTimer->stop();
@@ -523,6 +535,7 @@ void KTMainPanel::listenConnections()
 // Start-up and supervision
 
 void KTMainPanel::startServing()
+    startStatusEndpoint();
 {
     _notifier->startWatchdog();
     _pingTimer->start();
@@ -589,6 +602,31 @@ void KTMainPanel::updateServiceStatus()
     else if (_dbController->connectionStatus() && !_dbController->connectionLost())
         _notifier->setStatus(tr("Puerto %1 cerrado, BD conectada").arg(_serverPort));
     else
+// Up whatever the database does: a watcher must hear that it is down.
+void KTMainPanel::startStatusEndpoint()
+{
+    if (_statusPort == 0)
+        return;
+    const QString location = QStringLiteral("KTMainPanel::startStatusEndpoint()");
+    const QHostAddress address(_statusAddress);
+    if (address.isNull()) {
+        emit eventMessage(tr("La dirección de estado '%1' no es válida: el estado no estará disponible")
+                              .arg(_statusAddress), KT::ErrorMessage, location);
+        return;
+    }
+    const QString url = QStringLiteral("http://%1:%2")
+                            .arg(address.protocol() == QAbstractSocket::IPv6Protocol
+                                     ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                                     : address.toString())
+                            .arg(_statusPort);
+    if (_statusEndpoint->start(address, _statusPort))
+        emit eventMessage(tr("Estado disponible en %1 (/health, /metrics, /connections)").arg(url), KT::InformationMessage,
+                          location);
+    else
+        emit eventMessage(tr("No se pudo abrir el puerto de estado %1: %2").arg(url, _statusEndpoint->errorString()),
+                          KT::ErrorMessage, location);
+}
+
         _notifier->setStatus(tr("Esperando la base de datos"));
 }
 

@@ -14,6 +14,7 @@ class KTPanelView;
 class KTPanetBase;
 class KTServiceNotifier;
 class KTStartupWait;
+class KTStatusEndpoint;
 class KTServerAuthorization;
 class KTServerConnector;
 class KTServerScheduler;
@@ -116,6 +117,7 @@ private:
     void startupTimedOut();
     void endService(const QString& reason);
     void updateServiceStatus();
+    void startStatusEndpoint();
 
     KTEventLog* _eventLog = nullptr;
     KTDatabaseController* _dbController = nullptr;
@@ -134,6 +136,10 @@ private:
     QTimer* _pingTimer = nullptr;
     KTStartupWait* _startupWait = nullptr;
     KTServiceNotifier* _notifier = nullptr;
+    // Off unless [ServerSettings] StatusPort names a port.
+    KTStatusEndpoint* _statusEndpoint = nullptr;
+    quint16 _statusPort = 0;
+    QString _statusAddress;
     bool _serviceMode = false;
     bool _endingService = false;
     // A try of the start-up wait whose failure the log does not need again.

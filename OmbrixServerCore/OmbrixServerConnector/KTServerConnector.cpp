@@ -233,11 +233,13 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
 void KTServerConnector::appendConnectionRow(int connectionID)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    _connectionInfoModel->appendRow(
-        {cell(QString::number(connectionID), idColour, true), cell(QStringLiteral("?"), idColour, true),
-         cell(now.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" , ") + now.toString(QStringLiteral("hh:mm:ss")),
-              textColour),
-         cell(QStringLiteral(" --- "), textColour), cell(tr("Conexion Entrante ..."), actionColour, false, true)});
+    QStandardItem* arrival = cell(now.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" , ")
+                                      + now.toString(QStringLiteral("hh:mm:ss")), textColour);
+    arrival->setData(now, ArrivalRole);
+    _connectionInfoModel->appendRow({cell(QString::number(connectionID), idColour, true),
+                                     cell(QStringLiteral("?"), idColour, true), arrival,
+                                     cell(QStringLiteral(" --- "), textColour),
+                                     cell(tr("Conexion Entrante ..."), actionColour, false, true)});
 }
 
 int KTServerConnector::modelRow(int connectionID) const

@@ -32,6 +32,8 @@ class KTServerConnector : public QTcpServer
     Q_OBJECT
 public:
     enum Column { IdColumn, UserColumn, DateColumn, AddressColumn, LastActionColumn };
+    // The date cell's QDateTime of the connection's arrival.
+    static constexpr int ArrivalRole = Qt::UserRole + 1;
 
     explicit KTServerConnector(QObject* parent = nullptr);
     ~KTServerConnector() override;
@@ -70,6 +72,8 @@ public:
     QList<int> connectionIDs() const;
     QStringList loggedUsers() const;
     QMap<int, QStringList> activeComponents() const;
+    // The address the connection came from, as its socket saw it.
+    QString peerAddress(int connectionID) const { return _addresses.value(connectionID); }
     // The counts every connection adds its requests to.
     KTServerMetrics* metrics() { return &_metrics; }
     // Stops serving: the port closed, every connection closed and its thread

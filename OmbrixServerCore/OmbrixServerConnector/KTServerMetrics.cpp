@@ -2,6 +2,8 @@
 
 #include <QMutexLocker>
 
+const QString KTServerMetrics::otherComponents = QStringLiteral("(otros)");
+
 KTServerMetrics::KTServerMetrics()
 {
     _counts.latencyBuckets = QList<quint64>(latencyBounds().size(), 0);
@@ -20,7 +22,8 @@ void KTServerMetrics::recordRequest(const QString& component, bool ok, qint64 re
     const QList<qint64>& bounds = latencyBounds();
     const qint64 elapsed = qMax<qint64>(micros, 0);
     QMutexLocker lock(&_mutex);
-    ComponentCounts& counts = _counts.components[component];
+    const bool known = _counts.components.contains(component) || _counts.components.size() < maxComponents;
+    ComponentCounts& counts = _counts.components[known ? component : otherComponents];
     ++counts.requests;
     if (!ok)
         ++counts.failures;
@@ -41,6 +44,12 @@ void KTServerMetrics::recordScheduledDelivery()
 {
     QMutexLocker lock(&_mutex);
     ++_counts.scheduledDeliveries;
+}
+
+void KTServerMetrics::setUpdateState(int state)
+{
+    QMutexLocker lock(&_mutex);
+    _counts.updateState = state;
 }
 
 KTServerMetrics::Snapshot KTServerMetrics::snapshot() const

@@ -29,7 +29,15 @@ public:
         qint64 latencySumMicros = 0;
         quint64 reconnects = 0;
         quint64 scheduledDeliveries = 0;
+        // The updater's last state: 0 idle, 1 checking, 2 nothing newer,
+        // 3 downloading, 4 installing.
+        int updateState = 0;
     };
+
+    // Components counted apart; the names come from clients' requests, so
+    // the ones past this many share otherComponents.
+    static constexpr int maxComponents = 64;
+    static const QString otherComponents;
 
     KTServerMetrics();
 
@@ -41,6 +49,7 @@ public:
     void recordReconnect();
     // One scheduled message handed to its recipient.
     void recordScheduledDelivery();
+    void setUpdateState(int state);
 
     Snapshot snapshot() const;
 
