@@ -13,6 +13,7 @@
 #include <KTAccountPrivileges.h>
 #include <KTDatabaseController.h>
 #include <KTFrame.h>
+#include <KTInstallationPaths.h>
 #include <KTPanetBase.h>
 #include <KTPluginLoader.h>
 #include <KTServerAuthorization.h>
@@ -45,9 +46,6 @@
 
 namespace {
 
-const QString serverSettingsFile = QStringLiteral("OmbrixServer.cfg");
-const QString panelSettingsFile = QStringLiteral("OmbrixServerUI.cfg");
-const QString systemObjectsFile = QStringLiteral("OmbrixSystemObjects.cfg");
 const QString mapsDirectory = QStringLiteral("OmbrixServerComponents/OmbrixDbMaps");
 constexpr int keepAliveInterval = 600000;
 constexpr int defaultReconnectInterval = 5000;
@@ -80,7 +78,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
 {
     setUpForm();
     // First, so that it holds every event, including those the pages miss.
-    _eventLog = new KTEventLog(QDir::currentPath() + QStringLiteral("/logs"), this);
+    _eventLog = new KTEventLog(KTInstallationPaths::logDirectory(), this);
     _eventLog->setEchoToStandardError(_serviceMode || _eventLog->echoesToStandardError());
     _eventLog->setJournalPriorities(_serviceMode);
     connect(this, &KTMainWindow::eventMessage, _eventLog, &KTEventLog::appendEvent);
@@ -218,7 +216,7 @@ void KTMainPanel::readServerSettings()
 {
     _ombrixPassword = KTVersion::ombrixServerPassword();
     readSystemObjects();
-    QSettings settings(serverSettingsFile, QSettings::IniFormat);
+    QSettings settings(KTInstallationPaths::serverSettingsFile(), QSettings::IniFormat);
     const int statusPort = settings.value(QStringLiteral("ServerSettings/StatusPort")).toInt();
     _statusPort = statusPort > 0 && statusPort <= 65535 ? quint16(statusPort) : 0;
     _statusAddress = settings.value(QStringLiteral("ServerSettings/StatusAddress"), QStringLiteral("127.0.0.1")).toString();
@@ -271,7 +269,7 @@ void KTMainPanel::readSystemObjects()
 {
     _systemObjectsList.clear();
     _systemObjectsListClient.clear();
-    QFile file(systemObjectsFile);
+    QFile file(KTInstallationPaths::systemObjectsFile());
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QStringList* section = &_systemObjectsList;
         QTextStream stream(&file);
@@ -293,7 +291,7 @@ void KTMainPanel::readSystemObjects()
 
 void KTMainPanel::loadSettings()
 {
-    QSettings settings(panelSettingsFile, QSettings::IniFormat);
+    QSettings settings(KTInstallationPaths::panelLayoutFile(), QSettings::IniFormat);
     // A size out of range (edited by hand, or damaged) would build no grid or a huge one.
     const int columns = inRange(settings.value(QStringLiteral("PanelSettings/PanelColumns"), defaultColumns).toInt(),
                                 maxGridSize, defaultColumns);
@@ -336,10 +334,8 @@ void KTMainPanel::saveSettings()
         for (auto it = positions.cbegin(); it != positions.cend(); ++it)
             entries << QStringLiteral("%1--%2,%3,%4").arg(it.key()->name()).arg(tab).arg(it.value().first).arg(it.value().second);
     }
-    QSettings settings(panelSettingsFile, QSettings::IniFormat);
-    // Installed as a service the application folder is root's: the layout,
-    // which the service's user owns, is then rewritten in place.
-    settings.setAtomicSyncRequired(false);
+    // In the state folder, which the service's user owns: replaced whole, never half-written.
+    QSettings settings(KTInstallationPaths::panelLayoutFile(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("PanelSettings/Geometry"), saveGeometry());
     settings.setValue(QStringLiteral("PanelSettings/PanelColumns"), _panelOptions->columnCount());
     settings.setValue(QStringLiteral("PanelSettings/PanelRows"), _panelOptions->rowCount());
@@ -349,7 +345,7 @@ void KTMainPanel::saveSettings()
 
 void KTMainPanel::showWindow()
 {
-    QSettings settings(panelSettingsFile, QSettings::IniFormat);
+    QSettings settings(KTInstallationPaths::panelLayoutFile(), QSettings::IniFormat);
     if (!restoreGeometry(settings.value(QStringLiteral("PanelSettings/Geometry")).toByteArray())) {
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         resize((screen.size() * 0.8).expandedTo(minimumFirstSize));
@@ -360,6 +356,7 @@ void KTMainPanel::showWindow()
 
 void KTMainPanel::warnIfSettingsReadable()
 {
+    const QString serverSettingsFile = KTInstallationPaths::serverSettingsFile();
     if (KTSettingsFile::readableByOthers(serverSettingsFile))
         emit eventMessage(tr("Otros usuarios pueden leer el archivo %1, que guarda contraseñas: déjelo legible solo "
                              "por su dueño (chmod 600 %1).").arg(serverSettingsFile),

@@ -35,8 +35,10 @@ int checkArguments(int argc, char* argv[])
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Panel de control de Ombrix Server: atiende a los clientes desde la carpeta actual, con los ajustes de "
-        "OmbrixServer.cfg. Con OMBRIX_SERVICE=1 en el entorno funciona como servicio del sistema."));
+        "Panel de control de Ombrix Server: atiende a los clientes con los ajustes de OmbrixServer.cfg. Los ajustes, "
+        "el estado y el registro están en la carpeta actual, salvo que OmbrixPaths.cfg junto al programa o las "
+        "variables OMBRIX_CONFIG_DIR, OMBRIX_STATE_DIR y OMBRIX_LOG_DIR digan otra cosa. Con OMBRIX_SERVICE=1 en el "
+        "entorno funciona como servicio del sistema."));
     KTCommandLine::acceptWindowSystemOptions(parser);
     return KTCommandLine::handle(parser, KTCommandLine::arguments(argc, argv));
 }

@@ -69,7 +69,7 @@ bool KTLocalUpdater::fail(const QString& message)
 bool KTLocalUpdater::checkForUpdates(const QString& dirName)
 {
     _exitType = StartPanel;
-    const QString downloads = _applicationDirectory + QLatin1Char('/') + dirName;
+    const QString downloads = QDir(_applicationDirectory).filePath(dirName);
     if (!QFileInfo::exists(downloads)) {
         QDir().mkpath(downloads);
         return true;
@@ -205,7 +205,7 @@ bool KTLocalUpdater::rollback(const QString& dirName)
 {
     _exitType = StartNothing;
     _ui->lblSystemObject->setText(tr("Restituyendo la versión anterior del servidor"));
-    KTPreviousRelease previous(_applicationDirectory, _applicationDirectory + QLatin1Char('/') + dirName);
+    KTPreviousRelease previous(_applicationDirectory, QDir(_applicationDirectory).filePath(dirName));
     if (!previous.restore())
         return fail(previous.error());
     return true;

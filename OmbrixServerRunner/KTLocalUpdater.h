@@ -22,7 +22,8 @@ public:
 
     // Where the installation lies; the program's folder by default.
     void setApplicationDirectory(const QString& directory) { _applicationDirectory = directory; }
-    // True when the panel may be started; dirName is relative to the application directory.
+    // True when the panel may be started; dirName, the download area, is absolute or relative to the
+    // application directory.
     bool checkForUpdates(const QString& dirName);
     // Puts back the server files the last promotion replaced (kept in
     // dirName/Previous) and drops its pending SQL lines; starts nothing.

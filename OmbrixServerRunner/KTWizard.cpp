@@ -9,6 +9,7 @@
 #include "ServerPage.h"
 #include "UserPage.h"
 
+#include <KTInstallationPaths.h>
 #include <KTSettingsFile.h>
 #include <KTVersion.h>
 
@@ -27,7 +28,7 @@ KTWizard::KTWizard(QWidget* parent)
     , _serverPage(new ServerPage(this))
     , _userPage(new UserPage(this))
     , _endPage(new EndPage(this))
-    , _settingsDirectory(QDir::currentPath())
+    , _settingsDirectory(KTInstallationPaths::settingsDirectory())
     , _installationDirectory(QCoreApplication::applicationDirPath())
 {
     setWindowTitle(tr("Server Wizard"));

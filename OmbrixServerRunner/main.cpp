@@ -6,18 +6,22 @@
 // panel itself.
 //
 // With --rollback it puts back the server files the last promotion replaced
-// (Downloads/Previous) and drops that release's pending SQL lines, then exits:
+// (Downloads/Previous in the state folder) and drops that release's pending SQL lines, then exits:
 // the way back when a release's SQL fails at the panel's start.
 //
 // With --write-objects it writes OmbrixSystemObjects.cfg for the
 // installation, as the wizard does, and exits: the way to set up a machine
 // without a display.
+//
+// The settings and the download area are where KTInstallationPaths puts
+// them: in a development tree the application directory.
 
 #include "KTInstallationObjects.h"
 #include "KTLocalUpdater.h"
 #include "KTWizard.h"
 
 #include <KTCommandLine.h>
+#include <KTInstallationPaths.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -48,7 +52,7 @@ int checkArguments(int argc, char* argv[], QCommandLineParser& parser)
 
 int writeObjects(const QString& applicationDirectory)
 {
-    const QString path = QDir::current().filePath(QStringLiteral("OmbrixSystemObjects.cfg"));
+    const QString path = KTInstallationPaths::systemObjectsFile();
     if (!KTInstallationObjects(applicationDirectory).write(path)) {
         qWarning().noquote() << QCoreApplication::translate("OmbrixServerRunner", "No se pudo escribir %1").arg(path);
         return 1;
@@ -80,14 +84,14 @@ int main(int argc, char* argv[])
     app.addLibraryPath(app.applicationDirPath() + QStringLiteral("/SystemPlugins"));
     app.setQuitOnLastWindowClosed(true);
     app.setStyleSheet(QStringLiteral("* { font: 75 7pt \"DejaVu Serif\" } "));
-    // The settings and the download area lie in the application directory,
-    // wherever the operator started the runner from.
+    // The panel it starts and the places without a packaged default are the
+    // application directory's, wherever the operator started the runner from.
     QDir::setCurrent(app.applicationDirPath());
 
     if (parser.isSet(QStringLiteral("rollback"))) {
         KTLocalUpdater updater;
         updater.setInteractive(false);
-        if (!updater.rollback(QStringLiteral("Downloads")))
+        if (!updater.rollback(KTInstallationPaths::downloadsDirectory()))
             return 1;
         qInfo().noquote() << QCoreApplication::translate("OmbrixServerRunner",
                                                          "Se restituyó la versión anterior del servidor.");
@@ -100,12 +104,12 @@ int main(int argc, char* argv[])
     KTLocalUpdater updater;
     updater.setInteractive(interactive);
     updater.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    if (!QFile::exists(QStringLiteral("OmbrixServer.cfg"))) {
+    if (!QFile::exists(KTInstallationPaths::serverSettingsFile())) {
         if (!interactive) {
             qWarning().noquote() << QCoreApplication::translate(
-                "OmbrixServerRunner", "No existe %1/OmbrixServer.cfg y sin pantalla no se puede mostrar el asistente "
+                "OmbrixServerRunner", "No existe %1 y sin pantalla no se puede mostrar el asistente "
                                       "de configuración: ejecútelo una vez con pantalla o escriba el archivo a mano.")
-                                        .arg(QDir::currentPath());
+                                        .arg(KTInstallationPaths::serverSettingsFile());
             return 1;
         }
         if (wizard.exec() != QDialog::Accepted)
@@ -113,9 +117,9 @@ int main(int argc, char* argv[])
     }
 
     if (installOnly)
-        return updater.checkForUpdates(QStringLiteral("Downloads")) ? 0 : 1;
+        return updater.checkForUpdates(KTInstallationPaths::downloadsDirectory()) ? 0 : 1;
     updater.show();
-    const bool installed = updater.checkForUpdates(QStringLiteral("Downloads"));
+    const bool installed = updater.checkForUpdates(KTInstallationPaths::downloadsDirectory());
     if (!installed)
         updater.setExitType(KTLocalUpdater::StartNothing);
     // Long enough to read the dialog's last line.

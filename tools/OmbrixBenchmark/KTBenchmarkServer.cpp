@@ -82,6 +82,12 @@ bool KTBenchmarkServer::start(const QString& applicationDirectory)
     _panel = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The settings written here, whatever places an installed panel would use:
+    // a benchmark of the package's programs never reaches the installation's database.
+    const QString app = _work.filePath(QStringLiteral("app"));
+    environment.insert(QStringLiteral("OMBRIX_CONFIG_DIR"), app);
+    environment.insert(QStringLiteral("OMBRIX_STATE_DIR"), app);
+    environment.insert(QStringLiteral("OMBRIX_LOG_DIR"), app + QStringLiteral("/logs"));
     _panel->setProcessEnvironment(environment);
     _panel->setWorkingDirectory(_work.filePath(QStringLiteral("app")));
     _panel->setStandardOutputFile(_work.filePath(QStringLiteral("panel.log")));

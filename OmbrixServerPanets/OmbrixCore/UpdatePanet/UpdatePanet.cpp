@@ -1,6 +1,7 @@
 #include "UpdatePanet.h"
 
 #include <KT.h>
+#include <KTInstallationPaths.h>
 #include <KTMainWindow.h>
 #include <KTVersion.h>
 
@@ -52,8 +53,8 @@ QToolButton* toolButton(QWidget* parent, const QString& objectName, const QStrin
 
 QString installedClientVersion()
 {
-    // The panel runs in the application directory.
-    const QSettings index(QStringLiteral("Downloads/ClientVersion.txt"), QSettings::IniFormat);
+    const QSettings index(KTInstallationPaths::downloadsDirectory() + QStringLiteral("/ClientVersion.txt"),
+                          QSettings::IniFormat);
     return index.value(QStringLiteral("ClientValues/ClientVersion"), KTVersion::ombrixClientVersion()).toString();
 }
 
