@@ -89,10 +89,10 @@ KTStatusEndpoint::~KTStatusEndpoint()
 bool KTStatusEndpoint::start(const QHostAddress& address, quint16 port)
 {
     stop();
-    _tcp = new QTcpServer(this);
-    if (!_tcp->listen(address, port)) {
-        _error = _tcp->errorString();
-        stop();
+    auto* tcp = new QTcpServer(this);
+    if (!tcp->listen(address, port)) {
+        _error = tcp->errorString();
+        delete tcp;
         return false;
     }
     _http = new QHttpServer(this);
@@ -106,16 +106,18 @@ bool KTStatusEndpoint::start(const QHostAddress& address, quint16 port)
     _http->setMissingHandler([](const QHttpServerRequest&, QHttpServerResponder&& responder) {
         responder.write(QByteArrayLiteral("no existe\n"), plainText, Status::NotFound);
     });
-    _http->bind(_tcp);
+    _http->bind(tcp);
+    _tcp = tcp;
     return true;
 }
 
 void KTStatusEndpoint::stop()
 {
+    // The HTTP server may have taken the listening socket as its child:
+    // whichever goes first, the other is not deleted twice.
     delete _http;
     _http = nullptr;
-    delete _tcp;
-    _tcp = nullptr;
+    delete _tcp.data();
 }
 
 bool KTStatusEndpoint::isListening() const

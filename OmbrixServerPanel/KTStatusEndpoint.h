@@ -3,6 +3,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class KTDatabaseController;
@@ -39,7 +40,7 @@ private:
     KTServerConnector* _connector;
     const KTDatabaseController* _database;
     QHttpServer* _http = nullptr;
-    QTcpServer* _tcp = nullptr;
+    QPointer<QTcpServer> _tcp;
     QString _error;
 };
 
