@@ -1,4 +1,5 @@
 #include "KTTestEvents.h"
+#include "KTTestHttp.h"
 #include "KTTestServer.h"
 
 #include <KTDatabaseController.h>
@@ -55,6 +56,7 @@ class tst_DatabaseLoss : public QObject
     QString _previous;
     QString _dataDir;
     int _dbPort = 0;
+    quint16 _statusPort = 0;
 
     QString status(KTRawClient& client, const QString& request)
     {
@@ -87,6 +89,9 @@ private Q_SLOTS:
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         _dbPort = probe.serverPort();
         probe.close();
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        _statusPort = probe.serverPort();
+        probe.close();
         _dataDir = _dir.filePath(QStringLiteral("mariadb"));
         QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
 
@@ -95,12 +100,13 @@ private Q_SLOTS:
         QFile settings(_dir.filePath(QStringLiteral("OmbrixServer.cfg")));
         QVERIFY(settings.open(QIODevice::WriteOnly));
         settings.write(QStringLiteral("[ServerSettings]\nServerPort=0\nListenAddress=127.0.0.1\nReconnectInterval=200\n"
-                                      "[LicenseInfo]\nCompany=%1\nID=900123\nPassword=%2\n[Database]\nType=QMYSQL\n"
+                                      "StatusPort=%5\n[LicenseInfo]\nCompany=%1\nID=900123\nPassword=%2\n[Database]\nType=QMYSQL\n"
                                       "Host=127.0.0.1\nDbPort=%3\nDbName=ombrix_loss\n[AdminUser]\nLogin=jefe\n"
                                       "Password=clave-jefe\nConnectivityPassword=%4\n")
                            .arg(KTTestServer::companyName, password)
                            .arg(_dbPort)
                            .arg(KTTestServer::companyPassword)
+                           .arg(_statusPort)
                            .toUtf8());
         settings.close();
         QFile objects(_dir.filePath(QStringLiteral("OmbrixSystemObjects.cfg")));
@@ -179,19 +185,27 @@ private Q_SLOTS:
 
     // No client works and nothing else asks the database: the panel's own
     // ping notices the loss, closes the port, and opens it again once
-    // MariaDB is back.
+    // MariaDB is back. The status endpoint says so all along.
     void lossIsNoticedWithoutClients()
     {
         KTMainPanel panel;
         QVERIFY(startUp(panel));
         panel.startServing();
         QVERIFY(panel.connector()->isListening());
+        const auto health = [this] { return httpRequest(QStringLiteral("127.0.0.1"), _statusPort, "/health"); };
+        QCOMPARE(health().status, 200);
 
         QVERIFY(mariadb({QStringLiteral("stop"), _dataDir}));
         QTRY_VERIFY_WITH_TIMEOUT(!panel.connector()->isListening(), 20000);
         QVERIFY(panel.dbController()->connectionLost());
+        const KTHttpReply down = health();
+        QCOMPARE(down.status, 503);
+        QVERIFY2(down.body.contains("Puerto cerrado, BD sin respuesta"), down.body.constData());
         QVERIFY(mariadb({QStringLiteral("start"), _dataDir, QString::number(_dbPort), password, lossDb}));
         QTRY_VERIFY_WITH_TIMEOUT(panel.connector()->isListening(), 30000);
+        QCOMPARE(health().status, 200);
+        const QByteArray metrics = httpRequest(QStringLiteral("127.0.0.1"), _statusPort, "/metrics").body;
+        QVERIFY2(metrics.contains("\nombrix_database_reconnects_total 1\n"), metrics.constData());
     }
 
     // MariaDB not up yet when the server starts: it tries again every
