@@ -11,7 +11,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class KTDatabaseParser;
+class KTRawRows;
 #include <KTDbTable.h>
 class KTTableRecordDataModel;
 class QFile;
@@ -97,6 +100,11 @@ public:
     QSqlQuery updateRecords(const QString& tableName, const QStringList& values, const QStringList& fields,
                             const QString& whereCondition, QList<int> modifiers);
     QSqlQuery deleteRecords(const QString& tableName, QList<int> modifiers, const QString& whereCondition);
+    // The same selects, their rows read straight from the client library;
+    // null with *error set (and lastErrorCode()) when the statement fails.
+    std::unique_ptr<KTRawRows> selectRows(const QString& tableName, const QStringList& fields,
+                                          const QString& whereCondition, const QString& orderBy,
+                                          const QString& limit, bool resolveKeys, QString* error);
 
     QString concat(const QStringList& keys);
     QString in(const QStringList& keys);
@@ -166,6 +174,7 @@ private:
     bool inUnitOfWork() const { return _inTransaction || _holdsLocks; }
     void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
     void noteFailure(const QSqlError& error);
+    std::unique_ptr<KTRawRows> executeRaw(const QString& sql, QString* error);
 
     KTDatabaseParser* _mainParser = nullptr;
     bool _allDataLoaded = true;

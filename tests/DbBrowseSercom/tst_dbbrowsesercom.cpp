@@ -1,4 +1,7 @@
 #include "KTSessionFixture.h"
+#include "KTTestServer.h"
+
+#include <KTConnectionLimits.h>
 
 #include <KTDatabaseController.h>
 #include <KTPluginLoader.h>
@@ -262,6 +265,27 @@ private Q_SLOTS:
         QVERIFY(KTSessionFixture::elements(reply, "Row").isEmpty());
     }
 
+    // The rows are read past Qt SQL: a browse that runs out of time must
+    // still be told apart from one the database refused.
+    void aBrowseOutOfTimeSaysSo()
+    {
+        KTServerConnector* connector = _fixture.server().connector();
+        const quint16 port = connector->serverPort();
+        const QString password = KTTestServer::password(_fixture.controller(), 2);
+        connector->setStatementLimits(1, 1);
+        QVERIFY(_fixture.admin().logIn(port, "admin", password));
+        Browse browse;
+        browse.where = QStringLiteral(
+            "(SELECT SUM(a.seq * b.seq) FROM seq_1_to_1000000 a, seq_1_to_1000000 b) > 0");
+        const QString reply = adminBrowse(browse);
+        connector->setStatementLimits(KTConnectionLimits::defaultStatementSeconds,
+                                      KTConnectionLimits::defaultLockWaitSeconds);
+        QVERIFY(_fixture.admin().logIn(port, "admin", password));
+        QCOMPARE(element(reply, "Status"), QStringLiteral("0"));
+        QVERIFY2(element(reply, "Message").contains("superó el tiempo máximo de 1 s"), qPrintable(reply));
+        QVERIFY(KTSessionFixture::elements(reply, "Row").isEmpty());
+    }
+
     void aThousandRowReplyKeepsItsBytes_data()
     {
         QTest::addColumn<QString>("resolveKeys");
@@ -294,6 +318,47 @@ private Q_SLOTS:
         const QString reply = adminBrowse(browse);
         QCOMPARE(element(reply, "RowCount"), QStringLiteral("1000"));
         // From the field list on: the statistics before it depend on the tests that ran first.
+        const QString rows = reply.mid(reply.indexOf("<Fields>"));
+        QCOMPARE(QCryptographicHash::hash(rows.toUtf8(), QCryptographicHash::Sha1).toHex(), sha1);
+    }
+
+    void oddValuesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QString>("resolveKeys");
+        QTest::addColumn<QByteArray>("sha1");
+        QTest::newRow("plain") << "0" << QByteArray("dbcb6d2f2503a71b0bbf7a8ceec37fb7d3937578");
+        QTest::newRow("resolved keys") << "1" << QByteArray("304807c56b7024a5fe1692a2bc7b1d9d2b008389");
+    }
+
+    // Values the thousand products do not hold: NULL, a zero and a leap
+    // date, characters XML cannot carry (dropped), line ends, a character
+    // outside the 16-bit range, and the separator itself. Digests as above.
+    void oddValuesKeepTheirBytes()
+    {
+        QFETCH(QString, resolveKeys);
+        QFETCH(QByteArray, sha1);
+        QVERIFY(_fixture.controller()->customQuery(
+            "SET FOREIGN_KEY_CHECKS = 0; DELETE FROM salOrder WHERE pkyOrder BETWEEN 9001 AND 9006; "
+            "INSERT INTO salOrder (pkyOrder, codCustomer, codSalesPlace, codSeller, codPriceList, fldDate, fldTotal, "
+            "fldNotes, sysEnabled, sysEditable, sysAuthorized, sysVisible, sysContext, sysAuthorizationGroup) VALUES "
+            "(9001, 1, 1, 1, 1, '2024-02-29', 0.00, NULL, 1, 1, 1, 2, 0, 1), "
+            "(9002, 0, 1, 1, 1, '0000-00-00', 12.50, '', 1, 1, 1, 2, 0, 1), "
+            "(9003, 1, 1, 1, 1, '2024-01-02', 9999999999.99, CONCAT('a', CHAR(1), 'b', CHAR(13), CHAR(10), 'c'), "
+            "1, 1, 1, 2, 0, 1), "
+            "(9004, 1, 1, 1, 1, '2024-01-02', 1.05, CONCAT('x', _utf8mb4 X'EFBFBE', 'y', CHAR(9), '|z'), "
+            "1, 1, 1, 2, 0, 1), "
+            "(9005, 1, 1, 1, 1, '2024-01-02', 3.00, '\"<a href=''x''>&amp;</a>\" 😀 ñ', 1, 1, 1, 2, 0, 1), "
+            "(9006, 777, 1, 1, 1, '1999-12-31', 4.00, 'ok', 1, 1, 1, 2, 0, 1); "
+            "SET FOREIGN_KEY_CHECKS = 1").isActive());
+        Browse browse;
+        browse.table = QStringLiteral("salOrder");
+        browse.where = (resolveKeys == "1" ? QStringLiteral("T0.") : QString()) + "pkyOrder BETWEEN 9001 AND 9006";
+        browse.limit = QStringLiteral("10");
+        browse.resolveKeys = resolveKeys;
+        const QString reply = adminBrowse(browse);
+        QCOMPARE(element(reply, "RowCount"), QStringLiteral("6"));
+        QCOMPARE(column(reply, "fldNotes").mid(0, 3), (QStringList{"", "", "ab\nc"}));
+        QCOMPARE(column(reply, "fldDate").mid(0, 2), (QStringList{"2024-02-29", ""}));
         const QString rows = reply.mid(reply.indexOf("<Fields>"));
         QCOMPARE(QCryptographicHash::hash(rows.toUtf8(), QCryptographicHash::Sha1).toHex(), sha1);
     }

@@ -1,14 +1,17 @@
 #include "KTDbSercom.h"
 
 #include "KTSercomResponse.h"
+#include "KTXmlText.h"
 
 #include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTDbTable.h>
 #include <KTMainWindow.h>
+#include <KTRawRows.h>
 
 #include <QDateTime>
 #include <QSqlQuery>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -289,6 +292,62 @@ void KTDbSercom::appendRow(const QSqlQuery& query, const QList<Column>& columns,
         if (labels)
             labels->append(value.isEmpty() || !column.resolvedKey ? value
                                                                   : KTDatabaseController::valueText(query.value(position)));
+    }
+}
+
+// Each value is looked at once: its text (or Base64) is kept as a view for
+// the "Row" and the "RowDisp" and escaped straight into the answer.
+void KTDbSercom::writeRows(KTRawRows& rows, KTDbTable* table, const QStringList& fields, bool resolved,
+                           KTSercomResponse& response) const
+{
+    const QList<Column> columns = columnPlan(table, fields, resolved, int(fields.size() - systemFields.size()));
+    const bool display = std::any_of(columns.cbegin(), columns.cend(), [](const Column& c) { return c.resolvedKey; });
+    const qsizetype count = columns.size();
+    QVarLengthArray<QByteArrayView, 64> values(count);
+    QVarLengthArray<QByteArrayView, 64> labels(count);
+    QList<QByteArray> encoded(count);
+    while (rows.next()) {
+        rowTexts(rows, columns, values.data(), display ? labels.data() : nullptr, encoded.data());
+        response.element(QLatin1StringView("Row"), [&](QString* document) {
+            appendJoined(document, values.constData(), count);
+        });
+        response.element(QLatin1StringView("RowDisp"), [&](QString* document) {
+            appendJoined(document, display ? labels.constData() : values.constData(), count);
+        });
+    }
+}
+
+// appendRow()'s rules over raw values.
+void KTDbSercom::rowTexts(KTRawRows& rows, const QList<Column>& columns, QByteArrayView* values,
+                          QByteArrayView* labels, QByteArray* encoded)
+{
+    int position = 0;
+    for (int k = 0; k < columns.size(); ++k, ++position) {
+        const Column& column = columns.at(k);
+        QByteArrayView value;
+        if (column.binary) {
+            const QByteArrayView bytes = rows.value(position);
+            encoded[k] = QByteArray::fromRawData(bytes.data(), bytes.size()).toBase64();
+            value = encoded[k];
+        } else {
+            value = rows.text(position);
+            if (column.emptiedZero && value == QByteArrayView("0"))
+                value = QByteArrayView();
+        }
+        values[k] = value;
+        if (column.resolvedKey)
+            ++position;
+        if (labels)
+            labels[k] = value.isEmpty() || !column.resolvedKey ? value : rows.text(position);
+    }
+}
+
+void KTDbSercom::appendJoined(QString* document, const QByteArrayView* texts, qsizetype count)
+{
+    for (qsizetype k = 0; k < count; ++k) {
+        if (k > 0)
+            document->append(QLatin1Char('|'));
+        KTXmlText::append(document, texts[k]);
     }
 }
 

@@ -5,12 +5,14 @@
 
 #include <KTSercomBase.h>
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 class KTDatabaseController;
 class KTDbTable;
+class KTRawRows;
 class QSqlQuery;
 
 // What every database component shares: the identity a request carries, the
@@ -100,6 +102,11 @@ protected:
     Rows readRows(QSqlQuery& query, KTDbTable* table, const QStringList& fields, bool resolved,
                   int binaryEnd = -1) const;
 
+    // The same rows, read raw, written straight into the answer as the
+    // "Row" and "RowDisp" elements rows() writes for readRows()' result.
+    void writeRows(KTRawRows& rows, KTDbTable* table, const QStringList& fields, bool resolved,
+                   KTSercomResponse& response) const;
+
     // The table's statistics as the panel publishes them, always StatisticCount
     // long; published tells whether the panel had any for the table.
     static QList<quint64> tableStats(const QString& tableName, bool* published = nullptr);
@@ -136,6 +143,9 @@ private:
     static QList<Column> columnPlan(KTDbTable* table, const QStringList& fields, bool resolved, int binaryEnd);
     static void appendRow(const QSqlQuery& query, const QList<Column>& columns, QString* values, QString* labels,
                           QString* key);
+    static void rowTexts(KTRawRows& rows, const QList<Column>& columns, QByteArrayView* values, QByteArrayView* labels,
+                         QByteArray* encoded);
+    static void appendJoined(QString* document, const QByteArrayView* texts, qsizetype count);
 };
 
 #endif

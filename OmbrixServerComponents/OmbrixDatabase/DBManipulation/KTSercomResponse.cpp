@@ -27,6 +27,18 @@ KTSercomResponse& KTSercomResponse::rows(const QStringList& values, const QStrin
     return *this;
 }
 
+// The writer lays out the outcome's children one per line, two levels deep;
+// having just closed an element, it adds nothing of its own before the next.
+void KTSercomResponse::openElement(QLatin1StringView tag)
+{
+    _document.append(QLatin1StringView("\n        <")).append(tag).append(QLatin1Char('>'));
+}
+
+void KTSercomResponse::closeElement(QLatin1StringView tag)
+{
+    _document.append(QLatin1StringView("</")).append(tag).append(QLatin1Char('>'));
+}
+
 KTSercomResponse& KTSercomResponse::markup(const QString& xml)
 {
     // A document-type token is written as it stands, unescaped.

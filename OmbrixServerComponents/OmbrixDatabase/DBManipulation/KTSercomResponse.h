@@ -22,12 +22,26 @@ public:
     KTSercomResponse& text(const QString& tag, const QString& value);
     // One "Row" per entry, each followed by its "RowDisp" when display is given.
     KTSercomResponse& rows(const QStringList& values, const QStringList& display = QStringList());
+    // An element of the outcome whose text writeText appends to the document
+    // itself, already escaped (see KTXmlText): laid out as text() lays out
+    // its elements, without a string per element.
+    template <typename WriteText>
+    KTSercomResponse& element(QLatin1StringView tag, const WriteText& writeText)
+    {
+        openElement(tag);
+        writeText(&_document);
+        closeElement(tag);
+        return *this;
+    }
     // Writes xml into the outcome element as markup, not as text.
     KTSercomResponse& markup(const QString& xml);
     // Closes the document and returns it.
     QString toString();
 
 private:
+    void openElement(QLatin1StringView tag);
+    void closeElement(QLatin1StringView tag);
+
     QString _document;
     QXmlStreamWriter _writer;
 };

@@ -5,9 +5,9 @@
 #include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTDbTable.h>
+#include <KTRawRows.h>
 
-#include <QSqlError>
-#include <QSqlQuery>
+#include <memory>
 
 DbBrowseSercom::DbBrowseSercom(QObject* parent)
     : KTDbSercom(QStringLiteral("DbBrowseSercom"), tr("Visor de datos"), false, false, parent)
@@ -37,16 +37,15 @@ QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params
                                 QString::number(visibleCount(stats))};
 
     const QStringList fields = table->fields() + systemFields;
-    Rows rows;
+    std::unique_ptr<KTRawRows> rows;
     int count = 0;
     if (changed) {
         const QString condition = visibleCondition(resolve ? QStringLiteral("T0.") : QString(),
                                                    params.value(QStringLiteral("Where")));
-        const QString orderBy = params.value(QStringLiteral("OrderBy"));
-        QSqlQuery query = resolve ? _dbController->selectResolveKeys(tableName, fields, condition, QString(), orderBy, limit)
-                                  : _dbController->select(tableName, fields, condition, QString(), orderBy, limit);
-        if (!query.isActive()) {
-            const QString error = query.lastError().databaseText();
+        QString error;
+        rows = _dbController->selectRows(tableName, fields, condition, params.value(QStringLiteral("OrderBy")), limit,
+                                         resolve, &error);
+        if (!rows) {
             _lastResult = false;
             _lastMessage = tr("%1 > Solicitud de visualización no fue realizada exitosamente. Error de BD : '%2'")
                                .arg(_objectName, error);
@@ -55,8 +54,7 @@ QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params
                    KT::WarningMessage);
             return failureResponse(_lastMessage);
         }
-        count = query.size();
-        rows = readRows(query, table, fields, resolve);
+        count = int(rows->size());
     }
 
     _lastResult = true;
@@ -69,11 +67,12 @@ QString DbBrowseSercom::processRequest(const QMultiMap<QString, QString>& params
         .text(QStringLiteral("Message"), _lastMessage)
         .text(QStringLiteral("Table"), tableName)
         .text(QStringLiteral("Stats"), statsSent.join(QLatin1Char(',')));
-    if (changed)
+    if (changed) {
         response.text(QStringLiteral("Pack"), params.value(QStringLiteral("Pack")))
             .text(QStringLiteral("RowCount"), QString::number(count))
-            .text(QStringLiteral("Fields"), fields.join(QLatin1Char(',')))
-            .rows(rows.values, rows.display);
+            .text(QStringLiteral("Fields"), fields.join(QLatin1Char(',')));
+        writeRows(*rows, table, fields, resolve, response);
+    }
     report(tr("%1 > Solicitud de Visualización de datos de usuario '%2' con ID de Conexión : '%3' completada "
               "exitosamente. Nro de registros : '%4'").arg(_objectName, _user).arg(_connectionID).arg(count),
            KT::InformationMessage);
