@@ -12,6 +12,10 @@ class KTSercomBase : public QObject, public KTSercomBaseInterface
     Q_INTERFACES(KTSercomBaseInterface)
 public:
     explicit KTSercomBase(QObject* parent = nullptr);
+    // A component that only reads runs without a transaction of its own when
+    // it is a request's only action, and in a read-only one beside other
+    // readers; the database refuses any write it attempts.
+    virtual bool readsOnly() const { return false; }
 
 public Q_SLOTS:
     virtual KTSercomBase* createInstance() = 0;

@@ -87,6 +87,8 @@ bool KTDatabaseController::establishConnection(const QString& connectionName, co
         return false;
     }
     applyStatementMode();
+    // A new session's transactions read and write until told otherwise.
+    _sessionReadOnly = false;
     emit eventMessage(tr("Se estableció conexión con BD : %1").arg(dbName), KT::SuccessMessage, connectionSource);
     return _connectionStatus;
 }
@@ -281,12 +283,39 @@ void KTDatabaseController::setDbDefinitionMap(QMap<QString, KTDbTable*> dbDefini
 // is opened again first, never in the middle of a request.
 bool KTDatabaseController::beginTransaction()
 {
-    if (!startRequest())
+    if (!startRequest() || !setSessionReadOnly(false))
         return false;
     _inTransaction = _dbConnection.transaction();
     if (!_inTransaction)
         noteFailure(_dbConnection.lastError());
     return _inTransaction;
+}
+
+bool KTDatabaseController::startReadOnlyRequest()
+{
+    _readOnlyRequest = startRequest() && setSessionReadOnly(true);
+    return _readOnlyRequest;
+}
+
+bool KTDatabaseController::beginReadOnlyTransaction()
+{
+    if (!startRequest())
+        return false;
+    _inTransaction = execute(QStringLiteral("START TRANSACTION READ ONLY")).isActive();
+    return _inTransaction;
+}
+
+// Only when the mode changes, so that a run of read requests costs no round
+// trip for it.
+bool KTDatabaseController::setSessionReadOnly(bool readOnly)
+{
+    if (readOnly == _sessionReadOnly)
+        return true;
+    const QString mode = readOnly ? QStringLiteral("READ ONLY") : QStringLiteral("READ WRITE");
+    if (!execute(QStringLiteral("SET SESSION TRANSACTION %1").arg(mode)).isActive())
+        return false;
+    _sessionReadOnly = readOnly;
+    return true;
 }
 
 // A failed commit may leave the transaction open; the next start of
@@ -365,6 +394,7 @@ bool KTDatabaseController::reconnect()
         return false;
     applyStatementMode();
     _connectionLost = false;
+    _sessionReadOnly = false;
     // A fresh session: no transaction, no locks, autocommit on.
     _sessionUnclean = false;
     if (_reportsConnectionLoss)
@@ -393,7 +423,7 @@ QSqlQuery KTDatabaseController::lock(const QStringList& tables, const QStringLis
                                      const QStringList& modes)
 {
     QSqlQuery failure;
-    const bool started = startRequest(&failure);
+    const bool started = startRequest(&failure) && setSessionReadOnly(false);
     _holdsLocks = true;
     // LOCK TABLES commits what is open: never on a session that could not be tidied.
     if (!started && failure.lastError().isValid())

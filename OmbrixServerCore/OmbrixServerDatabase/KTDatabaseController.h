@@ -80,6 +80,13 @@ public:
     QStandardItemModel* tableRecordDataModel() const;
 
     bool beginTransaction();
+    // A request that only reads: its one statement runs with autocommit on a
+    // session whose transactions are read only, or all of them in one
+    // read-only transaction. A later write request makes the session
+    // read-write again.
+    bool startReadOnlyRequest();
+    void endReadOnlyRequest() { _readOnlyRequest = false; }
+    bool beginReadOnlyTransaction();
     bool commit();
     bool rollback();
     // A request under table locks: from lock() to unlock() it is one unit of
@@ -171,7 +178,8 @@ private:
     QSqlQuery executeAll(const QString& sql);
     bool startRequest(QSqlQuery* failure = nullptr);
     void reportRecovery();
-    bool inUnitOfWork() const { return _inTransaction || _holdsLocks; }
+    bool setSessionReadOnly(bool readOnly);
+    bool inUnitOfWork() const { return _inTransaction || _holdsLocks || _readOnlyRequest; }
     void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
     void noteFailure(const QSqlError& error);
     std::unique_ptr<KTRawRows> executeRaw(const QString& sql, QString* error);
@@ -184,6 +192,11 @@ private:
     bool _connectionLost = false;
     bool _inTransaction = false;
     bool _holdsLocks = false;
+    // What SET SESSION TRANSACTION last made of this session's access mode.
+    bool _sessionReadOnly = false;
+    // A read-only request is under way: its statements fail on a lost
+    // connection rather than run on a fresh, read-write session.
+    bool _readOnlyRequest = false;
     // A failed end of a request may have left a transaction open, tables
     // locked or autocommit off; the next request's start puts that right.
     bool _sessionUnclean = false;

@@ -18,6 +18,7 @@ public:
     explicit DbBrowseSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
+    bool readsOnly() const override { return true; }
     QString processRequest(const QMultiMap<QString, QString>& params) override;
 
 private:

@@ -14,6 +14,7 @@ public:
     explicit DbMetadataSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
+    bool readsOnly() const override { return true; }
     QString processRequest(const QMultiMap<QString, QString>& params) override;
 };
 

@@ -15,6 +15,7 @@ public:
     explicit DbSelectSercom(QObject* parent = nullptr);
 
     KTSercomBase* createInstance() override;
+    bool readsOnly() const override { return true; }
     QString processRequest(const QMultiMap<QString, QString>& params) override;
 
 private:
