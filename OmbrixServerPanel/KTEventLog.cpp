@@ -1,6 +1,7 @@
 #include "KTEventLog.h"
 
 #include <KT.h>
+#include <KTLocalClock.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -110,7 +111,7 @@ void KTEventLog::appendQtMessage(QtMsgType type, const QMessageLogContext& conte
 
 void KTEventLog::write(const QString& type, const QString& location, const QString& text, bool echo, int priority)
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = KTLocalClock::now();
     const QByteArray line = (QStringList{now.toString(QStringLiteral("yyyy-MM-dd")),
                                          now.toString(QStringLiteral("hh:mm:ss")), type, oneLine(location),
                                          oneLine(text)}.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();

@@ -7,11 +7,13 @@
 #include "KTReplyXml.h"
 #include "KTRequestParameters.h"
 #include "KTRunningRequests.h"
+#include "KTServerMetrics.h"
 
 #include <KT.h>
 #include <KTDatabaseController.h>
 #include <KTSercomBase.h>
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -99,32 +101,93 @@ bool KTActionRunner::statementCut(const QDomElement& action)
 
 void KTActionRunner::runActionRequest(const QDomElement& root)
 {
+    const qint64 bytesBefore = _channel.bytesSent();
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = actionRequestSucceeded(root);
+    record(root, ok, bytesBefore, timer.nsecsElapsed());
+}
+
+void KTActionRunner::runLockRequest(const QDomElement& root)
+{
+    const qint64 bytesBefore = _channel.bytesSent();
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = lockRequestSucceeded(root);
+    record(root, ok, bytesBefore, timer.nsecsElapsed());
+}
+
+// Counted under the request's first action; what the requester was sent,
+// its own replies and any failure reply.
+void KTActionRunner::record(const QDomElement& root, bool ok, qint64 bytesBefore, qint64 nanoseconds)
+{
+    if (_context.metrics)
+        _context.metrics->recordRequest(firstAction(root).tagName(), ok, _channel.bytesSent() - bytesBefore,
+                                        nanoseconds / 1000);
+}
+
+bool KTActionRunner::actionRequestSucceeded(const QDomElement& root)
+{
     beginRequest();
-    const auto ended = qScopeGuard([this] { endRequest(); });
-    if (!transactionBegun(root))
-        return;
+    const Access access = accessOf(root);
+    const auto ended = qScopeGuard([this, access] {
+        if (access == Access::SingleRead)
+            _dbController->endReadOnlyRequest();
+        endRequest();
+    });
+    if (!transactionBegun(root, access))
+        return false;
     QList<QStringList> responses;
     QString logins;
     QVariant schedule;
     if (!runActions(root, &logins, &schedule, &responses))
-        return;
+        return false;
     // Nobody would learn of the outcome: work for a client that is gone is undone.
     if (_channel.peerGone()) {
         rollBack(QStringLiteral("ActionRequest"));
         emit eventMessage(tr("La conexión '%1' del usuario '%2' se cerró durante su solicitud; no se guardaron los "
                              "cambios").arg(_session.connectionID).arg(_session.user()), KT::WarningMessage, location);
-        return;
+        return false;
     }
-    if (!committed(root))
-        return;
+    if (access != Access::SingleRead && !committed(root))
+        return false;
     if (schedule.isValid())
         emit scheduleRequested(schedule);
     requestCommitted(responses, logins);
+    return true;
 }
 
-bool KTActionRunner::transactionBegun(const QDomElement& root)
+// Declared by each component, never read from what the client sent.
+KTActionRunner::Access KTActionRunner::accessOf(const QDomElement& root) const
 {
-    const bool begun = _dbController->beginTransaction();
+    int actions = 0;
+    for (QDomElement action = root.firstChildElement(); !action.isNull(); action = action.nextSiblingElement()) {
+        if (action.tagName() == broadcastUsersTag || action.tagName() == scheduleTag)
+            continue;
+        const KTSercomBase* component = _registry.sercom(action.tagName());
+        if (!component || !component->readsOnly())
+            return Access::Write;
+        ++actions;
+    }
+    return actions <= 1 ? Access::SingleRead : Access::ReadOnlyTransaction;
+}
+
+bool KTActionRunner::begun(Access access)
+{
+    switch (access) {
+    case Access::SingleRead:
+        return _dbController->startReadOnlyRequest();
+    case Access::ReadOnlyTransaction:
+        return _dbController->beginReadOnlyTransaction();
+    case Access::Write:
+        break;
+    }
+    return _dbController->beginTransaction();
+}
+
+bool KTActionRunner::transactionBegun(const QDomElement& root, Access access)
+{
+    const bool begun = this->begun(access);
     if (!begun)
         emit eventMessage(tr("Se produjo un error al iniciar una transacción en la BD. Conexión : %1, Usuario : %2")
                               .arg(_session.connectionID).arg(_session.user()), KT::BugMessage, location);
@@ -167,10 +230,10 @@ bool KTActionRunner::committed(const QDomElement& root)
     return false;
 }
 
-void KTActionRunner::runLockRequest(const QDomElement& root)
+bool KTActionRunner::lockRequestSucceeded(const QDomElement& root)
 {
     if (lockRefused(root))
-        return;
+        return false;
     beginRequest();
     const auto ended = qScopeGuard([this] { endRequest(); });
     const QSqlQuery locked = _dbController->lock(list(root, "Tables"), list(root, "Aliases"), list(root, "Modes"));
@@ -183,7 +246,7 @@ void KTActionRunner::runLockRequest(const QDomElement& root)
                               .arg(locked.lastError().databaseText()), KT::WarningMessage, location);
         writeRequestFailure(firstAction(root), tr("No se pudieron bloquear las tablas solicitadas. Error de BD : '%1'")
                                                    .arg(locked.lastError().databaseText()));
-        return;
+        return false;
     }
     QList<QStringList> responses;
     bool ok = true;
@@ -198,10 +261,11 @@ void KTActionRunner::runLockRequest(const QDomElement& root)
                               .arg(_session.user()).arg(_session.connectionID), KT::BugMessage, location);
         writeRequestFailure(firstAction(root), tr("No se pudieron guardar los cambios en la base de datos. "
                                                   "Intente nuevamente."));
-        return;
+        return false;
     }
     if (ok)
         requestCommitted(responses, QString());
+    return ok;
 }
 
 // Calls the component an action names; false when the request has failed.
@@ -302,7 +366,19 @@ void KTActionRunner::requestCommitted(const QList<QStringList>& responses, const
     if (_registry.tasksChanged())
         emit updateTaskScheduler();
     _registry.clearTasksChanged();
-    emit broadcastActionRequest(responses, logins);
+    // The requester's replies go out from here, before anyone else's copy.
+    QList<QStringList> pushes;
+    QList<KTSharedFramePointer> frames;
+    for (const QStringList& entry : responses) {
+        const KTSharedFramePointer frame = QSharedPointer<const KTSharedFrame>::create(entry.value(2));
+        _channel.writeShared(frame, entry.value(3), KTReplyChannel::RequestAction);
+        if (entry.value(4) == QLatin1String("1")) {
+            pushes << entry;
+            frames << frame;
+        }
+    }
+    if (!pushes.isEmpty())
+        emit pushRequested(pushes, frames, logins);
 }
 
 // The failure a request gets when no component answers it: the not-found

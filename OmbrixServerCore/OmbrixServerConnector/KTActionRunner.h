@@ -2,6 +2,7 @@
 #define KTACTIONRUNNER_H
 
 #include "KTConnectionContext.h"
+#include "KTSharedFrame.h"
 
 #include <QDomElement>
 #include <QList>
@@ -35,13 +36,23 @@ Q_SIGNALS:
     void eventMessage(const QString& message, int type, const QString& objectLocation);
     void updateTableRecordDataModelRequested(const QString tableName, QList<int> modifiers);
     void updateTaskScheduler();
-    void broadcastActionRequest(QList<QStringList> responseList, QString broadcastUsers);
+    void pushRequested(QList<QStringList> responseList, QList<KTSharedFramePointer> frames, QString broadcastUsers);
     void scheduleRequested(QVariant schedule);
 
 private:
+    // How a request meets the database: a request whose components all only
+    // read needs no transaction when it is one action, and a read-only one
+    // otherwise.
+    enum class Access { Write, ReadOnlyTransaction, SingleRead };
+
+    Access accessOf(const QDomElement& root) const;
+    bool begun(Access access);
+    bool actionRequestSucceeded(const QDomElement& root);
+    bool lockRequestSucceeded(const QDomElement& root);
+    void record(const QDomElement& root, bool ok, qint64 bytesBefore, qint64 nanoseconds);
     void beginRequest();
     void endRequest();
-    bool transactionBegun(const QDomElement& root);
+    bool transactionBegun(const QDomElement& root, Access access);
     bool runActions(const QDomElement& root, QString* logins, QVariant* schedule, QList<QStringList>* responses);
     bool committed(const QDomElement& root);
     bool statementCut(const QDomElement& action);

@@ -52,6 +52,7 @@ void KTConnectorThread::run()
 {
     _socket = new KTTcpSocket(_dbParams, _unitParams);
     _socket->setContext(_context);
+    _socket->setActivity(_activity);
     if (!_socket->setSocketDescriptor(_socketDescriptor)) {
         emit error(_socket->error());
         delete _socket;
@@ -84,7 +85,7 @@ void KTConnectorThread::connectSocket()
     connect(this, &KTConnectorThread::sendResponseRequested, _socket,
             qOverload<const QString&, int, const QString&, int>(&KTTcpSocket::writeData));
     connect(this, &KTConnectorThread::sendFrameRequested, _socket, &KTTcpSocket::writeShared);
-    connect(_socket, &KTTcpSocket::broadcastActionRequest, this, &KTConnectorThread::broadcastActionRequest);
+    connect(_socket, &KTTcpSocket::pushRequested, this, &KTConnectorThread::pushRequested);
     connect(_socket, &KTTcpSocket::setActiveComponent, this, &KTConnectorThread::setActiveComponent);
     connect(this, &KTConnectorThread::closeRequest, _socket, &KTTcpSocket::closeConnection);
     connect(_socket, &KTTcpSocket::scheduleRequested, this, &KTConnectorThread::scheduleRequested);

@@ -2,6 +2,7 @@
 #define KTCONNECTORTHREAD_H
 
 #include "KTAccessList.h"
+#include "KTConnectionActivity.h"
 #include "KTConnectionContext.h"
 #include "KTSharedFrame.h"
 
@@ -13,6 +14,8 @@
 #include <QStringList>
 #include <QThread>
 #include <QVariant>
+
+#include <memory>
 
 class KTTcpSocket;
 
@@ -31,6 +34,8 @@ public:
     // The connection's socket while run() is serving it; null before and after.
     KTTcpSocket* socket() const { return _socket; }
     void setContext(const KTConnectionContext& context) { _context = context; }
+    // The connection's last frame, kept by its thread for the monitor.
+    KTConnectionActivity& activity() const { return *_activity; }
 
 public Q_SLOTS:
     void closeConnection();
@@ -45,7 +50,7 @@ Q_SIGNALS:
     void actionRequested(int connectionID, QString user, QString date, QString time, QString ip, QString mac,
                          int actionType, quint64 answerSize, QString message);
     void updateTableRecordDataModelRequested(const QString tableName, QList<int> modifiers);
-    void broadcastActionRequest(QList<QStringList> responseList, QString broadcastUsers);
+    void pushRequested(QList<QStringList> responseList, QList<KTSharedFramePointer> frames, QString broadcastUsers);
     void setActiveComponent(int connectionID, QString componentName, bool active);
     void scheduleRequested(QVariant schedule);
     void updateTaskScheduler();
@@ -74,6 +79,7 @@ private:
     QStringList _dbParams;
     QStringList _unitParams;
     KTConnectionContext _context;
+    const std::shared_ptr<KTConnectionActivity> _activity = std::make_shared<KTConnectionActivity>();
 };
 
 #endif

@@ -1,6 +1,8 @@
 #ifndef KTREPLYCHANNEL_H
 #define KTREPLYCHANNEL_H
 
+#include "KTSharedFrame.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -17,6 +19,10 @@ public:
     virtual ~KTReplyChannel() = default;
     // A reply at the connection's negotiated compression level.
     virtual void writeReply(const QString& text, const QString& messageToPanel, int role) = 0;
+    // A reply other connections may write too, at this connection's level.
+    virtual void writeShared(const KTSharedFramePointer& frame, const QString& messageToPanel, int role) = 0;
+    // What the connection has written so far, framed.
+    virtual qint64 bytesSent() const = 0;
     virtual void waitForBacklog() = 0;
     virtual bool peerGone() = 0;
     virtual void requestClose() = 0;

@@ -2,6 +2,7 @@
 
 #include "KTAccessPolicy.h"
 #include "KTConnectorThread.h"
+#include "KTLocalClock.h"
 #include "KTTcpSocket.h"
 #include "KTSharedFrame.h"
 
@@ -55,7 +56,13 @@ KTServerConnector::KTServerConnector(QObject* parent)
     , _connectionInfoModel(new QStandardItemModel(0, 5, this))
     , _userListTimer(new QTimer(this))
     , _abandonedTimer(new QTimer(this))
+    , _monitorTimer(new QTimer(this))
 {
+    // The monitor shows each connection's last reply a few times a second,
+    // not once per frame.
+    _monitorTimer->setInterval(250);
+    connect(_monitorTimer, &QTimer::timeout, this, &KTServerConnector::refreshMonitor);
+    _monitorTimer->start();
     // A statement that runs for a client that has gone, or past its request's
     // time, is ended within a second.
     _abandonedTimer->setInterval(1000);
@@ -220,7 +227,7 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
     connect(thread, &KTConnectorThread::updateTableRecordDataModelRequested, this,
             &KTServerConnector::updateTableRecordDataModelRequested);
     connect(thread, &KTConnectorThread::updateTableRecordDataModelRequested, this, &KTServerConnector::tableChanged);
-    connect(thread, &KTConnectorThread::broadcastActionRequest, this, &KTServerConnector::broadcastAction);
+    connect(thread, &KTConnectorThread::pushRequested, this, &KTServerConnector::pushAction);
     connect(thread, &KTConnectorThread::setActiveComponent, this, &KTServerConnector::setActiveComponent);
     connect(thread, &KTConnectorThread::scheduleRequested, this, &KTServerConnector::scheduleRequested);
     connect(thread, &KTConnectorThread::updateTaskScheduler, this, &KTServerConnector::updateTaskScheduler);
@@ -249,21 +256,44 @@ int KTServerConnector::modelRow(int connectionID) const
     return items.isEmpty() ? -1 : items.first()->row();
 }
 
-void KTServerConnector::updateConnectionInfo(int connectionID, QString user, QString date, QString time, QString ip,
-                                             QString mac, int actionType, quint64 answerSize, QString message)
+// Only the frames that change who a connection is come this way; the
+// connection's last frame is what is shown, so that a late signal never puts
+// an older one back.
+void KTServerConnector::updateConnectionInfo(int connectionID, QString user, QString, QString, QString, QString,
+                                             int actionType, quint64, QString)
 {
     const int row = modelRow(connectionID);
-    if (row < 0)
+    KTConnectorThread* thread = _connectionTable.value(connectionID);
+    if (row < 0 || !thread)
         return;
-    _connectionInfoModel->item(row, UserColumn)->setText(user);
-    QStandardItem* address = _connectionInfoModel->item(row, AddressColumn);
-    address->setText(ip.section(QLatin1Char(','), 0, 0));
-    address->setToolTip(tr("MAC : %1\nIP6 : %2").arg(mac, ip.section(QLatin1Char(','), 1, 1)));
+    showActivity(row, thread->activity().latest());
     if (actionType == 2)
         registerUser(connectionID, user);
+}
+
+void KTServerConnector::refreshMonitor()
+{
+    KTConnectionActivity::Frame frame;
+    for (auto it = _connectionTable.cbegin(); it != _connectionTable.cend(); ++it)
+        if (it.value()->activity().takeChange(&frame))
+            showActivity(modelRow(it.key()), frame);
+}
+
+// The cells a frame sets, as updateConnectionInfo sets them.
+void KTServerConnector::showActivity(int row, const KTConnectionActivity::Frame& frame)
+{
+    if (row < 0)
+        return;
+    const QDateTime when = KTLocalClock::at(frame.msecsSinceEpoch);
+    _connectionInfoModel->item(row, UserColumn)->setText(frame.user);
+    QStandardItem* address = _connectionInfoModel->item(row, AddressColumn);
+    address->setText(frame.address.section(QLatin1Char(','), 0, 0));
+    address->setToolTip(tr("MAC : %1\nIP6 : %2").arg(frame.mac, frame.address.section(QLatin1Char(','), 1, 1)));
     QStandardItem* lastAction = _connectionInfoModel->item(row, LastActionColumn);
-    lastAction->setText(QStringLiteral("%1 %2   %3").arg(date, time, actionText(actionType)));
-    lastAction->setToolTip(tr("Respuesta (%1 bytes) -  %2").arg(answerSize).arg(message));
+    lastAction->setText(QStringLiteral("%1 %2   %3").arg(when.toString(QStringLiteral("yyyy-MM-dd")),
+                                                         when.toString(QStringLiteral("hh:mm:ss")),
+                                                         actionText(frame.role)));
+    lastAction->setToolTip(tr("Respuesta (%1 bytes) -  %2").arg(frame.bytes).arg(frame.message));
 }
 
 void KTServerConnector::registerUser(int connectionID, QString userLogin)
@@ -421,7 +451,18 @@ void KTServerConnector::sendResponse(int connectionID, QString response, int com
 void KTServerConnector::broadcastAction(QList<QStringList> responseList, QString broadcastUsers)
 {
     for (const QStringList& entry : responseList)
-        deliver(entry, recipients(entry, broadcastUsers));
+        deliver(QSharedPointer<const KTSharedFrame>::create(entry.value(2)), entry.value(3),
+                recipients(entry, broadcastUsers));
+}
+
+void KTServerConnector::pushAction(QList<QStringList> responseList, QList<KTSharedFramePointer> frames,
+                                   QString broadcastUsers)
+{
+    for (int i = 0; i < responseList.size() && i < frames.size(); ++i) {
+        QList<int> others = recipients(responseList.at(i), broadcastUsers);
+        others.removeOne(responseList.at(i).value(0).toInt());
+        deliver(frames.at(i), responseList.at(i).value(3), others);
+    }
 }
 
 // The requester alone, unless the component broadcasts: then the requester
@@ -444,12 +485,12 @@ QList<int> KTServerConnector::recipients(const QStringList& entry, const QString
 
 // One reply for all its receivers: each compression level in use is encoded
 // once, and every receiver writes the same frame.
-void KTServerConnector::deliver(const QStringList& entry, const QList<int>& connectionIDs)
+void KTServerConnector::deliver(const KTSharedFramePointer& frame, const QString& message,
+                                const QList<int>& connectionIDs)
 {
-    const KTSharedFramePointer frame = QSharedPointer<const KTSharedFrame>::create(entry.value(2));
     for (int connectionID : connectionIDs)
         if (KTConnectorThread* thread = _connectionTable.value(connectionID))
-            thread->sendFrame(frame, entry.value(3), 3);
+            thread->sendFrame(frame, message, 3);
 }
 
 // Another connection gets a pushed reply only when it is logged in and its

@@ -2,10 +2,12 @@
 #define KTSERVERCONNECTOR_H
 
 #include "KTAccessList.h"
+#include "KTConnectionActivity.h"
 #include "KTConnectionContext.h"
 #include "KTLoginThrottle.h"
 #include "KTRunningRequests.h"
 #include "KTServerMetrics.h"
+#include "KTSharedFrame.h"
 #include "KTUserList.h"
 
 #include <KTDbTable.h>
@@ -87,6 +89,9 @@ public Q_SLOTS:
     void removeConnection(int connectionID);
     void removeThread();
     void broadcastAction(QList<QStringList> responseList, QString broadcastUsers);
+    // A committed request's replies for everyone but its requester, who
+    // wrote them itself; each frame as the requester encoded it.
+    void pushAction(QList<QStringList> responseList, QList<KTSharedFramePointer> frames, QString broadcastUsers);
     void setActiveComponent(int connectionID, QString componentName, bool active);
     void updateData(KTDatabaseController* controller);
     void sendResponse(int connectionID, QString response, int compressionFactor, QString message, int role);
@@ -118,7 +123,9 @@ private:
     bool mayReceive(int connectionID, const QStringList& entry) const;
     void unregisterUser(int connectionID);
     QList<int> recipients(const QStringList& entry, const QString& broadcastUsers) const;
-    void deliver(const QStringList& entry, const QList<int>& connectionIDs);
+    void refreshMonitor();
+    void showActivity(int row, const KTConnectionActivity::Frame& frame);
+    void deliver(const KTSharedFramePointer& frame, const QString& message, const QList<int>& connectionIDs);
     int unauthenticatedFrom(const QString& address) const;
     bool evictOldestUnauthenticated();
     void startLogin(int connectionID, const QString& login, const QString& address, const QString& key);
@@ -158,6 +165,7 @@ private:
     KTRunningRequests _runningRequests;
     KTServerMetrics _metrics;
     QTimer* _abandonedTimer;
+    QTimer* _monitorTimer;
     QTimer* _userListTimer;
     bool _userListRefreshQueued = false;
     int _maxConnections = defaultMaxConnections;

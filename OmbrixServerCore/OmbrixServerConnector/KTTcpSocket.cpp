@@ -4,6 +4,7 @@
 #include "KTClientUpdateHandler.h"
 #include "KTComponentRegistry.h"
 #include "KTFrame.h"
+#include "KTLocalClock.h"
 #include "KTNegotiationHandler.h"
 #include "KTReplyXml.h"
 #include "KTRequestParameters.h"
@@ -87,7 +88,7 @@ void KTTcpSocket::connectHandlers()
     connect(_actions.get(), &KTActionRunner::updateTableRecordDataModelRequested, this,
             &KTTcpSocket::updateTableRecordDataModelRequested);
     connect(_actions.get(), &KTActionRunner::updateTaskScheduler, this, &KTTcpSocket::updateTaskScheduler);
-    connect(_actions.get(), &KTActionRunner::broadcastActionRequest, this, &KTTcpSocket::broadcastActionRequest);
+    connect(_actions.get(), &KTActionRunner::pushRequested, this, &KTTcpSocket::pushRequested);
     connect(_actions.get(), &KTActionRunner::scheduleRequested, this, &KTTcpSocket::scheduleRequested);
 }
 
@@ -223,12 +224,22 @@ void KTTcpSocket::writeFrame(const QString& text, const QByteArray& frame, const
 {
     qCDebug(wireLog).noquote() << "Conexión" << _session.connectionID << "<-" << text;
     const qint64 written = write(frame);
+    _bytesSent += qMax<qint64>(written, 0);
     if (backlogExceeded(frame.size()))
         return;
-    const QDateTime now = QDateTime::currentDateTime();
+    const quint64 bytes = quint64(qMax<qint64>(written, 0));
+    const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
+    if (_activity)
+        _activity->record({_session.user(), _session.clientIP, _session.clientMAC,
+                           msecs, role, bytes, messageToPanel});
+    // Negotiations and logins change who the connection is: the connector
+    // hears of those at once.
+    if (_activity && role == RequestAction)
+        return;
+    const QDateTime now = KTLocalClock::at(msecs);
     emit actionRequested(_session.connectionID, _session.user(), now.toString(QStringLiteral("yyyy-MM-dd")),
                          now.toString(QStringLiteral("hh:mm:ss")), _session.clientIP, _session.clientMAC, role,
-                         quint64(qMax<qint64>(written, 0)), messageToPanel);
+                         bytes, messageToPanel);
 }
 
 // A client that does not read its replies would have the server keep them

@@ -2,6 +2,7 @@
 #define KTTCPSOCKET_H
 
 #include "KTAccessList.h"
+#include "KTConnectionActivity.h"
 #include "KTConnectionContext.h"
 #include "KTConnectionSession.h"
 #include "KTReplyChannel.h"
@@ -45,6 +46,9 @@ public:
     // and the requests under way are kept; without them a negotiation lists
     // nobody and requests are not listed.
     void setContext(const KTConnectionContext& context);
+    // Where the monitor reads the replies to requests; without it each one
+    // is announced by actionRequested, as the other frames always are.
+    void setActivity(const std::shared_ptr<KTConnectionActivity>& activity) { _activity = activity; }
     static constexpr qint64 defaultMaxPendingBytes = KTConnectionLimits::defaultMaxPendingBytes;
     // Whether the connection holds a database connection of its own now.
     bool holdsDatabase() const { return _databaseOpen; }
@@ -57,6 +61,7 @@ public:
     bool peerGone() override;
     void requestClose() override { closeConnection(); }
     qintptr descriptor() const override { return socketDescriptor(); }
+    qint64 bytesSent() const override { return _bytesSent; }
 
 public Q_SLOTS:
     void closeConnection();
@@ -65,7 +70,7 @@ public Q_SLOTS:
     // Answers the login that loginRequested announced, after delayMs.
     void startLogin(int delayMs);
     // A reply shared with other connections, at this connection's level.
-    void writeShared(const KTSharedFramePointer& frame, const QString& messageToPanel, int role);
+    void writeShared(const KTSharedFramePointer& frame, const QString& messageToPanel, int role) override;
 
 Q_SIGNALS:
     void eventMessage(const QString& message, int type, const QString& objectLocation);
@@ -73,7 +78,9 @@ Q_SIGNALS:
                          int actionType, quint64 answerSize, QString message);
     void updateTableRecordDataModelRequested(const QString tableName, QList<int> modifiers);
     void setActiveComponent(int connectionID, QString componentName, bool active);
-    void broadcastActionRequest(QList<QStringList> responseList, QString broadcastUsers);
+    // The replies of a committed request that other connections receive
+    // too; the requester has had them already.
+    void pushRequested(QList<QStringList> responseList, QList<KTSharedFramePointer> frames, QString broadcastUsers);
     void scheduleRequested(QVariant schedule);
     void updateTaskScheduler();
     // This connection's database connection was found gone.
@@ -114,6 +121,8 @@ private:
     KTDatabaseController* _dbController = nullptr;
     KTConnectionSession _session;
     qint64 _blockSize = 0;
+    qint64 _bytesSent = 0;
+    std::shared_ptr<KTConnectionActivity> _activity;
     KTConnectionContext _context;
     QTimer* _negotiationDeadline;
     QTimer* _frameDeadline;

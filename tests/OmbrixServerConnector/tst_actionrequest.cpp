@@ -47,6 +47,17 @@ Action echo(const KTProtocolClient::Parameters& params = {})
 // Runs far longer than any limit a test sets.
 const QString longStatement = QStringLiteral("SELECT SUM(a.seq * b.seq) FROM seq_1_to_1000000 a, seq_1_to_1000000 b");
 
+Action readEcho(const QString& sql)
+{
+    return action("ReadEchoSercom", {{"Sql", sql}}, "Component", "ComponentRead");
+}
+
+QString sessionStatus(const char* name)
+{
+    return QStringLiteral("SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS WHERE VARIABLE_NAME = '%1'")
+        .arg(QLatin1String(name));
+}
+
 Action failingEcho()
 {
     return echo({{"Fail", "1"}});
@@ -95,8 +106,8 @@ class tst_ActionRequest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(_fixture.start(dbName, "PasswordAuthcom,DbInsertSercom,DbSelectSercom,EchoSercom",
-                               {ECHO_SERCOM_PLUGIN}));
+        QVERIFY(_fixture.start(dbName, "PasswordAuthcom,DbInsertSercom,DbSelectSercom,EchoSercom,ReadEchoSercom",
+                               {ECHO_SERCOM_PLUGIN, READ_ECHO_SERCOM_PLUGIN}));
     }
 
     void init() { _fixture.drain(); }
@@ -226,6 +237,51 @@ private Q_SLOTS:
             {"tablaInexistente"}, {""}, {"WRITE"}, {insertCategory("Sin llave")}));
         QCOMPARE(KTProtocolClient::element(refused, "Status"), QStringLiteral("0"));
         QCOMPARE(categories("Sin llave"), 0);
+    }
+
+    // A request of components that only read costs no BEGIN and COMMIT when
+    // it is one action, shares one read-only transaction otherwise, and
+    // cannot write either way; a request that writes afterwards still can.
+    void readOnlyRequestsNeedNoTransactionAndCannotWrite()
+    {
+        auto value = [this](const QList<Action>& actions) {
+            return KTProtocolClient::element(_fixture.admin().request(KTProtocolClient::actionRequest(actions)), "Value");
+        };
+        value({readEcho("SELECT 1")});
+        const int begins = value({readEcho(sessionStatus("COM_BEGIN"))}).toInt();
+        const int commits = value({readEcho(sessionStatus("COM_COMMIT"))}).toInt();
+        QCOMPARE(value({readEcho("SELECT @@in_transaction")}), QStringLiteral("0"));
+        QCOMPARE(value({readEcho(sessionStatus("COM_BEGIN"))}).toInt(), begins);
+        QCOMPARE(value({readEcho(sessionStatus("COM_COMMIT"))}).toInt(), commits);
+
+        const QString insert = "INSERT INTO invProductCategory (fldName, fldDescription) VALUES ('Leida', 'x')";
+        QString reply = _fixture.admin().request(KTProtocolClient::actionRequest({readEcho(insert)}));
+        QCOMPARE(KTProtocolClient::element(reply, "Value"), QString());
+        QCOMPARE(categories("Leida"), 0);
+
+        // Two readers: one transaction, and the second's write is refused within it.
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest(
+            {readEcho("SELECT @@in_transaction"), readEcho(insert)})));
+        const QStringList replies = _fixture.admin().replies();
+        QCOMPARE(replies.size(), 1);
+        QCOMPARE(KTProtocolClient::rootTag(replies.first()), QStringLiteral("ReadEcho"));
+        QCOMPARE(categories("Leida"), 0);
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest(
+            {readEcho("SELECT @@in_transaction"), readEcho("SELECT @@tx_read_only")})));
+        const QStringList values = _fixture.admin().replies();
+        QCOMPARE(values.size(), 2);
+        QCOMPARE(KTProtocolClient::element(values.at(0), "Value"), QStringLiteral("1"));
+        QCOMPARE(KTProtocolClient::element(values.at(1), "Value"), QStringLiteral("1"));
+
+        // A writer beside a reader, and a lock request after reads, write as before.
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest({readEcho("SELECT 1"), insertCategory("Escrita")})));
+        QCOMPARE(_fixture.admin().replies().size(), 2);
+        QCOMPARE(categories("Escrita"), 1);
+        value({readEcho("SELECT 1")});
+        reply = _fixture.admin().request(KTProtocolClient::lockRequest({"invProductCategory"}, {""}, {"WRITE"},
+                                                                       {insertCategory("Bloqueada")}));
+        QCOMPARE(KTProtocolClient::element(reply, "Status"), QStringLiteral("1"));
+        QCOMPARE(categories("Bloqueada"), 1);
     }
 
     // A statement of a client is bounded in time and in its wait for a lock,

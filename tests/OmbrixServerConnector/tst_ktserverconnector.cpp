@@ -399,7 +399,7 @@ private Q_SLOTS:
         QVERIFY(thread);
         QTRY_VERIFY(thread->socket());
         QThread* writer = nullptr;
-        connect(thread->socket(), &KTTcpSocket::actionRequested, thread->socket(),
+        connect(thread->socket(), &QAbstractSocket::bytesWritten, thread->socket(),
                 [&] { writer = QThread::currentThread(); }, Qt::DirectConnection);
         QList<QByteArray> order;
         connect(thread, &KTConnectorThread::connectionEnded, this, [&] { order << "ended"; });
