@@ -347,6 +347,99 @@ private Q_SLOTS:
         QVERIFY(manager.received().contains(QStringLiteral("STOPPING=1")));
     }
 
+    // The status endpoint of a serving panel: health, Prometheus metrics and
+    // the connections, with a logged-in client counted and listed; on the
+    // loopback address only, read-only, and without a secret in sight.
+    void statusEndpointReportsTheServer()
+    {
+        QTemporaryDir dir;
+        stage(dir.path());
+        const quint16 statusPort = freePort();
+        KTPanelStart start;
+        start.serverSettings = QStringLiteral("StatusPort=%1\n").arg(statusPort);
+        KTPanelProcess panel(dir.path(), appDir + QStringLiteral("/OmbrixServerPanel"), start);
+        QTRY_VERIFY_WITH_TIMEOUT(panel.ready(), 60000);
+        // Told once it listens, after the tables are loaded.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            panel.log().contains(QStringLiteral("Estado disponible en http://127.0.0.1:%1").arg(statusPort)), 20000);
+        const auto get = [&](const QByteArray& path) { return httpRequest(QStringLiteral("127.0.0.1"), statusPort, path); };
+        const KTHttpReply health = get("/health");
+        QCOMPARE(health.status, 200);
+        QVERIFY2(health.body.contains("BD conectada"), health.body.constData());
+
+        KTProtocolClient client;
+        QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), panel.port()));
+        QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
+        QCOMPARE(answer(client, KTTestServer::login("jefe", "clave-jefe")), QStringLiteral("1"));
+        QTRY_VERIFY_WITH_TIMEOUT(get("/metrics").body.contains("\nombrix_logged_in_users 1\n"), 20000);
+        const KTHttpReply metrics = get("/metrics");
+        QCOMPARE(metrics.status, 200);
+        QVERIFY(metrics.header("Content-Type").startsWith("text/plain; version=0.0.4"));
+        for (const char* line : {"# TYPE ombrix_connections gauge\nombrix_connections 1\n",
+                                 "# TYPE ombrix_request_duration_seconds histogram\n",
+                                 "# TYPE ombrix_requests_total counter\n", "\nombrix_database_up 1\n",
+                                 "\nombrix_database_reconnects_total 0\n", "\nombrix_scheduled_deliveries_total 0\n",
+                                 "\nombrix_update_state 0\n"})
+            QVERIFY2(metrics.body.contains(line), line);
+        // Every sample belongs to a family announced before it.
+        QSet<QString> families;
+        for (const QString& line : QString::fromUtf8(metrics.body).split('\n', Qt::SkipEmptyParts)) {
+            if (line.startsWith(QStringLiteral("# TYPE ")))
+                families << line.section(' ', 2, 2);
+            else if (!line.startsWith('#'))
+                QVERIFY2(families.contains(line.section(QRegularExpression(QStringLiteral("[{ ]")), 0, 0)
+                                               .remove(QRegularExpression(QStringLiteral("_(bucket|sum|count)$")))),
+                         qPrintable(line));
+        }
+        // An action request for a component this installation does not
+        // load: answered with a failure, and counted as one under its component.
+        KTProtocolClient::Action action;
+        action.component = QStringLiteral("DbSelectSercom");
+        action.objectType = QStringLiteral("Component");
+        action.objectName = QStringLiteral("ComponentUser");
+        action.parameters = {{"Table", "accUser"}, {"Fields", "fldLogin"}, {"LineNumbers", "1"}};
+        QCOMPARE(answer(client, KTProtocolClient::actionRequest({action})), QStringLiteral("0"));
+        const auto total = [](const QString& counts, const QString& family) {
+            const QRegularExpression sample(QStringLiteral("\n%1\\{component=\"[^\"]*\"\\} (\\d+)").arg(family));
+            qint64 sum = 0;
+            for (auto it = sample.globalMatch(counts); it.hasNext();)
+                sum += it.next().captured(1).toLongLong();
+            return sum;
+        };
+        // Counted once the reply is on its way: a moment after the client has it.
+        QString counts;
+        const auto countedOnce = [&] {
+            counts = QString::fromUtf8(get("/metrics").body);
+            return total(counts, QStringLiteral("ombrix_requests_total")) == 1
+                && total(counts, QStringLiteral("ombrix_request_failures_total")) == 1
+                && counts.contains(QStringLiteral("\nombrix_request_duration_seconds_count 1\n"));
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(countedOnce(), qPrintable(counts), 10000);
+
+        const KTHttpReply connections = get("/connections");
+        QCOMPARE(connections.status, 200);
+        const QJsonArray list = QJsonDocument::fromJson(connections.body).array();
+        QCOMPARE(list.size(), 1);
+        const QJsonObject entry = list.first().toObject();
+        QVERIFY(entry.value(QStringLiteral("id")).toInt() > 0);
+        QCOMPARE(entry.value(QStringLiteral("user")).toString(), QStringLiteral("jefe"));
+        QCOMPARE(entry.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.1"));
+        QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("since")).toString(), Qt::ISODate).isValid());
+        QVERIFY2(entry.value(QStringLiteral("lastAction")).toString().contains(QStringLiteral("Autenticación")),
+                 connections.body.constData());
+        for (const QByteArray& secret : {QByteArray("clave-jefe"), KTTestDatabase::password().toUtf8(),
+                                         KTTestServer::companyPassword.toUtf8()})
+            QVERIFY(!connections.body.contains(secret) && !metrics.body.contains(secret) && !health.body.contains(secret));
+
+        QCOMPARE(get("/").status, 404);
+        QCOMPARE(get("/health/more").status, 404);
+        QCOMPARE(get("/OmbrixServer.cfg").status, 404);
+        QCOMPARE(httpRequest(QStringLiteral("127.0.0.1"), statusPort, "/health", "POST").status, 405);
+        // Bound to 127.0.0.1 itself: another loopback address finds nobody.
+        QCOMPARE(httpRequest(QStringLiteral("127.0.0.2"), statusPort, "/health").status, 0);
+        QCOMPARE(get("/health").status, 200);
+    }
+
     // --help and --version answer and end; nothing starts, nothing is written.
     void commandLineStartsNothing_data()
     {
@@ -502,96 +595,3 @@ private Q_SLOTS:
 
 QTEST_GUILESS_MAIN(tst_ServerProcess)
 #include "tst_serverprocess.moc"
-    // The status endpoint of a serving panel: health, Prometheus metrics and
-    // the connections, with a logged-in client counted and listed; on the
-    // loopback address only, read-only, and without a secret in sight.
-    void statusEndpointReportsTheServer()
-    {
-        QTemporaryDir dir;
-        stage(dir.path());
-        const quint16 statusPort = freePort();
-        KTPanelStart start;
-        start.serverSettings = QStringLiteral("StatusPort=%1\n").arg(statusPort);
-        KTPanelProcess panel(dir.path(), appDir + QStringLiteral("/OmbrixServerPanel"), start);
-        QTRY_VERIFY_WITH_TIMEOUT(panel.ready(), 60000);
-        // Told once it listens, after the tables are loaded.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            panel.log().contains(QStringLiteral("Estado disponible en http://127.0.0.1:%1").arg(statusPort)), 20000);
-        const auto get = [&](const QByteArray& path) { return httpRequest(QStringLiteral("127.0.0.1"), statusPort, path); };
-        const KTHttpReply health = get("/health");
-        QCOMPARE(health.status, 200);
-        QVERIFY2(health.body.contains("BD conectada"), health.body.constData());
-
-        KTProtocolClient client;
-        QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), panel.port()));
-        QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
-        QCOMPARE(answer(client, KTTestServer::login("jefe", "clave-jefe")), QStringLiteral("1"));
-        QTRY_VERIFY_WITH_TIMEOUT(get("/metrics").body.contains("\nombrix_logged_in_users 1\n"), 20000);
-        const KTHttpReply metrics = get("/metrics");
-        QCOMPARE(metrics.status, 200);
-        QVERIFY(metrics.header("Content-Type").startsWith("text/plain; version=0.0.4"));
-        for (const char* line : {"# TYPE ombrix_connections gauge\nombrix_connections 1\n",
-                                 "# TYPE ombrix_request_duration_seconds histogram\n",
-                                 "# TYPE ombrix_requests_total counter\n", "\nombrix_database_up 1\n",
-                                 "\nombrix_database_reconnects_total 0\n", "\nombrix_scheduled_deliveries_total 0\n",
-                                 "\nombrix_update_state 0\n"})
-            QVERIFY2(metrics.body.contains(line), line);
-        // Every sample belongs to a family announced before it.
-        QSet<QString> families;
-        for (const QString& line : QString::fromUtf8(metrics.body).split('\n', Qt::SkipEmptyParts)) {
-            if (line.startsWith(QStringLiteral("# TYPE ")))
-                families << line.section(' ', 2, 2);
-            else if (!line.startsWith('#'))
-                QVERIFY2(families.contains(line.section(QRegularExpression(QStringLiteral("[{ ]")), 0, 0)
-                                               .remove(QRegularExpression(QStringLiteral("_(bucket|sum|count)$")))),
-                         qPrintable(line));
-        }
-        // An action request for a component this installation does not
-        // load: answered with a failure, and counted as one under its component.
-        KTProtocolClient::Action action;
-        action.component = QStringLiteral("DbSelectSercom");
-        action.objectType = QStringLiteral("Component");
-        action.objectName = QStringLiteral("ComponentUser");
-        action.parameters = {{"Table", "accUser"}, {"Fields", "fldLogin"}, {"LineNumbers", "1"}};
-        QCOMPARE(answer(client, KTProtocolClient::actionRequest({action})), QStringLiteral("0"));
-        const auto total = [](const QString& counts, const QString& family) {
-            const QRegularExpression sample(QStringLiteral("\n%1\\{component=\"[^\"]*\"\\} (\\d+)").arg(family));
-            qint64 sum = 0;
-            for (auto it = sample.globalMatch(counts); it.hasNext();)
-                sum += it.next().captured(1).toLongLong();
-            return sum;
-        };
-        // Counted once the reply is on its way: a moment after the client has it.
-        QString counts;
-        const auto countedOnce = [&] {
-            counts = QString::fromUtf8(get("/metrics").body);
-            return total(counts, QStringLiteral("ombrix_requests_total")) == 1
-                && total(counts, QStringLiteral("ombrix_request_failures_total")) == 1
-                && counts.contains(QStringLiteral("\nombrix_request_duration_seconds_count 1\n"));
-        };
-        QTRY_VERIFY2_WITH_TIMEOUT(countedOnce(), qPrintable(counts), 10000);
-
-        const KTHttpReply connections = get("/connections");
-        QCOMPARE(connections.status, 200);
-        const QJsonArray list = QJsonDocument::fromJson(connections.body).array();
-        QCOMPARE(list.size(), 1);
-        const QJsonObject entry = list.first().toObject();
-        QVERIFY(entry.value(QStringLiteral("id")).toInt() > 0);
-        QCOMPARE(entry.value(QStringLiteral("user")).toString(), QStringLiteral("jefe"));
-        QCOMPARE(entry.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.1"));
-        QVERIFY(QDateTime::fromString(entry.value(QStringLiteral("since")).toString(), Qt::ISODate).isValid());
-        QVERIFY2(entry.value(QStringLiteral("lastAction")).toString().contains(QStringLiteral("Autenticación")),
-                 connections.body.constData());
-        for (const QByteArray& secret : {QByteArray("clave-jefe"), KTTestDatabase::password().toUtf8(),
-                                         KTTestServer::companyPassword.toUtf8()})
-            QVERIFY(!connections.body.contains(secret) && !metrics.body.contains(secret) && !health.body.contains(secret));
-
-        QCOMPARE(get("/").status, 404);
-        QCOMPARE(get("/health/more").status, 404);
-        QCOMPARE(get("/OmbrixServer.cfg").status, 404);
-        QCOMPARE(httpRequest(QStringLiteral("127.0.0.1"), statusPort, "/health", "POST").status, 405);
-        // Bound to 127.0.0.1 itself: another loopback address finds nobody.
-        QCOMPARE(httpRequest(QStringLiteral("127.0.0.2"), statusPort, "/health").status, 0);
-        QCOMPARE(get("/health").status, 200);
-    }
-
