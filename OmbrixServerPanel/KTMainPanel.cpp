@@ -105,13 +105,13 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     _pingTimer = new QTimer(this);
     _pingTimer->setInterval(defaultReconnectInterval);
     _startupWait = new KTStartupWait(this);
+    _startupWait->setInterval(defaultReconnectInterval);
+    _notifier = new KTServiceNotifier(this);
     _statusEndpoint = new KTStatusEndpoint(_connector, _dbController, this);
     auto* metricsFeed = new KTMetricsFeed(_connector->metrics(), this);
     metricsFeed->watch(_dbController);
     metricsFeed->watch(_scheduler);
     metricsFeed->watch(_updater);
-    _startupWait->setInterval(defaultReconnectInterval);
-    _notifier = new KTServiceNotifier(this);
     setCentralWidget(_panelView);
 
     _panelStatus = new QLabel(this);
@@ -125,9 +125,9 @@ KTMainPanel::KTMainPanel(QWidget* parent)
 // connections, and only then are the remaining named connections removed.
 KTMainPanel::~KTMainPanel()
 {
-    _statusEndpoint->stop();
     // A check under way uses its connection until its thread ends.
     _updater->stop();
+    _statusEndpoint->stop();
     _connector->shutDown();
     delete _connector;
     _connector = nullptr;
@@ -217,11 +217,11 @@ void KTMainPanel::readServerSettings()
     _ombrixPassword = KTVersion::ombrixServerPassword();
     readSystemObjects();
     QSettings settings(KTInstallationPaths::serverSettingsFile(), QSettings::IniFormat);
+    _serverPort = settings.value(QStringLiteral("ServerSettings/ServerPort")).toString();
+    _listenAddress = settings.value(QStringLiteral("ServerSettings/ListenAddress")).toString();
     const int statusPort = settings.value(QStringLiteral("ServerSettings/StatusPort")).toInt();
     _statusPort = statusPort > 0 && statusPort <= 65535 ? quint16(statusPort) : 0;
     _statusAddress = settings.value(QStringLiteral("ServerSettings/StatusAddress"), QStringLiteral("127.0.0.1")).toString();
-    _serverPort = settings.value(QStringLiteral("ServerSettings/ServerPort")).toString();
-    _listenAddress = settings.value(QStringLiteral("ServerSettings/ListenAddress")).toString();
     const int reconnectInterval = settings.value(QStringLiteral("ServerSettings/ReconnectInterval")).toInt();
     _reconnectTimer->setInterval(reconnectInterval > 0 ? reconnectInterval : defaultReconnectInterval);
     _pingTimer->setInterval(_reconnectTimer->interval());
@@ -367,10 +367,10 @@ void KTMainPanel::warnIfSettingsReadable()
 // Shut-down
 
 void KTMainPanel::shutDown()
-    _statusEndpoint->stop();
 {
     _notifier->stopping();
     _pingTimer->stop();
+    _statusEndpoint->stop();
     _startupWait->served();
     _connector->shutDown();
     _scheduler->stop();
@@ -532,10 +532,10 @@ void KTMainPanel::listenConnections()
 // Start-up and supervision
 
 void KTMainPanel::startServing()
-    startStatusEndpoint();
 {
     _notifier->startWatchdog();
     _pingTimer->start();
+    startStatusEndpoint();
     if (!_connector->isListening()) {
         _startupWait->start();
         if (!_dbController->connectionStatus()) {
@@ -599,6 +599,9 @@ void KTMainPanel::updateServiceStatus()
     else if (_dbController->connectionStatus() && !_dbController->connectionLost())
         _notifier->setStatus(tr("Puerto %1 cerrado, BD conectada").arg(_serverPort));
     else
+        _notifier->setStatus(tr("Esperando la base de datos"));
+}
+
 // Up whatever the database does: a watcher must hear that it is down.
 void KTMainPanel::startStatusEndpoint()
 {
@@ -622,9 +625,6 @@ void KTMainPanel::startStatusEndpoint()
     else
         emit eventMessage(tr("No se pudo abrir el puerto de estado %1: %2").arg(url, _statusEndpoint->errorString()),
                           KT::ErrorMessage, location);
-}
-
-        _notifier->setStatus(tr("Esperando la base de datos"));
 }
 
 void KTMainPanel::connectUpdater()
