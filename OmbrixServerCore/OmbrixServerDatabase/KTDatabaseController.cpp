@@ -493,6 +493,16 @@ QSqlQuery KTDatabaseController::selectResolveKeys(const QString& tableName, cons
     return execute(_mainParser->selectResolveKeys(tableName, fields, whereCondition, groupBy, orderBy, limit));
 }
 
+std::unique_ptr<KTRawRows> KTDatabaseController::selectRows(const QString& tableName, const QStringList& fields,
+                                                            const QString& whereCondition, const QString& orderBy,
+                                                            const QString& limit, bool resolveKeys, QString* error)
+{
+    const QString sql = !_mainParser ? QString()
+        : resolveKeys ? _mainParser->selectResolveKeys(tableName, fields, whereCondition, QString(), orderBy, limit)
+                      : _mainParser->select(tableName, fields, whereCondition, QString(), orderBy, limit);
+    return executeRaw(sql, error);
+}
+
 QSqlQuery KTDatabaseController::selectMulti(const QStringList& tableNames, const QStringList& fields,
                                             const QString& whereCondition, const QString& groupBy,
                                             const QString& orderBy, const QString& limit)
@@ -523,16 +533,6 @@ QSqlQuery KTDatabaseController::updateRecords(const QString& tableName, const QS
 QSqlQuery KTDatabaseController::deleteRecords(const QString& tableName, QList<int> modifiers,
                                               const QString& whereCondition)
 {
-std::unique_ptr<KTRawRows> KTDatabaseController::selectRows(const QString& tableName, const QStringList& fields,
-                                                            const QString& whereCondition, const QString& orderBy,
-                                                            const QString& limit, bool resolveKeys, QString* error)
-{
-    const QString sql = !_mainParser ? QString()
-        : resolveKeys ? _mainParser->selectResolveKeys(tableName, fields, whereCondition, QString(), orderBy, limit)
-                      : _mainParser->select(tableName, fields, whereCondition, QString(), orderBy, limit);
-    return executeRaw(sql, error);
-}
-
     QSqlQuery query = execute(_mainParser ? _mainParser->deleteRecords(tableName, whereCondition) : QString());
     passOnModifiers(tableName, modifiers);
     return query;
@@ -592,6 +592,32 @@ QSqlQuery KTDatabaseController::execute(const QString& sql)
     return query;
 }
 
+// Like execute(), on the driver's own connection: the driver keeps no
+// result pending between its statements, so the connection is free here.
+std::unique_ptr<KTRawRows> KTDatabaseController::executeRaw(const QString& sql, QString* error)
+{
+    if (_connectionLost && !inUnitOfWork())
+        reconnect();
+    MYSQL* mysql = static_cast<MYSQL*>(mysqlHandle());
+    if (!mysql) {
+        _lastErrorCode = 2006;
+        *error = tr("No existe conexión a la BD");
+        return nullptr;
+    }
+    const QByteArray statement = sql.toUtf8();
+    MYSQL_RES* result = nullptr;
+    if (mysql_real_query(mysql, statement.constData(), statement.size()) == 0)
+        result = mysql_store_result(mysql);
+    if (result)
+        return std::make_unique<KTRawRows>(result);
+    // A statement without rows is no select: it is refused like a failed one.
+    _lastErrorCode = int(mysql_errno(mysql));
+    *error = _lastErrorCode ? QString::fromUtf8(mysql_error(mysql)) : tr("La sentencia no devolvió filas");
+    if (_lastErrorCode)
+        noteFailure(QSqlError(QString(), *error, QSqlError::StatementError, QString::number(_lastErrorCode)));
+    return nullptr;
+}
+
 // The caller's counters are passed on whether or not the statement ran;
 // callers that must not count a failed statement pass an empty list.
 // A vector of zeros changes nothing either: components pass one for every
@@ -622,32 +648,6 @@ bool KTDatabaseController::loadTablesFromFiles(const QString& dirName)
 {
     if (connectionMissing("loadTablesFromFiles"))
         return false;
-// Like execute(), on the driver's own connection: the driver keeps no
-// result pending between its statements, so the connection is free here.
-std::unique_ptr<KTRawRows> KTDatabaseController::executeRaw(const QString& sql, QString* error)
-{
-    if (_connectionLost && !inUnitOfWork())
-        reconnect();
-    MYSQL* mysql = static_cast<MYSQL*>(mysqlHandle());
-    if (!mysql) {
-        _lastErrorCode = 2006;
-        *error = tr("No existe conexión a la BD");
-        return nullptr;
-    }
-    const QByteArray statement = sql.toUtf8();
-    MYSQL_RES* result = nullptr;
-    if (mysql_real_query(mysql, statement.constData(), statement.size()) == 0)
-        result = mysql_store_result(mysql);
-    if (result)
-        return std::make_unique<KTRawRows>(result);
-    // A statement without rows is no select: it is refused like a failed one.
-    _lastErrorCode = int(mysql_errno(mysql));
-    *error = _lastErrorCode ? QString::fromUtf8(mysql_error(mysql)) : tr("La sentencia no devolvió filas");
-    if (_lastErrorCode)
-        noteFailure(QSqlError(QString(), *error, QSqlError::StatementError, QString::number(_lastErrorCode)));
-    return nullptr;
-}
-
     // Every load starts from nothing: earlier definitions (and the null
     // entries of a failed load) are retired, never reused.
     forgetDefinitions();

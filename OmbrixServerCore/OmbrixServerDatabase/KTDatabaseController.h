@@ -100,6 +100,11 @@ public:
     QSqlQuery selectResolveKeys(const QString& tableName, const QStringList& fields,
                                 const QString& whereCondition, const QString& groupBy, const QString& orderBy,
                                 const QString& limit);
+    // The same selects, their rows read straight from the client library;
+    // null with *error set (and lastErrorCode()) when the statement fails.
+    std::unique_ptr<KTRawRows> selectRows(const QString& tableName, const QStringList& fields,
+                                          const QString& whereCondition, const QString& orderBy,
+                                          const QString& limit, bool resolveKeys, QString* error);
     QSqlQuery selectMulti(const QStringList& tableNames, const QStringList& fields, const QString& whereCondition,
                           const QString& groupBy, const QString& orderBy, const QString& limit);
     QSqlQuery insertRecords(const QString& tableName, const QList<QStringList>& values, QList<int> modifiers,
@@ -107,11 +112,6 @@ public:
     QSqlQuery updateRecords(const QString& tableName, const QStringList& values, const QStringList& fields,
                             const QString& whereCondition, QList<int> modifiers);
     QSqlQuery deleteRecords(const QString& tableName, QList<int> modifiers, const QString& whereCondition);
-    // The same selects, their rows read straight from the client library;
-    // null with *error set (and lastErrorCode()) when the statement fails.
-    std::unique_ptr<KTRawRows> selectRows(const QString& tableName, const QStringList& fields,
-                                          const QString& whereCondition, const QString& orderBy,
-                                          const QString& limit, bool resolveKeys, QString* error);
 
     QString concat(const QStringList& keys);
     QString in(const QStringList& keys);
@@ -174,15 +174,15 @@ private:
     void applySessionLimits();
     void* mysqlHandle() const;
     QSqlQuery execute(const QString& sql);
+    std::unique_ptr<KTRawRows> executeRaw(const QString& sql, QString* error);
     QSqlQuery executeEach(const QString& sql);
     QSqlQuery executeAll(const QString& sql);
     bool startRequest(QSqlQuery* failure = nullptr);
-    void reportRecovery();
     bool setSessionReadOnly(bool readOnly);
+    void reportRecovery();
     bool inUnitOfWork() const { return _inTransaction || _holdsLocks || _readOnlyRequest; }
     void passOnModifiers(const QString& tableName, const QList<int>& modifiers);
     void noteFailure(const QSqlError& error);
-    std::unique_ptr<KTRawRows> executeRaw(const QString& sql, QString* error);
 
     KTDatabaseParser* _mainParser = nullptr;
     bool _allDataLoaded = true;
