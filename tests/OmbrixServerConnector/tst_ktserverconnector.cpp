@@ -7,11 +7,13 @@
 #include <KTFrame.h>
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
+#include <KTServerMetrics.h>
 #include <KTTcpSocket.h>
 #include <KTXmlGuard.h>
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -623,6 +625,40 @@ private Q_SLOTS:
         QCOMPARE(databaseSessions(), baseline + 1);
         user.reset();
         QTRY_COMPARE(databaseSessions(), baseline);
+    }
+
+    // Requests recorded at once from many connection threads are each
+    // counted once, in the buckets at or above their time; component names,
+    // which clients choose, cannot grow the counts without bound.
+    void metricsCountEveryRequestOnce()
+    {
+        KTServerMetrics metrics;
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back(QThread::create([&metrics] {
+                for (int i = 0; i < 1000; ++i)
+                    metrics.recordRequest(QStringLiteral("DbSelectSercom"), i % 10 != 0, 100, 1000 + (i % 2));
+            }));
+        for (auto& thread : threads)
+            thread->start();
+        for (auto& thread : threads)
+            QVERIFY(thread->wait(30000));
+        KTServerMetrics::Snapshot counts = metrics.snapshot();
+        QCOMPARE(counts.requests, quint64(4000));
+        QCOMPARE(counts.components.value(QStringLiteral("DbSelectSercom")).failures, quint64(400));
+        QCOMPARE(counts.replyBytes, quint64(400000));
+        // 1000 µs is the first bound: half of them in it, all in the next.
+        QCOMPARE(counts.latencyBuckets.value(0), quint64(2000));
+        QCOMPARE(counts.latencyBuckets.value(1), quint64(4000));
+        QCOMPARE(counts.latencyBuckets.last(), quint64(4000));
+        QCOMPARE(counts.latencySumMicros, qint64(4000) * 1000 + 2000);
+
+        for (int i = 0; i < KTServerMetrics::maxComponents + 10; ++i)
+            metrics.recordRequest(QStringLiteral("Nombre%1").arg(i), true, 0, 0);
+        counts = metrics.snapshot();
+        QCOMPARE(int(counts.components.size()), KTServerMetrics::maxComponents + 1);
+        QCOMPARE(counts.components.value(KTServerMetrics::otherComponents).requests, quint64(11));
+        QCOMPARE(counts.components.value(QStringLiteral("DbSelectSercom")).requests, quint64(4000));
     }
 };
 
