@@ -22,6 +22,19 @@ dir=$(mkdir -p "${2:?data directory}" && cd "$2" && pwd)
 sock="$dir/mysqld.sock"
 pidfile="$dir/mysqld.pid"
 
+# Runs a daemon holding no descriptor but the standard three, on its own
+# session: one it inherited (a lock its caller holds, say) would stay held
+# for as long as the daemon runs, even after the caller is gone.
+detached() {
+    (
+        for fd in /proc/$BASHPID/fd/*; do
+            fd=${fd##*/}
+            [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-"
+        done
+        exec setsid "$@" </dev/null >/dev/null 2>&1
+    ) &
+}
+
 running() { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }
 
 start() {
@@ -36,11 +49,11 @@ start() {
             || { cat "$dir/install.log" >&2; exit 1; }
     fi
     # Detached completely, so that whoever started it (ctest, a shell) does not wait for it.
-    setsid mariadbd --no-defaults --user="$(id -un)" --datadir="$dir/data" \
+    detached mariadbd --no-defaults --user="$(id -un)" --datadir="$dir/data" \
         --socket="$sock" --pid-file="$pidfile" --port="$port" --bind-address=127.0.0.1 \
         --character-set-server=utf8mb4 --collation-server=utf8mb4_bin \
         --skip-name-resolve --max-connections=300 --innodb-buffer-pool-size=64M --innodb-flush-log-at-trx-commit=2 \
-        --log-error="$dir/mariadbd.log" </dev/null >/dev/null 2>&1 &
+        --log-error="$dir/mariadbd.log"
     for _ in $(seq 1 300); do
         mariadb-admin --no-defaults --socket="$sock" ping >/dev/null 2>&1 && break
         sleep 0.1
