@@ -15,11 +15,14 @@ set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
 set(CMAKE_BUILD_WITH_INSTALL_RPATH ON)
 set(CMAKE_INSTALL_RPATH "$ORIGIN")
 
-foreach(dir OmbrixDbData/Tables OmbrixDbData/Data OmbrixDbData/Blobs Downloads
+foreach(dir OmbrixDbData/Tables OmbrixDbData/Data OmbrixDbData/Blobs
             ${OMBRIX_DBMAPS_DIR} ${OMBRIX_AUTHCOMS_DIR} ${OMBRIX_SERCOMS_DIR} ${OMBRIX_PANETS_DIR})
     file(MAKE_DIRECTORY "${OMBRIX_APP_DIR}/${dir}")
     install(DIRECTORY DESTINATION "${dir}")
 endforeach()
+# The download area is state, not part of what is installed: the runner
+# creates it where the installation keeps its state.
+file(MAKE_DIRECTORY "${OMBRIX_APP_DIR}/Downloads")
 
 # A shared library at the root of the application directory.
 function(ombrix_add_library name)

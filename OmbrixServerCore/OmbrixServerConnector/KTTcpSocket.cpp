@@ -4,6 +4,7 @@
 #include "KTClientUpdateHandler.h"
 #include "KTComponentRegistry.h"
 #include "KTFrame.h"
+#include "KTLoginHandler.h"
 #include "KTLocalClock.h"
 #include "KTNegotiationHandler.h"
 #include "KTReplyXml.h"
@@ -20,7 +21,6 @@
 #include <QDeadlineTimer>
 #include <QMetaMethod>
 #include <QLoggingCategory>
-#include <QSqlQuery>
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
@@ -53,6 +53,7 @@ KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitPar
     _negotiation = std::make_unique<KTNegotiationHandler>(_session, *this, unitParams.value(0), unitParams.value(1));
     _clientUpdate = std::make_unique<KTClientUpdateHandler>(_session, *this);
     _actions = std::make_unique<KTActionRunner>(_session, *this, *_components, _dbController);
+    _login = std::make_unique<KTLoginHandler>(_session, *_components, _dbController);
     _clientUpdate->setApplicationDirectory(_context.applicationDirectory);
     connectHandlers();
     connect(_dbController, &KTDatabaseController::eventMessage, this, &KTTcpSocket::eventMessage);
@@ -85,6 +86,8 @@ void KTTcpSocket::connectHandlers()
     connect(_negotiation.get(), &KTNegotiationHandler::eventMessage, this, &KTTcpSocket::eventMessage);
     connect(_clientUpdate.get(), &KTClientUpdateHandler::eventMessage, this, &KTTcpSocket::eventMessage);
     connect(_actions.get(), &KTActionRunner::eventMessage, this, &KTTcpSocket::eventMessage);
+    connect(_login.get(), &KTLoginHandler::eventMessage, this, &KTTcpSocket::eventMessage);
+    connect(_login.get(), &KTLoginHandler::accessListChanged, this, &KTTcpSocket::accessListChanged);
     connect(_actions.get(), &KTActionRunner::updateTableRecordDataModelRequested, this,
             &KTTcpSocket::updateTableRecordDataModelRequested);
     connect(_actions.get(), &KTActionRunner::updateTaskScheduler, this, &KTTcpSocket::updateTaskScheduler);
@@ -417,56 +420,12 @@ void KTTcpSocket::authenticate(const QMap<QString, QString>& params)
         closeConnection();
         return;
     }
-    KTAuthcomBase* authcom = _components->authcom(params.value(QStringLiteral("IdentifierType")));
-    _dbController->resetLastErrorCode();
-    QString reply = authcom->authenticate(params);
-    const bool granted = authcom->authenticated();
-    // A lookup the database failed (a lock held too long, a lost connection)
-    // says nothing of the key: it is answered as such and not counted.
-    const bool databaseFailed = !granted && _dbController->lastErrorCode() != 0;
-    QString message = authcom->lastMessage();
-    if (databaseFailed) {
-        message = tr("No se pudo verificar el usuario '%1': la base de datos no respondió. Intente nuevamente.")
-                      .arg(login.trimmed());
-        reply = KTReplyXml::refusal(QStringLiteral("Authenticate"), message);
-        emit eventMessage(tr("%1 Conexión : %2").arg(message).arg(_session.connectionID), KT::WarningMessage,
-                          QStringLiteral("KTTcpSocket::authenticate()"));
-    }
-    if (granted)
-        _session.logIn(authcom->user(), authcom->userCod(), authcom->userType(), authcom->group());
-    else
-        _session.logOut();
-    grantAccess(reply);
+    const KTLoginHandler::Answer answer = _login->answer(params);
     // A connection that is not logged in holds no database connection.
-    if (!granted)
+    if (!answer.granted)
         closeDatabase();
-    emit loginAnswered(_session.connectionID, login, peerAddress().toString(), granted, !databaseFailed);
-    writeReply(reply, message, AuthenticationAction);
-}
-
-// Told to the connector before the login's reply, so that pushed replies
-// follow the new rights from the first one on.
-void KTTcpSocket::grantAccess(const QString& loginReply)
-{
-    const int userType = _session.userType();
-    _session.accessList = !_session.authenticated() ? KTAccessList()
-        : userType == 3 ? KTAccessList::fromLogin(userType, loginReply, componentParents(), _dbController->dbDefinitionMap())
-                        : KTAccessList::fromLogin(userType, loginReply);
-    emit accessListChanged(_session.connectionID, _session.accessList);
-}
-
-// A client object embedded in another (a detail in its master) is reached
-// through the grant of the one it is embedded in.
-QMap<QString, QString> KTTcpSocket::componentParents()
-{
-    QMap<QString, QString> parents;
-    QSqlQuery query = _dbController->select(QStringLiteral("srvComponent"),
-                                            {QStringLiteral("fldName"), QStringLiteral("fldParentComponent")},
-                                            QStringLiteral("fldParentComponent IS NOT NULL"), QString(), QString(),
-                                            QString());
-    while (query.next())
-        parents.insert(query.value(0).toString(), query.value(1).toString());
-    return parents;
+    emit loginAnswered(_session.connectionID, login, peerAddress().toString(), answer.granted, answer.counted);
+    writeReply(answer.reply, answer.message, AuthenticationAction);
 }
 
 // A refusal for a request the connection's state does not allow yet: it is

@@ -24,6 +24,7 @@ class KTActionRunner;
 class KTClientUpdateHandler;
 class KTComponentRegistry;
 class KTDatabaseController;
+class KTLoginHandler;
 class KTNegotiationHandler;
 class QTimer;
 
@@ -115,8 +116,6 @@ private:
     void processAuthenticate(const QDomElement& root);
     void authenticate(const QMap<QString, QString>& params);
     void refuse(const QString& root, const QString& message, int role);
-    void grantAccess(const QString& loginReply);
-    QMap<QString, QString> componentParents();
 
     KTDatabaseController* _dbController = nullptr;
     KTConnectionSession _session;
@@ -137,6 +136,7 @@ private:
     std::unique_ptr<KTNegotiationHandler> _negotiation;
     std::unique_ptr<KTClientUpdateHandler> _clientUpdate;
     std::unique_ptr<KTActionRunner> _actions;
+    std::unique_ptr<KTLoginHandler> _login;
 };
 
 #endif

@@ -37,9 +37,9 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-QString logFile(const QString& dir)
+QString logFile(const QString& logDirectory)
 {
-    return dir + QStringLiteral("/logs/OmbrixServer-") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
+    return logDirectory + QStringLiteral("/OmbrixServer-") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
         + QStringLiteral(".log");
 }
 
@@ -54,15 +54,21 @@ struct KTPanelStart
     bool service = false;
     quint16 port = 0;
     QString notifySocket;
+    // The installation's places, when not the application directory's.
+    QString settingsDirectory;
+    QString logDirectory;
 };
 
 class KTPanelProcess
 {
 public:
     KTPanelProcess(const QString& dir, const QString& program, const KTPanelStart& start = KTPanelStart())
-        : _dir(dir), _port(start.port ? start.port : freePort())
+        : _dir(dir)
+        , _logDirectory(start.logDirectory.isEmpty() ? dir + QStringLiteral("/logs") : start.logDirectory)
+        , _port(start.port ? start.port : freePort())
     {
-        writeFile(_dir + QStringLiteral("/OmbrixServer.cfg"),
+        const QString settings = start.settingsDirectory.isEmpty() ? _dir : start.settingsDirectory;
+        writeFile(settings + QStringLiteral("/OmbrixServer.cfg"),
                   QStringLiteral("[ServerSettings]\nServerPort=%1\nListenAddress=127.0.0.1\nLogDays=10\n%8"
                                  "[LicenseInfo]\nCompany=%2\nID=900123\nPassword=%3\n[Database]\nType=QMYSQL\n"
                                  "Host=%4\nDbPort=%5\nDbName=%6\n[AdminUser]\nLogin=jefe\nPassword=clave-jefe\n"
@@ -72,12 +78,14 @@ public:
                       .arg(start.dbPort ? start.dbPort : KTTestDatabase::port())
                       .arg(dbName, KTTestServer::companyPassword, start.serverSettings)
                       .toUtf8());
-        writeFile(_dir + QStringLiteral("/OmbrixSystemObjects.cfg"),
+        writeFile(settings + QStringLiteral("/OmbrixSystemObjects.cfg"),
                   "[ServerFiles]\nPasswordAuthcom\nDatabasePanet\nConnectorPanet\nLogPanet\n"
                   "[ClientFiles]\nComponentUser\n");
         process.setWorkingDirectory(_dir);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("OMBRIX_SERVICE"));
+        for (const char* place : {"OMBRIX_CONFIG_DIR", "OMBRIX_STATE_DIR", "OMBRIX_LOG_DIR"})
+            environment.remove(QLatin1String(place));
         if (start.service)
             environment.insert(QStringLiteral("OMBRIX_SERVICE"), QStringLiteral("1"));
         if (!start.notifySocket.isEmpty()) {
@@ -96,7 +104,7 @@ public:
         }
     }
 
-    QString log() const { return QString::fromUtf8(readFile(logFile(_dir))); }
+    QString log() const { return QString::fromUtf8(readFile(logFile(_logDirectory))); }
     // The port opens as soon as the database answers, and a first start
     // reopens it while it creates the tables: ready once they are filled.
     bool ready() const { return log().contains(QStringLiteral("Todos los datos de las tablas se cargaron exitosamente")); }
@@ -113,6 +121,7 @@ public:
 
 private:
     QString _dir;
+    QString _logDirectory;
     quint16 _port;
 };
 
@@ -194,6 +203,85 @@ void stageRelease(const QString& tree, const QByteArray& library)
     QCOMPARE(index.status(), QSettings::NoError);
 }
 
+
+// The keys the panel reads from OmbrixServer.cfg ("Group/Key"), from its sources.
+QStringList panelSettingKeys()
+{
+    const QRegularExpression key(QStringLiteral("\"((?:ServerSettings|LicenseInfo|Database|AdminUser)/\\w+)\""));
+    QStringList keys;
+    const QDir sources(QStringLiteral(OMBRIX_SOURCE_DIR "/OmbrixServerPanel"));
+    for (const QString& source : sources.entryList({QStringLiteral("*.cpp")}))
+        for (auto it = key.globalMatch(QString::fromUtf8(readFile(sources.filePath(source)))); it.hasNext();)
+            keys << it.next().captured(1);
+    keys.removeDuplicates();
+    return keys;
+}
+
+// The keys an example settings file shows commented out (";Key=value"), as "Group/Key".
+QStringList commentedKeys(const QString& example)
+{
+    const QRegularExpression commented(QStringLiteral("^;(\\w+)="));
+    QStringList keys;
+    QString group;
+    for (const QString& line : example.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1Char('[')))
+            group = line.mid(1, line.indexOf(QLatin1Char(']')) - 1);
+        else if (const QRegularExpressionMatch match = commented.match(line); match.hasMatch())
+            keys << group + QLatin1Char('/') + match.captured(1);
+    }
+    return keys;
+}
+
+bool privateToOwner(const QString& path)
+{
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    return QFileInfo::exists(path) && !(QFileInfo(path).permissions() & others);
+}
+
+// A maintainer script run as `dpkg --root` runs it, on a system tree of the
+// test's own: the user ombrix exists there, and changes of owner, which need
+// root, are left out.
+class KTMaintainerScripts
+{
+public:
+    KTMaintainerScripts(const QString& control, const QString& systemRoot) : _control(control), _root(systemRoot)
+    {
+        const QString shims = _shims.path() + QLatin1Char('/');
+        shim(shims + QStringLiteral("getent"), "echo 'ombrix:x:990:990:Ombrix Server:/var/lib/ombrix:/usr/sbin/nologin'\n");
+        shim(shims + QStringLiteral("chown"), "exit 0\n");
+        shim(shims + QStringLiteral("install"),
+             "n=$#; i=0\nwhile [ $i -lt $n ]; do\n  a=$1; shift; i=$((i + 1))\n"
+             "  case $a in -o|-g) shift; i=$((i + 1)) ;; *) set -- \"$@\" \"$a\" ;; esac\ndone\n"
+             "exec /usr/bin/install \"$@\"\n");
+    }
+
+    QString run(const QString& script, const QString& argument)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DPKG_ROOT"), _root);
+        environment.insert(QStringLiteral("PATH"), _shims.path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("sh"), {_control + QLatin1Char('/') + script, argument});
+        if (!process.waitForFinished(30000) || process.exitCode() != 0)
+            return script + QLatin1Char(' ') + argument + QStringLiteral(" failed: ") + QString::fromUtf8(process.readAll());
+        return QString();
+    }
+
+private:
+    static void shim(const QString& path, const QByteArray& body)
+    {
+        writeFile(path, "#!/bin/sh\n" + body);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    QString _control;
+    QString _root;
+    QTemporaryDir _shims;
+};
+
 } // namespace
 
 // The staged and the packaged panel as processes: started, serving, and
@@ -218,6 +306,87 @@ class tst_ServerProcess : public QObject
     {
         for (const char* folder : {"OmbrixDbData", "OmbrixServerComponents", "OmbrixServerPanets", "Downloads"})
             QVERIFY(QFile::link(appDir + "/" + folder, dir + "/" + folder));
+    }
+
+    // Where the package puts what is not a program: the places it names,
+    // the documentation Debian expects, and what its scripts do with the
+    // settings, state and logs on an upgrade, a removal and a purge.
+    void checkDebianPlaces(const QString& root, const QString& package)
+    {
+        const QString tree = root + QStringLiteral("/opt/ombrix");
+        const QSettings places(tree + QStringLiteral("/OmbrixPaths.cfg"), QSettings::IniFormat);
+        QCOMPARE(places.value(QStringLiteral("Places/Settings")).toString(), QStringLiteral("/etc/ombrix"));
+        QCOMPARE(places.value(QStringLiteral("Places/State")).toString(), QStringLiteral("/var/lib/ombrix"));
+        QCOMPARE(places.value(QStringLiteral("Places/Logs")).toString(), QStringLiteral("/var/log/ombrix"));
+        // The package holds no settings: an upgrade cannot overwrite the operator's.
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/etc")));
+        QVERIFY(!readFile(root + QStringLiteral("/DEBIAN/conffiles")).contains("/etc/ombrix"));
+        QVERIFY(!QFileInfo::exists(tree + QStringLiteral("/Downloads")));
+
+        const QString doc = root + QStringLiteral("/usr/share/doc/ombrix-server/");
+        QVERIFY(readFile(doc + QStringLiteral("copyright")).startsWith(
+            "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"));
+        QProcess gunzip;
+        gunzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), doc + QStringLiteral("changelog.Debian.gz")});
+        QVERIFY(gunzip.waitForFinished(30000));
+        QProcess version;
+        version.start(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), package, QStringLiteral("Version")});
+        QVERIFY(version.waitForFinished(30000));
+        const QByteArray latest = "ombrix-server (" + version.readAll().trimmed() + ") ";
+        QVERIFY2(gunzip.readAll().startsWith(latest), latest.constData());
+        const QString example = QString::fromUtf8(readFile(doc + QStringLiteral("examples/OmbrixServer.cfg")));
+        const QStringList shown = commentedKeys(example);
+        const QStringList read = panelSettingKeys();
+        QVERIFY(read.contains(QStringLiteral("ServerSettings/StartupTimeout")));
+        for (const QString& key : read)
+            QVERIFY2(shown.contains(key), qPrintable(key + QStringLiteral(" is not in the example settings")));
+        // A manual page for every program the package installs.
+        for (const QString& program : QDir(tree).entryList(QDir::Files | QDir::Executable)) {
+            const bool paged = QFileInfo::exists(root + QStringLiteral("/usr/share/man/man1/") + program + QStringLiteral(".1.gz"))
+                || QFileInfo::exists(root + QStringLiteral("/usr/share/man/man8/") + program + QStringLiteral(".8.gz"));
+            QVERIFY2(paged || program.startsWith(QStringLiteral("lib")), qPrintable(program));
+        }
+
+        // A machine that ran an earlier package, whose files lay in /opt/ombrix.
+        QTemporaryDir machine;
+        const QString app = machine.filePath(QStringLiteral("opt/ombrix"));
+        QVERIFY(writeFile(app + QStringLiteral("/OmbrixServer.cfg"), "[ServerSettings]\nServerPort=6660\n"));
+        QVERIFY(writeFile(app + QStringLiteral("/OmbrixSystemObjects.cfg"), "[ServerFiles]\nLogPanet=Ok\n"));
+        QVERIFY(writeFile(app + QStringLiteral("/OmbrixServerUI.cfg"), "[PanelSettings]\nTabs=2\n"));
+        QVERIFY(writeFile(app + QStringLiteral("/Downloads/ClientVersion.txt"), "[ClientValues]\n"));
+        QVERIFY(writeFile(app + QStringLiteral("/logs/OmbrixServer-2026-01-01.log"), "day\n"));
+        KTMaintainerScripts scripts(root + QStringLiteral("/DEBIAN"), machine.path());
+        const QString settings = machine.filePath(QStringLiteral("etc/ombrix"));
+        const QString state = machine.filePath(QStringLiteral("var/lib/ombrix"));
+        const QString logs = machine.filePath(QStringLiteral("var/log/ombrix"));
+        QCOMPARE(scripts.run(QStringLiteral("postinst"), QStringLiteral("configure")), QString());
+        QCOMPARE(readFile(settings + QStringLiteral("/OmbrixServer.cfg")), QByteArray("[ServerSettings]\nServerPort=6660\n"));
+        QVERIFY(privateToOwner(settings));
+        QVERIFY(privateToOwner(settings + QStringLiteral("/OmbrixServer.cfg")));
+        QVERIFY(privateToOwner(settings + QStringLiteral("/OmbrixSystemObjects.cfg")));
+        QCOMPARE(readFile(state + QStringLiteral("/OmbrixServerUI.cfg")), QByteArray("[PanelSettings]\nTabs=2\n"));
+        QVERIFY(QFileInfo::exists(state + QStringLiteral("/Downloads/ClientVersion.txt")));
+        QVERIFY(QFileInfo::exists(logs + QStringLiteral("/OmbrixServer-2026-01-01.log")));
+        for (const QString& dir : {state, logs})
+            QVERIFY2(!(QFileInfo(dir).permissions() & (QFileDevice::WriteOther | QFileDevice::ReadOther)), qPrintable(dir));
+        for (const char* moved : {"OmbrixServer.cfg", "OmbrixSystemObjects.cfg", "OmbrixServerUI.cfg", "logs"})
+            QVERIFY2(!QFileInfo::exists(app + QLatin1Char('/') + QLatin1String(moved)), moved);
+        // The updater and the connections find the download area beside the programs.
+        QCOMPARE(QFileInfo(app + QStringLiteral("/Downloads")).symLinkTarget(), QStringLiteral("/var/lib/ombrix/Downloads"));
+
+        // An upgrade keeps what the operator changed since.
+        QVERIFY(writeFile(settings + QStringLiteral("/OmbrixServer.cfg"), "[ServerSettings]\nServerPort=7000\n"));
+        QCOMPARE(scripts.run(QStringLiteral("postinst"), QStringLiteral("configure")), QString());
+        QCOMPARE(readFile(settings + QStringLiteral("/OmbrixServer.cfg")), QByteArray("[ServerSettings]\nServerPort=7000\n"));
+
+        // Removal keeps the settings, the state and the logs; purging removes them.
+        QCOMPARE(scripts.run(QStringLiteral("postrm"), QStringLiteral("remove")), QString());
+        for (const QString& kept : {settings + QStringLiteral("/OmbrixServer.cfg"), state + QStringLiteral("/Downloads"),
+                                    logs + QStringLiteral("/OmbrixServer-2026-01-01.log")})
+            QVERIFY2(QFileInfo::exists(kept), qPrintable(kept));
+        QCOMPARE(scripts.run(QStringLiteral("postrm"), QStringLiteral("purge")), QString());
+        for (const QString& gone : {settings, state, logs, app})
+            QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
     }
 
 private Q_SLOTS:
@@ -516,7 +685,9 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(tree + QStringLiteral("/OmbrixServerPanel")).isExecutable());
         const QString postinst = QString::fromUtf8(readFile(root.filePath(QStringLiteral("DEBIAN/postinst"))));
         QVERIFY(postinst.contains(QStringLiteral("useradd --system")));
-        QVERIFY(postinst.contains(QStringLiteral("\"$app/Downloads\" \"$app/logs\"")));
+        checkDebianPlaces(root.path(), package);
+        if (QTest::currentTestFailed())
+            return;
         // The server's user may not write its own code: every program,
         // library, plug-in and folder is root's and writable by root only.
         const QStringList wrong = writableByOthers(package);
@@ -529,7 +700,8 @@ private Q_SLOTS:
         for (const char* line : {"User=ombrix", "WorkingDirectory=/opt/ombrix", "Environment=QT_QPA_PLATFORM=offscreen",
                                  "ExecStart=/opt/ombrix/OmbrixServerPanel", "KillSignal=SIGTERM", "Restart=on-failure",
                                  "ExecStartPre=+/opt/ombrix/OmbrixServerRunner --install-only",
-                                 "ExecStartPre=+/bin/chown -R ombrix:ombrix /opt/ombrix/Downloads",
+                                 "ExecStartPre=+/bin/chown -R ombrix:ombrix /var/lib/ombrix/Downloads",
+                                 "StateDirectory=ombrix", "LogsDirectory=ombrix",
                                  "WantedBy=multi-user.target"})
             QVERIFY2(unit.contains(QLatin1String(line) + QLatin1Char('\n')), line);
         for (const char* line : {"Type=notify", "Wants=network-online.target mariadb.service"})
@@ -544,26 +716,46 @@ private Q_SLOTS:
             QVERIFY(writeFile(copy, QString(unit).replace(QStringLiteral("/opt/ombrix"), tree).toUtf8()));
             QProcess verify;
             verify.setProcessChannelMode(QProcess::MergedChannels);
-            verify.start(analyze, {QStringLiteral("verify"), copy});
+            // The manual page the unit names is in the package, not yet installed here.
+            verify.start(analyze, {QStringLiteral("verify"), QStringLiteral("--man=no"), copy});
             QVERIFY(verify.waitForFinished(30000));
             QVERIFY2(verify.exitCode() == 0, verify.readAll().constData());
         }
 
-        KTPanelProcess panel(tree, tree + QStringLiteral("/OmbrixServerPanel"));
+        // The packaged programs keep their settings, state and log where the
+        // packaged places say, here under the extracted tree's root.
+        QSettings places(tree + QStringLiteral("/OmbrixPaths.cfg"), QSettings::IniFormat);
+        for (const char* place : {"Settings", "State", "Logs"})
+            places.setValue(QStringLiteral("Places/") + QLatin1String(place),
+                            root.path() + places.value(QStringLiteral("Places/") + QLatin1String(place)).toString());
+        places.sync();
+        const QString settingsDir = root.filePath(QStringLiteral("etc/ombrix"));
+        const QString stateDir = root.filePath(QStringLiteral("var/lib/ombrix"));
+        for (const QString& dir : {settingsDir, stateDir})
+            QVERIFY(QDir().mkpath(dir));
+        KTPanelStart start;
+        start.settingsDirectory = settingsDir;
+        start.logDirectory = root.filePath(QStringLiteral("var/log/ombrix"));
+        KTPanelProcess panel(tree, tree + QStringLiteral("/OmbrixServerPanel"), start);
         QTRY_VERIFY_WITH_TIMEOUT(panel.ready(), 60000);
         KTProtocolClient client;
         QVERIFY(client.connectToServer(QStringLiteral("127.0.0.1"), panel.port()));
         QCOMPARE(answer(client, KTTestServer::negotiation()), QStringLiteral("1"));
         QVERIFY(panel.stop(SIGTERM, 10000));
         QCOMPARE(panel.process.exitCode(), 0);
+        QVERIFY(QFileInfo::exists(stateDir + QStringLiteral("/OmbrixServerUI.cfg")));
+        for (const char* written : {"logs", "OmbrixServerUI.cfg"})
+            QVERIFY2(!QFileInfo::exists(tree + QLatin1Char('/') + QLatin1String(written)), written);
 
-        // Without a display the runner writes the object list as the wizard does.
-        const QString objects = tree + QStringLiteral("/OmbrixSystemObjects.cfg");
-        QVERIFY(QFile::remove(objects));
+        // Without a display the runner writes the object list as the wizard
+        // does, where OMBRIX_CONFIG_DIR says rather than where the package does.
+        QTemporaryDir configDir;
+        const QString objects = configDir.filePath(QStringLiteral("OmbrixSystemObjects.cfg"));
         QProcess writer;
         writer.setProcessChannelMode(QProcess::MergedChannels);
         QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
         headless.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        headless.insert(QStringLiteral("OMBRIX_CONFIG_DIR"), configDir.path());
         writer.setProcessEnvironment(headless);
         writer.start(tree + QStringLiteral("/OmbrixServerRunner"), {QStringLiteral("--write-objects")});
         QVERIFY(writer.waitForFinished(30000));
@@ -572,11 +764,12 @@ private Q_SLOTS:
         QCOMPARE(written.value(QStringLiteral("ServerFiles/LogPanet")).toString(), QStringLiteral("Ok"));
         QCOMPARE(written.value(QStringLiteral("ServerFiles/PasswordAuthcom")).toString(), QStringLiteral("Ok"));
         QCOMPARE(written.value(QStringLiteral("ClientFiles/ComponentUser")).toString(), QStringLiteral("Ok"));
+        QVERIFY(!readFile(settingsDir + QStringLiteral("/OmbrixSystemObjects.cfg")).contains("=Ok"));
 
         // The unit's start-up step, run as it runs it, puts a downloaded
         // release in place: readable by the service's user, writable by the
         // step's user only.
-        stageRelease(tree, "staged library");
+        stageRelease(stateDir, "staged library");
         QProcess runner;
         runner.setWorkingDirectory(tree);
         runner.setProcessChannelMode(QProcess::MergedChannels);
@@ -589,7 +782,7 @@ private Q_SLOTS:
         QCOMPARE(info.ownerId(), QFileInfo(tree).ownerId());
         QVERIFY(info.permissions() & QFileDevice::ReadOther);
         QVERIFY(!(info.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther)));
-        QVERIFY(!QFile::exists(tree + QStringLiteral("/Downloads/DownloadedServerVersion.txt")));
+        QVERIFY(!QFile::exists(stateDir + QStringLiteral("/Downloads/DownloadedServerVersion.txt")));
     }
 };
 
