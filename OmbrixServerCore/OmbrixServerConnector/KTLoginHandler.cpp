@@ -22,6 +22,8 @@ KTLoginHandler::Answer KTLoginHandler::answer(const QMap<QString, QString>& para
 {
     KTAuthcomBase* authcom = _registry.authcom(params.value(QStringLiteral("IdentifierType")));
     _dbController->resetLastErrorCode();
+    // Its login record is written outside a request's transaction.
+    _dbController->startWritingRequest();
     Answer answer;
     answer.reply = authcom->authenticate(params);
     answer.granted = authcom->authenticated();

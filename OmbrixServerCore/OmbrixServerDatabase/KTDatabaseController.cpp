@@ -283,12 +283,17 @@ void KTDatabaseController::setDbDefinitionMap(QMap<QString, KTDbTable*> dbDefini
 // is opened again first, never in the middle of a request.
 bool KTDatabaseController::beginTransaction()
 {
-    if (!startRequest() || !setSessionReadOnly(false))
+    if (!startWritingRequest())
         return false;
     _inTransaction = _dbConnection.transaction();
     if (!_inTransaction)
         noteFailure(_dbConnection.lastError());
     return _inTransaction;
+}
+
+bool KTDatabaseController::startWritingRequest()
+{
+    return startRequest() && setSessionReadOnly(false);
 }
 
 bool KTDatabaseController::startReadOnlyRequest()

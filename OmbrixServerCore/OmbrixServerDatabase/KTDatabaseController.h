@@ -80,6 +80,9 @@ public:
     QStandardItemModel* tableRecordDataModel() const;
 
     bool beginTransaction();
+    // A request that writes outside a transaction (a login's record): a
+    // session left read only by earlier reads is made read-write first.
+    bool startWritingRequest();
     // A request that only reads: its one statement runs with autocommit on a
     // session whose transactions are read only, or all of them in one
     // read-only transaction. A later write request makes the session

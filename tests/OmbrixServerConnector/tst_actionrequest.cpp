@@ -282,6 +282,14 @@ private Q_SLOTS:
                                                                        {insertCategory("Bloqueada")}));
         QCOMPARE(KTProtocolClient::element(reply, "Status"), QStringLiteral("1"));
         QCOMPARE(categories("Bloqueada"), 1);
+
+        // A login again on the connection after reads writes its login record.
+        value({readEcho("SELECT 1")});
+        const QString logins = "SELECT COUNT(*) FROM dbaUserLog WHERE codUser = 2 AND codComponentAction = 1";
+        const int before = count(logins);
+        reply = _fixture.admin().request(KTTestServer::login("admin", KTTestServer::password(_fixture.controller(), 2)));
+        QCOMPARE(KTProtocolClient::element(reply, "Status"), QStringLiteral("1"));
+        QCOMPARE(count(logins), before + 1);
     }
 
     // A statement of a client is bounded in time and in its wait for a lock,
