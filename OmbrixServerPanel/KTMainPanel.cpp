@@ -442,6 +442,7 @@ QStandardItemModel* KTMainPanel::tableRecordDataModel()
 
 void KTMainPanel::changeStatus(bool status)
 {
+    emit databaseStatusChanged(status);
     if (!status) {
         if (_connector->isListening())
             _connector->close();

@@ -57,6 +57,8 @@ Q_SIGNALS:
                              QString serverUpgradeLog, QString serverCommands,
                              QString clientUpgradeLog, QString clientCommands);
     void eventMessage(const QString& message, int status, const QString& objectLocation);
+    // The panel's own database connection went down or came back.
+    void databaseStatusChanged(bool up);
     void clientObjectDownloadStatusUpdated(QString objectName, int downloadStatus, int osCod);
     void objectDownloadStatusUpdated(QString objectName, int downloadStatus);
     void authorizationModelCreated(QStandardItemModel* model);

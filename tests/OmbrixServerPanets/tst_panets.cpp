@@ -218,6 +218,17 @@ void tst_Panets::databaseUnreachable()
     status->click();
     QVERIFY(!update->isEnabled());
     QVERIFY(showsImage(status->icon(), "PanetConnectionInvalid.png"));
+
+    // A database that comes up by itself shows without a click, with its statistics.
+    window.calls.clear();
+    window.recordData = new QStandardItemModel(3, 18, &window);
+    emit window.databaseStatusChanged(true);
+    QVERIFY(update->isEnabled());
+    QVERIFY(showsImage(status->icon(), "PanetConnectionOk.png"));
+    QCOMPARE(panet->findChild<QTableView*>(QStringLiteral("tvwDatabase"))->model(), window.recordData);
+    QVERIFY(!window.calls.contains("establishConnection"));
+    emit window.databaseStatusChanged(false);
+    QVERIFY(showsImage(status->icon(), "PanetConnectionInvalid.png"));
 }
 
 void tst_Panets::databaseReachable()

@@ -44,6 +44,13 @@ void DatabasePanet::setup()
     if (!window)
         return;
     connect(_tbtDbUpdate, &QToolButton::clicked, window, &KTMainWindow::updateDatabase);
+    // A database that comes up later (a delayed start, a reconnection) shows
+    // without a click.
+    connect(window, &KTMainWindow::databaseStatusChanged, this, [this, window](bool up) {
+        showConnection(up);
+        if (up && !_tvwDatabase->model())
+            showRecordData(window);
+    });
     _gbxDbInfo->setTitle(window->dbName() + QStringLiteral(" - ") + window->dbType());
     showRecordData(window);
 }
@@ -51,7 +58,11 @@ void DatabasePanet::setup()
 void DatabasePanet::establishConnection()
 {
     KTMainWindow* window = mainWindow();
-    const bool connected = window && window->establishConnection();
+    showConnection(window && window->establishConnection());
+}
+
+void DatabasePanet::showConnection(bool connected)
+{
     if (!_pbtStatus)
         return;
     _tbtDbUpdate->setEnabled(connected);

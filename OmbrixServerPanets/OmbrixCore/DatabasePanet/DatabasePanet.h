@@ -25,6 +25,7 @@ public Q_SLOTS:
     void establishConnection();
 
 private:
+    void showConnection(bool connected);
     void showRecordData(KTMainWindow* window);
 
     QToolButton* _tbtDbUpdate = nullptr;
