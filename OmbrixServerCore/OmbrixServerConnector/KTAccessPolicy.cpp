@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
+#include <QXmlStreamReader>
 
 #include <optional>
 
@@ -39,6 +40,7 @@ const QStringList actingUserColumns{QStringLiteral("codSourceUser")};
 // The system columns a normal user's records must keep at 2 (normal users
 // may change it, may see it), in the order the modifiers list them.
 const QStringList normalUserColumns{QStringLiteral("sysEditable"), QStringLiteral("sysVisible")};
+const QString visibleColumn = QStringLiteral("sysVisible");
 const QList<int> normalUserModifiers{1, 3};
 const QString enabledColumn = QStringLiteral("sysEnabled");
 
@@ -162,6 +164,28 @@ QString KTAccessPolicy::lockRefusal(const KTAccessList& access, const QStringLis
 bool KTAccessPolicy::mayReceive(const KTAccessList& access, const QString& objectName)
 {
     return access.unrestricted() || (access.restricted() && access.grant(objectName).read);
+}
+
+// A row's values are counted from its end: the system columns close every
+// row, and a text value before them may hold the separator.
+bool KTAccessPolicy::rowsShownToRestricted(const QString& reply)
+{
+    QXmlStreamReader xml(reply);
+    qsizetype fromEnd = -1;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("Fields")) {
+            const QStringList fields = xml.readElementText().split(QLatin1Char(','));
+            const qsizetype column = fields.indexOf(visibleColumn);
+            fromEnd = column < 0 ? -1 : fields.size() - column;
+        } else if (xml.name() == QLatin1String("Row")) {
+            const QStringList values = xml.readElementText().split(QLatin1Char('|'));
+            if (fromEnd < 0 || values.value(values.size() - fromEnd) != QLatin1String("2"))
+                return false;
+        }
+    }
+    return !xml.hasError();
 }
 
 QString KTAccessPolicy::clauseRefusal(const QMultiMap<QString, QString>& params, const QString& database)

@@ -34,6 +34,9 @@ public:
                                     QMultiMap<QString, QString>* params);
     // Whether a reply pushed for a client object may reach the connection.
     static bool mayReceive(const KTAccessList& access, const QString& objectName);
+    // Whether every record a reply carries is one normal users may see: a
+    // restricted user gets a pushed reply only then.
+    static bool rowsShownToRestricted(const QString& reply);
 
 private:
     enum Right { Read, Write, Disable };

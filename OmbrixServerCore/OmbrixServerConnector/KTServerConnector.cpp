@@ -476,9 +476,10 @@ QList<int> KTServerConnector::recipients(const QStringList& entry, const QString
         return {requester};
     const QStringList users = broadcastUsers.split(QLatin1Char(','));
     QList<int> connectionIDs{requester};
+    std::optional<bool> rowsShown;
     for (auto it = _activeComponents.cbegin(); it != _activeComponents.cend(); ++it)
         if (it.key() != requester && (broadcastUsers.isEmpty() || users.contains(_userConnector.value(it.key())))
-            && mayReceive(it.key(), entry))
+            && mayReceive(it.key(), entry, &rowsShown))
             connectionIDs << it.key();
     return connectionIDs;
 }
@@ -494,10 +495,19 @@ void KTServerConnector::deliver(const KTSharedFramePointer& frame, const QString
 }
 
 // Another connection gets a pushed reply only when it is logged in and its
-// rights let it read the client object the reply is for.
-bool KTServerConnector::mayReceive(int connectionID, const QStringList& entry) const
+// rights let it read the client object the reply is for; a restricted user
+// also only when it may see every record the reply carries (read once per
+// reply, and only when such a user is among the receivers).
+bool KTServerConnector::mayReceive(int connectionID, const QStringList& entry, std::optional<bool>* rowsShown) const
 {
-    return KTAccessPolicy::mayReceive(_accessLists.value(connectionID), entry.value(1));
+    const KTAccessList access = _accessLists.value(connectionID);
+    if (!KTAccessPolicy::mayReceive(access, entry.value(1)))
+        return false;
+    if (access.unrestricted())
+        return true;
+    if (!rowsShown->has_value())
+        *rowsShown = KTAccessPolicy::rowsShownToRestricted(entry.value(2));
+    return **rowsShown;
 }
 
 void KTServerConnector::setAccessList(int connectionID, KTAccessList accessList)

@@ -21,6 +21,8 @@
 #include <QTcpServer>
 #include <QVariant>
 
+#include <optional>
+
 class KTConnectorThread;
 class KTDatabaseController;
 class QTimer;
@@ -120,7 +122,7 @@ private:
     void appendConnectionRow(int connectionID);
     int modelRow(int connectionID) const;
     void writeLogout(const QString& user);
-    bool mayReceive(int connectionID, const QStringList& entry) const;
+    bool mayReceive(int connectionID, const QStringList& entry, std::optional<bool>* rowsShown) const;
     void unregisterUser(int connectionID);
     QList<int> recipients(const QStringList& entry, const QString& broadcastUsers) const;
     void refreshMonitor();

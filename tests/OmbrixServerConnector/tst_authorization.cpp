@@ -284,11 +284,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("objectName");
         QTest::addColumn<QStringList>("logins");
         QTest::addColumn<bool>("carlaReceives");
-        QTest::newRow("granted read") << "ComponentProductCategory" << QStringList() << true;
-        QTest::newRow("not granted") << "ComponentWarehouse" << QStringList() << false;
-        QTest::newRow("embedded in a granted object") << "ComponentCustomerNotes" << QStringList() << true;
-        QTest::newRow("named, but not granted") << "ComponentWarehouse" << QStringList{"cmendez"} << false;
-        QTest::newRow("the requester left out") << "ComponentProductCategory" << QStringList{"cmendez"} << true;
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("granted read") << "ComponentProductCategory" << QStringList() << true << false;
+        QTest::newRow("not granted") << "ComponentWarehouse" << QStringList() << false << false;
+        QTest::newRow("embedded in a granted object") << "ComponentCustomerNotes" << QStringList() << true << false;
+        QTest::newRow("named, but not granted") << "ComponentWarehouse" << QStringList{"cmendez"} << false << false;
+        QTest::newRow("the requester left out") << "ComponentProductCategory" << QStringList{"cmendez"} << true
+                                                << false;
+        // A record normal users may not see is not pushed to them either.
+        QTest::newRow("granted, record hidden") << "ComponentProductCategory" << QStringList() << false << true;
     }
 
     void pushedRowsReachOnlyReaders()
@@ -296,10 +300,16 @@ private Q_SLOTS:
         QFETCH(QString, objectName);
         QFETCH(QStringList, logins);
         QFETCH(bool, carlaReceives);
+        QFETCH(bool, hidden);
         auto stranger = _fixture.server().negotiatedClient();
         QVERIFY(stranger);
         const QString name = QStringLiteral("Difundida %1").arg(QTest::currentDataTag());
-        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest({insertCategory(name, objectName)}, logins)));
+        Action insert = insertCategory(name, objectName);
+        if (hidden)
+            for (auto& parameter : insert.parameters)
+                if (parameter.first == "Values")
+                    parameter.second.replace("|1|2|1|2|0|1", "|1|2|1|1|0|1");
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest({insert}, logins)));
         const QStringList admin = _fixture.admin().replies();
         QCOMPARE(admin.size(), 1);
         QCOMPARE(status(admin.first()), QStringLiteral("1"));
