@@ -28,16 +28,16 @@ const QString scheduleTag = QStringLiteral("Schedule");
 
 // The action that speaks for a whole request in a failure reply: its first
 // child that names a component.
-QDomElement firstAction(const QDomElement& root)
+KTRequestElement firstAction(const KTRequestElement& root)
 {
-    for (QDomElement child = root.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
+    for (KTRequestElement child = root.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
         if (child.tagName() != broadcastUsersTag && child.tagName() != scheduleTag)
             return child;
-    return QDomElement();
+    return KTRequestElement();
 }
 
 // A lock's attributes are lists that keep their empty parts.
-QStringList list(const QDomElement& root, const char* name)
+QStringList list(const KTRequestElement& root, const char* name)
 {
     return root.attribute(QLatin1String(name)).split(QLatin1Char(','));
 }
@@ -76,7 +76,7 @@ QString KTActionRunner::databaseName() const
 // A statement MariaDB ended (its time ran out, it waited too long for a
 // lock, or the server cancelled it) fails the request with a message that
 // says so, rather than with the database's own text.
-bool KTActionRunner::statementCut(const QDomElement& action)
+bool KTActionRunner::statementCut(const KTRequestElement& action)
 {
     QString message;
     switch (_dbController->lastErrorCode()) {
@@ -99,7 +99,7 @@ bool KTActionRunner::statementCut(const QDomElement& action)
     return true;
 }
 
-void KTActionRunner::runActionRequest(const QDomElement& root)
+void KTActionRunner::runActionRequest(const KTRequestElement& root)
 {
     const qint64 bytesBefore = _channel.bytesSent();
     QElapsedTimer timer;
@@ -108,7 +108,7 @@ void KTActionRunner::runActionRequest(const QDomElement& root)
     record(root, ok, bytesBefore, timer.nsecsElapsed());
 }
 
-void KTActionRunner::runLockRequest(const QDomElement& root)
+void KTActionRunner::runLockRequest(const KTRequestElement& root)
 {
     const qint64 bytesBefore = _channel.bytesSent();
     QElapsedTimer timer;
@@ -119,14 +119,14 @@ void KTActionRunner::runLockRequest(const QDomElement& root)
 
 // Counted under the request's first action; what the requester was sent,
 // its own replies and any failure reply.
-void KTActionRunner::record(const QDomElement& root, bool ok, qint64 bytesBefore, qint64 nanoseconds)
+void KTActionRunner::record(const KTRequestElement& root, bool ok, qint64 bytesBefore, qint64 nanoseconds)
 {
     if (_context.metrics)
         _context.metrics->recordRequest(firstAction(root).tagName(), ok, _channel.bytesSent() - bytesBefore,
                                         nanoseconds / 1000);
 }
 
-bool KTActionRunner::actionRequestSucceeded(const QDomElement& root)
+bool KTActionRunner::actionRequestSucceeded(const KTRequestElement& root)
 {
     beginRequest();
     const Access access = accessOf(root);
@@ -158,10 +158,10 @@ bool KTActionRunner::actionRequestSucceeded(const QDomElement& root)
 }
 
 // Declared by each component, never read from what the client sent.
-KTActionRunner::Access KTActionRunner::accessOf(const QDomElement& root) const
+KTActionRunner::Access KTActionRunner::accessOf(const KTRequestElement& root) const
 {
     int actions = 0;
-    for (QDomElement action = root.firstChildElement(); !action.isNull(); action = action.nextSiblingElement()) {
+    for (KTRequestElement action = root.firstChildElement(); !action.isNull(); action = action.nextSiblingElement()) {
         if (action.tagName() == broadcastUsersTag || action.tagName() == scheduleTag)
             continue;
         const KTSercomBase* component = _registry.sercom(action.tagName());
@@ -185,7 +185,7 @@ bool KTActionRunner::begun(Access access)
     return _dbController->beginTransaction();
 }
 
-bool KTActionRunner::transactionBegun(const QDomElement& root, Access access)
+bool KTActionRunner::transactionBegun(const KTRequestElement& root, Access access)
 {
     const bool begun = this->begun(access);
     if (!begun)
@@ -200,11 +200,11 @@ bool KTActionRunner::transactionBegun(const QDomElement& root, Access access)
 }
 
 // The request's actions in order; false, rolled back and answered, at the first that fails.
-bool KTActionRunner::runActions(const QDomElement& root, QString* logins, QVariant* schedule,
+bool KTActionRunner::runActions(const KTRequestElement& root, QString* logins, QVariant* schedule,
                                 QList<QStringList>* responses)
 {
     int position = 0;
-    for (QDomElement action = root.firstChildElement(); !action.isNull();
+    for (KTRequestElement action = root.firstChildElement(); !action.isNull();
          action = action.nextSiblingElement(), ++position) {
         if (action.tagName() == broadcastUsersTag) {
             *logins = action.attribute(QStringLiteral("Logins"));
@@ -218,7 +218,7 @@ bool KTActionRunner::runActions(const QDomElement& root, QString* logins, QVaria
     return true;
 }
 
-bool KTActionRunner::committed(const QDomElement& root)
+bool KTActionRunner::committed(const KTRequestElement& root)
 {
     if (_dbController->commit())
         return true;
@@ -230,7 +230,7 @@ bool KTActionRunner::committed(const QDomElement& root)
     return false;
 }
 
-bool KTActionRunner::lockRequestSucceeded(const QDomElement& root)
+bool KTActionRunner::lockRequestSucceeded(const KTRequestElement& root)
 {
     if (lockRefused(root))
         return false;
@@ -250,7 +250,7 @@ bool KTActionRunner::lockRequestSucceeded(const QDomElement& root)
     }
     QList<QStringList> responses;
     bool ok = true;
-    for (QDomElement action = root.firstChildElement(); ok && !action.isNull(); action = action.nextSiblingElement()) {
+    for (KTRequestElement action = root.firstChildElement(); ok && !action.isNull(); action = action.nextSiblingElement()) {
         ok = runAction(action, QString(), &responses);
         if (!ok)
             rollBack(action.tagName());
@@ -270,7 +270,7 @@ bool KTActionRunner::lockRequestSucceeded(const QDomElement& root)
 
 // Calls the component an action names; false when the request has failed.
 // firstTransaction is empty for the actions of a lock request, which carry no such key.
-bool KTActionRunner::runAction(const QDomElement& action, const QString& firstTransaction,
+bool KTActionRunner::runAction(const KTRequestElement& action, const QString& firstTransaction,
                                QList<QStringList>* responses)
 {
     QMultiMap<QString, QString> params = actionParameters(action, firstTransaction);
@@ -300,7 +300,7 @@ bool KTActionRunner::runAction(const QDomElement& action, const QString& firstTr
 
 // An action the policy refuses gets a failure reply and a warning naming
 // who asked for what.
-bool KTActionRunner::actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params)
+bool KTActionRunner::actionRefused(const KTRequestElement& action, const QMultiMap<QString, QString>& params)
 {
     const QString refusal = KTAccessPolicy::actionRefusal(_session.accessList, action.tagName(), params, databaseName());
     if (refusal.isEmpty())
@@ -313,16 +313,16 @@ bool KTActionRunner::actionRefused(const QDomElement& action, const QMultiMap<QS
     return true;
 }
 
-bool KTActionRunner::lockRefused(const QDomElement& root)
+bool KTActionRunner::lockRefused(const KTRequestElement& root)
 {
     QStringList objectNames;
-    for (QDomElement action = root.firstChildElement(); !action.isNull(); action = action.nextSiblingElement())
+    for (KTRequestElement action = root.firstChildElement(); !action.isNull(); action = action.nextSiblingElement())
         objectNames << action.attribute(QStringLiteral("ObjectName"));
     const QString refusal = KTAccessPolicy::lockRefusal(_session.accessList, list(root, "Tables"), list(root, "Aliases"),
                                                         list(root, "Modes"), objectNames, databaseName());
     if (refusal.isEmpty())
         return false;
-    const QDomElement action = firstAction(root);
+    const KTRequestElement action = firstAction(root);
     writeRequestFailure(action, tr("Bloqueo de tablas rechazado. %1").arg(refusal));
     emit eventMessage(tr("Bloqueo de tablas '%1' rechazado al usuario '%2' con ID de Conexión '%3' en el componente "
                          "'%4' : %5").arg(root.attribute(QStringLiteral("Tables")), _session.user())
@@ -331,7 +331,7 @@ bool KTActionRunner::lockRefused(const QDomElement& root)
     return true;
 }
 
-QMultiMap<QString, QString> KTActionRunner::actionParameters(const QDomElement& action,
+QMultiMap<QString, QString> KTActionRunner::actionParameters(const KTRequestElement& action,
                                                              const QString& firstTransaction) const
 {
     QMultiMap<QString, QString> params;
@@ -343,7 +343,7 @@ QMultiMap<QString, QString> KTActionRunner::actionParameters(const QDomElement& 
         params.insert(QLatin1Char('_') + QLatin1String(attribute), action.attribute(QLatin1String(attribute)));
     if (!firstTransaction.isEmpty())
         params.insert(QStringLiteral("_FirstTransaction"), firstTransaction);
-    for (QDomElement child = action.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
+    for (KTRequestElement child = action.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
         params.insert(child.tagName(), child.text());
     return params;
 }
@@ -383,7 +383,7 @@ void KTActionRunner::requestCommitted(const QList<QStringList>& responses, const
 
 // The failure a request gets when no component answers it: the not-found
 // reply's shape, with the client object of the given action.
-void KTActionRunner::writeRequestFailure(const QDomElement& action, const QString& message,
+void KTActionRunner::writeRequestFailure(const KTRequestElement& action, const QString& message,
                                          const QString& panelMessage)
 {
     const QString reply = KTReplyXml::requestFailure(action.attribute(QStringLiteral("ObjectType")),
@@ -391,12 +391,12 @@ void KTActionRunner::writeRequestFailure(const QDomElement& action, const QStrin
     _channel.writeReply(reply, panelMessage.isEmpty() ? message : panelMessage, KTReplyChannel::RequestAction);
 }
 
-void KTActionRunner::requestSchedule(const QDomElement& root)
+void KTActionRunner::requestSchedule(const KTRequestElement& root)
 {
     emit scheduleRequested(QVariant(scheduleParameters(root)));
 }
 
-QMap<QString, QVariant> KTActionRunner::scheduleParameters(const QDomElement& root) const
+QMap<QString, QVariant> KTActionRunner::scheduleParameters(const KTRequestElement& root) const
 {
     QMap<QString, QVariant> schedule;
     const QMap<QString, QString> params = KTRequestParameters::of(root);

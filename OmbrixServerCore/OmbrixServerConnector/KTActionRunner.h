@@ -4,7 +4,7 @@
 #include "KTConnectionContext.h"
 #include "KTSharedFrame.h"
 
-#include <QDomElement>
+#include "KTRequestElement.h"
 #include <QList>
 #include <QMultiMap>
 #include <QObject>
@@ -28,9 +28,9 @@ public:
                    KTDatabaseController* dbController);
 
     void setContext(const KTConnectionContext& context) { _context = context; }
-    void runActionRequest(const QDomElement& root);
-    void runLockRequest(const QDomElement& root);
-    void requestSchedule(const QDomElement& root);
+    void runActionRequest(const KTRequestElement& root);
+    void runLockRequest(const KTRequestElement& root);
+    void requestSchedule(const KTRequestElement& root);
 
 Q_SIGNALS:
     void eventMessage(const QString& message, int type, const QString& objectLocation);
@@ -45,26 +45,26 @@ private:
     // otherwise.
     enum class Access { Write, ReadOnlyTransaction, SingleRead };
 
-    Access accessOf(const QDomElement& root) const;
+    Access accessOf(const KTRequestElement& root) const;
     bool begun(Access access);
-    bool actionRequestSucceeded(const QDomElement& root);
-    bool lockRequestSucceeded(const QDomElement& root);
-    void record(const QDomElement& root, bool ok, qint64 bytesBefore, qint64 nanoseconds);
+    bool actionRequestSucceeded(const KTRequestElement& root);
+    bool lockRequestSucceeded(const KTRequestElement& root);
+    void record(const KTRequestElement& root, bool ok, qint64 bytesBefore, qint64 nanoseconds);
     void beginRequest();
     void endRequest();
-    bool transactionBegun(const QDomElement& root, Access access);
-    bool runActions(const QDomElement& root, QString* logins, QVariant* schedule, QList<QStringList>* responses);
-    bool committed(const QDomElement& root);
-    bool statementCut(const QDomElement& action);
-    bool runAction(const QDomElement& action, const QString& firstTransaction, QList<QStringList>* responses);
-    QMultiMap<QString, QString> actionParameters(const QDomElement& action, const QString& firstTransaction) const;
-    bool actionRefused(const QDomElement& action, const QMultiMap<QString, QString>& params);
-    bool lockRefused(const QDomElement& root);
+    bool transactionBegun(const KTRequestElement& root, Access access);
+    bool runActions(const KTRequestElement& root, QString* logins, QVariant* schedule, QList<QStringList>* responses);
+    bool committed(const KTRequestElement& root);
+    bool statementCut(const KTRequestElement& action);
+    bool runAction(const KTRequestElement& action, const QString& firstTransaction, QList<QStringList>* responses);
+    QMultiMap<QString, QString> actionParameters(const KTRequestElement& action, const QString& firstTransaction) const;
+    bool actionRefused(const KTRequestElement& action, const QMultiMap<QString, QString>& params);
+    bool lockRefused(const KTRequestElement& root);
     void rollBack(const QString& actionName);
     void requestCommitted(const QList<QStringList>& responses, const QString& logins);
-    void writeRequestFailure(const QDomElement& action, const QString& message,
+    void writeRequestFailure(const KTRequestElement& action, const QString& message,
                              const QString& panelMessage = QString());
-    QMap<QString, QVariant> scheduleParameters(const QDomElement& root) const;
+    QMap<QString, QVariant> scheduleParameters(const KTRequestElement& root) const;
     QString databaseName() const;
 
     KTConnectionSession& _session;

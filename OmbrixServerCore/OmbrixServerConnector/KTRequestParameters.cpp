@@ -1,12 +1,9 @@
 #include "KTRequestParameters.h"
 
-QMap<QString, QString> KTRequestParameters::of(const QDomElement& root)
+QMap<QString, QString> KTRequestParameters::of(const KTRequestElement& root)
 {
     QMap<QString, QString> params;
-    for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
-        const QDomElement element = node.toElement();
-        if (!element.isNull())
-            params.insert(element.tagName(), element.text());
-    }
+    for (KTRequestElement element = root.firstChildElement(); !element.isNull(); element = element.nextSiblingElement())
+        params.insert(element.tagName(), element.text());
     return params;
 }

@@ -1,7 +1,7 @@
 #ifndef KTREQUESTPARAMETERS_H
 #define KTREQUESTPARAMETERS_H
 
-#include <QDomElement>
+#include "KTRequestElement.h"
 #include <QMap>
 #include <QString>
 
@@ -10,7 +10,7 @@ class KTRequestParameters
 {
 public:
     // One value per name: a repeated child keeps its last value.
-    static QMap<QString, QString> of(const QDomElement& root);
+    static QMap<QString, QString> of(const KTRequestElement& root);
 };
 
 #endif

@@ -9,7 +9,7 @@
 #include "KTNegotiationHandler.h"
 #include "KTReplyXml.h"
 #include "KTRequestParameters.h"
-#include "KTXmlGuard.h"
+#include "KTRequestDocument.h"
 
 #include <KT.h>
 #include <KTAuthcomBase.h>
@@ -276,28 +276,20 @@ void KTTcpSocket::parseXML(const QString& text)
     parseDocument(text.toUtf8());
 }
 
-// The bounds pass and the DOM both read the bytes a piece at a time: neither
-// holds a decoded copy of the whole text beside the bytes.
+// The document is read once, from the bytes a piece at a time: no decoded
+// copy of the whole text is held beside them.
 void KTTcpSocket::parseDocument(QByteArray utf8)
 {
     QBuffer buffer(&utf8);
     buffer.open(QIODevice::ReadOnly);
-    KTXmlGuard guard(_session.authenticated() ? KTXmlGuard::full : KTXmlGuard::beforeLogin);
-    QDomDocument document;
-    QString message;
-    int line = 0;
-    int column = 0;
-    const bool guarded = guard.accepts(&buffer);
-    if (!guarded) {
-        message = guard.errorString();
-        line = int(guard.lineNumber());
-        column = int(guard.columnNumber());
-    }
-    if (guarded)
-        buffer.seek(0);
-    if (!guarded || !document.setContent(&buffer, false, &message, &line, &column)) {
+    KTRequestDocument document(_session.authenticated() ? KTXmlGuard::full : KTXmlGuard::beforeLogin);
+    if (!document.read(&buffer)) {
         emit eventMessage(tr("XML recibido por la conexión : '%1' tiene un error en la línea %2 y columna %3. "
-                             "Detalle del parser : '%4'").arg(_session.connectionID).arg(line).arg(column).arg(message),
+                             "Detalle del parser : '%4'")
+                              .arg(_session.connectionID)
+                              .arg(document.lineNumber())
+                              .arg(document.columnNumber())
+                              .arg(document.errorString()),
                           KT::ErrorMessage, parseLocation);
         disconnectFromHost();
         return;
@@ -307,7 +299,7 @@ void KTTcpSocket::parseDocument(QByteArray utf8)
     dispatch(document.documentElement());
 }
 
-void KTTcpSocket::dispatch(const QDomElement& root)
+void KTTcpSocket::dispatch(const KTRequestElement& root)
 {
     const QString tag = root.tagName();
     if (stateRefused(tag))
@@ -356,13 +348,13 @@ bool KTTcpSocket::stateRefused(const QString& tag)
     return true;
 }
 
-void KTTcpSocket::processObjectStatus(const QDomElement& root)
+void KTTcpSocket::processObjectStatus(const KTRequestElement& root)
 {
     emit setActiveComponent(_session.connectionID, root.attribute(QStringLiteral("ObjectName")),
                             root.attribute(QStringLiteral("Active")).toInt() != 0);
 }
 
-void KTTcpSocket::processNegotiation(const QDomElement& root)
+void KTTcpSocket::processNegotiation(const KTRequestElement& root)
 {
     _negotiation->handle(peerAddress().toString(), KTRequestParameters::of(root));
     // Once the company is known the client may stay to download the client program.
@@ -377,7 +369,7 @@ void KTTcpSocket::processKeepAlive()
     writeReply(KTReplyXml::keepAlive(), QStringLiteral("Narajas"), RequestAction);
 }
 
-void KTTcpSocket::processAuthenticate(const QDomElement& root)
+void KTTcpSocket::processAuthenticate(const KTRequestElement& root)
 {
     // The client objects are the server's own list: a child of that name
     // must not choose which objects the client is granted.

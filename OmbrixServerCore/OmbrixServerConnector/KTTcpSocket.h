@@ -6,11 +6,11 @@
 #include "KTConnectionContext.h"
 #include "KTConnectionSession.h"
 #include "KTReplyChannel.h"
+#include "KTRequestElement.h"
 #include "KTSharedFrame.h"
 
 #include <KTDbTable.h>
 
-#include <QDomDocument>
 #include <QList>
 #include <QMap>
 #include <QMultiMap>
@@ -107,13 +107,13 @@ private:
     void closeDatabase();
     void parseDocument(QByteArray utf8);
     void writeFrame(const QString& text, const QByteArray& frame, const QString& messageToPanel, int role);
-    void dispatch(const QDomElement& root);
+    void dispatch(const KTRequestElement& root);
     bool backlogExceeded(qint64 frameSize);
     bool stateRefused(const QString& tag);
-    void processNegotiation(const QDomElement& root);
-    void processObjectStatus(const QDomElement& root);
+    void processNegotiation(const KTRequestElement& root);
+    void processObjectStatus(const KTRequestElement& root);
     void processKeepAlive();
-    void processAuthenticate(const QDomElement& root);
+    void processAuthenticate(const KTRequestElement& root);
     void authenticate(const QMap<QString, QString>& params);
     void refuse(const QString& root, const QString& message, int role);
 

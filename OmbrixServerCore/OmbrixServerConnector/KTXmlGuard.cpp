@@ -30,40 +30,49 @@ bool KTXmlGuard::accepts(QIODevice* device)
 
 bool KTXmlGuard::accepts(QXmlStreamReader& reader)
 {
-    _error.clear();
-    int depth = 0;
-    qint64 nodes = 0;
-    qint64 attributes = 0;
-    qint64 characters = 0;
-    while (_error.isEmpty() && !reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token != QXmlStreamReader::EndElement)
-            characters += tokenCharacters(reader);
-        if (token == QXmlStreamReader::StartElement) {
-            ++nodes;
-            attributes += reader.attributes().size();
-            if (++depth > _bounds.depth)
-                _error = tr("el documento anida más de %1 elementos").arg(_bounds.depth);
-            else if (reader.attributes().size() > _bounds.elementAttributes)
-                _error = tr("un elemento tiene más de %1 atributos").arg(_bounds.elementAttributes);
-        } else if (token == QXmlStreamReader::EndElement) {
-            --depth;
-        } else if ((token == QXmlStreamReader::Characters && !reader.isWhitespace())
-                   || token == QXmlStreamReader::Comment || token == QXmlStreamReader::ProcessingInstruction) {
-            // The DOM drops text that is only blanks; its characters still count.
-            ++nodes;
-        } else if (token == QXmlStreamReader::DTD || token == QXmlStreamReader::EntityReference) {
-            _error = tr("el documento declara un DTD o entidades");
-        }
-        if (!_error.isEmpty())
+    *this = KTXmlGuard(_bounds);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!admits(reader))
             break;
-        if (nodes > _bounds.nodes)
-            _error = tr("el documento tiene más de %1 nodos").arg(_bounds.nodes);
-        else if (attributes > _bounds.attributes)
-            _error = tr("el documento tiene más de %1 atributos").arg(_bounds.attributes);
-        else if (characters > _bounds.characters)
-            _error = tr("el documento tiene más de %1 caracteres de contenido").arg(_bounds.characters);
     }
+    return finish(reader);
+}
+
+bool KTXmlGuard::admits(const QXmlStreamReader& reader)
+{
+    const QXmlStreamReader::TokenType token = reader.tokenType();
+    if (token != QXmlStreamReader::EndElement)
+        _characters += tokenCharacters(reader);
+    if (token == QXmlStreamReader::StartElement) {
+        ++_nodes;
+        _attributes += reader.attributes().size();
+        if (++_depth > _bounds.depth)
+            _error = tr("el documento anida más de %1 elementos").arg(_bounds.depth);
+        else if (reader.attributes().size() > _bounds.elementAttributes)
+            _error = tr("un elemento tiene más de %1 atributos").arg(_bounds.elementAttributes);
+    } else if (token == QXmlStreamReader::EndElement) {
+        --_depth;
+    } else if ((token == QXmlStreamReader::Characters && !reader.isWhitespace())
+               || token == QXmlStreamReader::Comment || token == QXmlStreamReader::ProcessingInstruction) {
+        // Text that is only blanks makes no node; its characters still count.
+        ++_nodes;
+    } else if (token == QXmlStreamReader::DTD || token == QXmlStreamReader::EntityReference) {
+        _error = tr("el documento declara un DTD o entidades");
+    }
+    if (!_error.isEmpty())
+        return false;
+    if (_nodes > _bounds.nodes)
+        _error = tr("el documento tiene más de %1 nodos").arg(_bounds.nodes);
+    else if (_attributes > _bounds.attributes)
+        _error = tr("el documento tiene más de %1 atributos").arg(_bounds.attributes);
+    else if (_characters > _bounds.characters)
+        _error = tr("el documento tiene más de %1 caracteres de contenido").arg(_bounds.characters);
+    return _error.isEmpty();
+}
+
+bool KTXmlGuard::finish(const QXmlStreamReader& reader)
+{
     if (_error.isEmpty() && reader.hasError())
         _error = reader.errorString();
     _line = reader.lineNumber();

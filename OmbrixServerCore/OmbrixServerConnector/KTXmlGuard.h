@@ -7,12 +7,12 @@
 class QIODevice;
 class QXmlStreamReader;
 
-// A streaming pass over a received document before any DOM is built from it.
-// The DOM costs memory per node and per attribute and is built recursively,
-// so a document is refused when it nests too deep, holds too many nodes or
-// attributes, or too many characters, or declares a DTD (no request needs
-// entities). Within the bounds a DOM stays small whatever the frame size
-// allows; a document past a bound costs only the reading up to that point.
+// The bounds a received document must keep while it is read. What is built
+// from it costs memory per node and per attribute, so a document is refused
+// when it nests too deep, holds too many nodes or attributes, or too many
+// characters, or declares a DTD (no request needs entities). Within the
+// bounds what is built stays small whatever the frame size allows; a
+// document past a bound costs only the reading up to that point.
 class KTXmlGuard
 {
     Q_DECLARE_TR_FUNCTIONS(KTXmlGuard)
@@ -44,6 +44,12 @@ public:
     qint64 lineNumber() const { return _line; }
     qint64 columnNumber() const { return _column; }
 
+    // For a reader that builds something as it goes: counts the token just
+    // read and says whether the document is still within the bounds.
+    bool admits(const QXmlStreamReader& reader);
+    // After the last token: the reader's own error, if any, and where it stopped.
+    bool finish(const QXmlStreamReader& reader);
+
 private:
     bool accepts(QXmlStreamReader& reader);
 
@@ -51,6 +57,10 @@ private:
     QString _error;
     qint64 _line = 0;
     qint64 _column = 0;
+    int _depth = 0;
+    qint64 _nodes = 0;
+    qint64 _attributes = 0;
+    qint64 _characters = 0;
 };
 
 #endif

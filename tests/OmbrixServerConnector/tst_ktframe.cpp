@@ -1,10 +1,12 @@
 #include "KTRawFrames.h"
 
 #include <KTFrame.h>
+#include <KTRequestDocument.h>
 #include <KTXmlGuard.h>
 #include <KTSharedFrame.h>
 
 #include <QBuffer>
+#include <QDomDocument>
 #include <QtTest>
 
 namespace {
@@ -12,6 +14,19 @@ namespace {
 QString decodeWhole(const QByteArray& frame, bool* ok, qint64 maxSize = KTFrame::defaultMaxSize)
 {
     return KTFrame::decode(frame.mid(8), maxSize, ok);
+}
+
+// Name, attributes asked by name, text and children of an element, as one string.
+template<typename Element>
+QString describe(const Element& element)
+{
+    QString out = element.tagName() + QLatin1Char('[');
+    for (const char* name : {"ObjectType", "ObjectName", "Logins", "k", "n", "p:k", "missing"})
+        out += element.attribute(QLatin1String(name)) + QLatin1Char('|');
+    out += QStringLiteral("](") + element.text() + QLatin1Char(')');
+    for (Element child = element.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
+        out += QLatin1Char('{') + describe(child) + QLatin1Char('}');
+    return out;
 }
 
 } // namespace
@@ -211,6 +226,38 @@ private Q_SLOTS:
         KTXmlGuard guard;
         QCOMPARE(guard.accepts(xml), accepted);
         QCOMPARE(guard.errorString().isEmpty(), accepted);
+        // The reader the connection uses refuses exactly what the guard refuses.
+        KTRequestDocument document;
+        QCOMPARE(document.read(xml), accepted);
+        QCOMPARE(document.documentElement().isNull(), !accepted);
+    }
+
+    // Components were written against a DOM; the one-pass reader must hand
+    // them the same names, attributes and texts.
+    void requestDocumentReadsAsTheDom_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::newRow("action request")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ActionRequest>\n  <DbSelectSercom ObjectType=\"2\" "
+               "ObjectName=\"frmCliente\">\n    <Table>salCustomer</Table>\n    <Fields>a</Fields>\n    <Fields>b</Fields>\n"
+               "    <Condition>  x &lt; 3 &amp;&amp; y = 'ñ'  </Condition>\n    <Empty/>\n    <Blank>   </Blank>\n"
+               "  </DbSelectSercom>\n  <BroadcastUsers Logins=\"a,b\"/>\n</ActionRequest>";
+        QTest::newRow("mixed text") << "<r>uno<a>dos<b>tres</b></a> cuatro <c/>cinco</r>";
+        QTest::newRow("cdata and references") << "<r><a><![CDATA[<b>&amp;</b>]]>&#233;&#x41;</a><b><![CDATA[  ]]></b></r>";
+        QTest::newRow("comments and instructions") << "<r><!-- no --><?pi data?><a>x<!-- y -->z</a></r>";
+        QTest::newRow("declared prefixes") << "<p:r xmlns:p=\"urn:x\" p:k=\"v\" k=\"w\"><p:a>t</p:a></p:r>";
+        QTest::newRow("attribute entities") << "<r k=\"&lt;&quot;&apos;\" n=\"\"/>";
+        QTest::newRow("line ends") << "<r><a>uno\r\ndos\rtres</a></r>";
+    }
+
+    void requestDocumentReadsAsTheDom()
+    {
+        QFETCH(QString, xml);
+        QDomDocument dom;
+        QVERIFY(dom.setContent(xml.toUtf8(), false));
+        KTRequestDocument document;
+        QVERIFY2(document.read(xml), qPrintable(document.errorString()));
+        QCOMPARE(describe(document.documentElement()), describe(dom.documentElement()));
     }
 };
 
