@@ -97,7 +97,13 @@ void KTEventLog::removeOlderThan(int keepDays)
 
 void KTEventLog::appendEvent(const QString& message, int type, const QString& objectLocation)
 {
-    write(eventType(type), objectLocation, message, _echo, journalPriority(type));
+    write(KTLocalClock::now(), eventType(type), objectLocation, message, _echo, journalPriority(type));
+}
+
+void KTEventLog::writeEvent(const KTEvent& event)
+{
+    write(KTLocalClock::at(event.msecsSinceEpoch), eventType(event.type), event.location, event.message, _echo,
+          journalPriority(event.type));
 }
 
 void KTEventLog::appendQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -106,12 +112,12 @@ void KTEventLog::appendQtMessage(QtMsgType type, const QMessageLogContext& conte
     const QString location = category.isEmpty() || category == QLatin1String("default")
         ? QStringLiteral("Qt") : QStringLiteral("Qt (%1)").arg(category);
     // Qt writes its own messages to standard error already.
-    write(qtType(type), location, message, false);
+    write(KTLocalClock::now(), qtType(type), location, message, false);
 }
 
-void KTEventLog::write(const QString& type, const QString& location, const QString& text, bool echo, int priority)
+void KTEventLog::write(const QDateTime& now, const QString& type, const QString& location, const QString& text,
+                       bool echo, int priority)
 {
-    const QDateTime now = KTLocalClock::now();
     const QByteArray line = (QStringList{now.toString(QStringLiteral("yyyy-MM-dd")),
                                          now.toString(QStringLiteral("hh:mm:ss")), type, oneLine(location),
                                          oneLine(text)}.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();

@@ -1,6 +1,8 @@
 #ifndef KTEVENTLOG_H
 #define KTEVENTLOG_H
 
+#include <KTEventSink.h>
+
 #include <QDate>
 #include <QFile>
 #include <QRecursiveMutex>
@@ -12,7 +14,7 @@
 // <directory>/OmbrixServer-<yyyy-MM-dd>.log. Each line is flushed as it is
 // written. On a terminal (or when asked) the events also go to standard
 // error.
-class KTEventLog : public QObject
+class KTEventLog : public QObject, public KTEventSink
 {
     Q_OBJECT
 public:
@@ -31,12 +33,15 @@ public:
     // Echoed lines start with the syslog priority ("<3>" for an error), which
     // the journal reads as the line's priority (`journalctl -p err`).
     void setJournalPriorities(bool prefixed) { _journalPriorities = prefixed; }
+    // An event at the time it happened; safe from any thread.
+    void writeEvent(const KTEvent& event) override;
 
 public Q_SLOTS:
     void appendEvent(const QString& message, int type, const QString& objectLocation);
 
 private:
-    void write(const QString& type, const QString& location, const QString& text, bool echo, int priority = 6);
+    void write(const QDateTime& time, const QString& type, const QString& location, const QString& text, bool echo,
+               int priority = 6);
     bool openFor(const QDate& date);
 
     QString _directory;

@@ -185,6 +185,9 @@ void KTMainPanel::connectObjects()
     connect(_panelView, &KTPanelView::panetShowRequest, this, &KTMainPanel::panetSetChecked);
 
     connect(_connector, &KTServerConnector::eventMessage, this, &KTMainWindow::eventMessage);
+    // The connections write their events to the file themselves; the log page gets them in batches.
+    _connector->setEventSink(_eventLog);
+    connect(_connector, &KTServerConnector::connectionEvents, this, &KTMainWindow::eventsLogged);
     connect(_connector, &KTServerConnector::updateTableRecordDataModelRequested, _dbController,
             &KTDatabaseController::updateTableRecordDataModel);
 

@@ -1,6 +1,8 @@
 #ifndef KTMAINWINDOW_H
 #define KTMAINWINDOW_H
 
+#include <KTEvent.h>
+
 #include <QList>
 #include <QMainWindow>
 #include <QMap>
@@ -57,6 +59,8 @@ Q_SIGNALS:
                              QString serverUpgradeLog, QString serverCommands,
                              QString clientUpgradeLog, QString clientCommands);
     void eventMessage(const QString& message, int status, const QString& objectLocation);
+    // Events already written to the log file, for display, several at a time.
+    void eventsLogged(const QList<KTEvent>& events);
     // The panel's own database connection went down or came back.
     void databaseStatusChanged(bool up);
     void clientObjectDownloadStatusUpdated(QString objectName, int downloadStatus, int osCod);

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class KTEventRelay;
 class KTRunningRequests;
 class KTServerMetrics;
 class KTUserList;
@@ -20,6 +21,8 @@ struct KTConnectionContext
     KTRunningRequests* runningRequests = nullptr;
     // Where each answered request is counted; the connector's own.
     KTServerMetrics* metrics = nullptr;
+    // Where the connection's events go, straight from its thread.
+    KTEventRelay* events = nullptr;
 };
 
 #endif

@@ -1,5 +1,7 @@
 #include "KTConnectorThread.h"
 
+#include "KTEventRelay.h"
+
 #include "KTTcpSocket.h"
 
 #include <QCoreApplication>
@@ -77,7 +79,10 @@ void KTConnectorThread::run()
 
 void KTConnectorThread::connectSocket()
 {
-    connect(_socket, &KTTcpSocket::eventMessage, this, &KTConnectorThread::eventMessage);
+    if (_context.events)
+        connect(_socket, &KTTcpSocket::eventMessage, _context.events, &KTEventRelay::post, Qt::DirectConnection);
+    else
+        connect(_socket, &KTTcpSocket::eventMessage, this, &KTConnectorThread::eventMessage);
     connect(_socket, &QAbstractSocket::disconnected, this, &KTConnectorThread::endConnection);
     connect(_socket, &KTTcpSocket::actionRequested, this, &KTConnectorThread::actionRequested);
     connect(_socket, &KTTcpSocket::updateTableRecordDataModelRequested, this,

@@ -2,7 +2,7 @@
 
 #include "KTAccessPolicy.h"
 #include "KTConnectorThread.h"
-#include "KTLocalClock.h"
+#include <KTLocalClock.h>
 #include "KTTcpSocket.h"
 #include "KTSharedFrame.h"
 
@@ -72,6 +72,8 @@ KTServerConnector::KTServerConnector(QObject* parent)
     _context.userList = &_userList;
     _context.runningRequests = &_runningRequests;
     _context.metrics = &_metrics;
+    _context.events = &_events;
+    connect(&_events, &KTEventRelay::eventsPosted, this, &KTServerConnector::connectionEvents);
     // Users added or changed outside the server show in negotiations within this time.
     _userListTimer->setInterval(30000);
     connect(_userListTimer, &QTimer::timeout, this, &KTServerConnector::refreshUserList);

@@ -4,6 +4,7 @@
 #include "KTAccessList.h"
 #include "KTConnectionActivity.h"
 #include "KTConnectionContext.h"
+#include "KTEventRelay.h"
 #include "KTLoginThrottle.h"
 #include "KTRunningRequests.h"
 #include "KTServerMetrics.h"
@@ -80,6 +81,9 @@ public:
     QString peerAddress(int connectionID) const { return _addresses.value(connectionID); }
     // The counts every connection adds its requests to.
     KTServerMetrics* metrics() { return &_metrics; }
+    // Where the connections write their events as they happen, from their
+    // own threads; without one they are only handed on in batches.
+    void setEventSink(KTEventSink* sink) { _events.setSink(sink); }
     // Stops serving: the port closed, every connection closed and its thread
     // ended, and every user still logged in logged out, while the database is
     // still there to record it.
@@ -105,7 +109,10 @@ public Q_SLOTS:
     void refreshUserList();
 
 Q_SIGNALS:
+    // The connector's own events; the connections' come in batches, already
+    // written to the event sink.
     void eventMessage(QString message, int type, QString objectLocation);
+    void connectionEvents(const QList<KTEvent>& events);
     void actionRequested(int connectionID, QString user, QString date, QString time, QString ip, QString mac,
                          int actionType, quint64 answerSize, QString message);
     void updateTableRecordDataModelRequested(QString tableName, QList<int> modifiers);
@@ -166,9 +173,10 @@ private:
     KTUserList _userList;
     KTRunningRequests _runningRequests;
     KTServerMetrics _metrics;
+    KTEventRelay _events;
+    QTimer* _userListTimer;
     QTimer* _abandonedTimer;
     QTimer* _monitorTimer;
-    QTimer* _userListTimer;
     bool _userListRefreshQueued = false;
     int _maxConnections = defaultMaxConnections;
 };

@@ -5,7 +5,7 @@
 #include "KTComponentRegistry.h"
 #include "KTFrame.h"
 #include "KTLoginHandler.h"
-#include "KTLocalClock.h"
+#include <KTLocalClock.h>
 #include "KTNegotiationHandler.h"
 #include "KTReplyXml.h"
 #include "KTRequestParameters.h"

@@ -127,6 +127,13 @@ KTTestServer::KTTestServer(KTDatabaseController* controller, const QString& dbNa
     _connector->setApplicationDirectory(appDir);
     _connector->updateData(controller);
     _events = std::make_unique<QSignalSpy>(_connector.get(), &KTServerConnector::eventMessage);
+    // The connections' events arrive in batches; the tests read them with the
+    // connector's own, one signal each, in the order they happened.
+    KTServerConnector* connector = _connector.get();
+    QObject::connect(connector, &KTServerConnector::connectionEvents, connector, [connector](const QList<KTEvent>& events) {
+        for (const KTEvent& event : events)
+            emit connector->eventMessage(event.message, event.type, event.location);
+    });
     _connector->listen(QHostAddress::LocalHost, 0);
 }
 

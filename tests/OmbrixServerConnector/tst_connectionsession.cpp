@@ -1,5 +1,8 @@
 #include <KTConnectionActivity.h>
 #include <KTConnectionSession.h>
+#include <KTEventRelay.h>
+#include <KTEventSink.h>
+#include <KT.h>
 #include <KTLocalClock.h>
 
 #include <QtTest>
@@ -75,6 +78,65 @@ private Q_SLOTS:
                          QDateTime::fromMSecsSinceEpoch(msecs).toString(format));
             }
         QVERIFY(qAbs(KTLocalClock::now().toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch()) < 60000);
+    }
+
+    // Connections write their events to the sink themselves, at once; the
+    // relay's own thread gets them in order, a batch per wake-up, and a
+    // backlog it cannot show is counted instead of kept.
+    void eventsReachTheSinkAtOnceAndTheRelayInBatches()
+    {
+        struct Sink : KTEventSink {
+            QMutex mutex;
+            QStringList messages;
+            QSet<QThread*> threads;
+            void writeEvent(const KTEvent& event) override
+            {
+                QMutexLocker locker(&mutex);
+                messages << event.message;
+                threads << QThread::currentThread();
+            }
+        } sink;
+        KTEventRelay relay;
+        relay.setSink(&sink);
+        QList<QList<KTEvent> > batches;
+        connect(&relay, &KTEventRelay::eventsPosted, this, [&batches](const QList<KTEvent>& events) { batches << events; });
+
+        QList<QThread*> writers;
+        for (int w = 0; w < 4; ++w)
+            writers << QThread::create([&relay, w] {
+                for (int i = 0; i < 500; ++i)
+                    relay.post(QStringLiteral("%1-%2").arg(w).arg(i), KT::InformationMessage, QStringLiteral("prueba"));
+            });
+        for (QThread* writer : writers)
+            writer->start();
+        for (QThread* writer : writers)
+            QVERIFY(writer->wait(30000));
+        // All written before the relay's thread ran once, each by its own writer.
+        QCOMPARE(sink.messages.size(), 2000);
+        QCOMPARE(sink.threads.size(), 4);
+        QVERIFY(!sink.threads.contains(QThread::currentThread()));
+        QVERIFY(batches.isEmpty());
+        QCoreApplication::processEvents();
+        QCOMPARE(batches.size(), 1);
+        QMap<int, int> next;
+        for (const KTEvent& event : batches.first()) {
+            const int writer = event.message.section('-', 0, 0).toInt();
+            QCOMPARE(event.message.section('-', 1).toInt(), next[writer]++);
+        }
+        qDeleteAll(writers);
+
+        batches.clear();
+        for (int i = 0; i < KTEventRelay::maxPending + 7; ++i)
+            relay.post(QStringLiteral("evento"), KT::WarningMessage, QStringLiteral("prueba"));
+        QCoreApplication::processEvents();
+        QCOMPARE(batches.size(), 1);
+        QCOMPARE(batches.first().size(), KTEventRelay::maxPending + 1);
+        QVERIFY(batches.first().last().message.startsWith(QStringLiteral("7 eventos más")));
+        QCOMPARE(sink.messages.size(), 2000 + KTEventRelay::maxPending + 7);
+        relay.post(QStringLiteral("después"), KT::InformationMessage, QStringLiteral("prueba"));
+        QCoreApplication::processEvents();
+        QCOMPARE(batches.size(), 2);
+        QCOMPARE(batches.last().size(), 1);
     }
 };
 

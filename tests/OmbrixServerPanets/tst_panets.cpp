@@ -125,6 +125,23 @@ void tst_Panets::logRows()
     QScrollBar* scroll = view->verticalScrollBar();
     QVERIFY(scroll->maximum() > 0);
     QCOMPARE(scroll->value(), scroll->maximum());
+
+    // The connections' events come in batches, with the time each happened;
+    // past the page's limit the oldest rows go (the log file keeps them).
+    const QDateTime then(QDate(2026, 1, 2), QTime(3, 4, 5));
+    const int limit = 20000;
+    QList<KTEvent> batch;
+    for (int row = 0; row < limit; ++row)
+        batch.append({QStringLiteral("lote %1").arg(row), KT::InformationMessage, QStringLiteral("D::cuatro()"),
+                      then.toMSecsSinceEpoch()});
+    emit window.eventsLogged(batch);
+    emit window.eventsLogged(batch.mid(0, limit / 5));
+    QCOMPARE(log->rowCount(), limit);
+    QCOMPARE(log->index(0, 3).data().toString(), QStringLiteral("lote %1").arg(limit / 5));
+    QCOMPARE(log->index(limit - 1, 3).data().toString(), QStringLiteral("lote %1").arg(limit / 5 - 1));
+    QCOMPARE(log->index(limit - 1, 0).data().toString() + log->index(limit - 1, 1).data().toString(),
+             QStringLiteral("2026-01-0203:04:05"));
+    QCOMPARE(scroll->value(), scroll->maximum());
 }
 
 void tst_Panets::modelPage_data()

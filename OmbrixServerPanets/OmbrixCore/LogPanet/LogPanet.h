@@ -2,12 +2,15 @@
 #define LOGPANET_H
 
 #include <KTCorePanet.h>
+#include <KTEvent.h>
+
+class QDateTime;
 
 class QStandardItemModel;
 class QTableView;
 
-// The event log: every event the server's parts report, one coloured row
-// each, kept in memory for the life of the panel.
+// The event log: the events the server's parts report, one coloured row
+// each. Only the latest rows stay in memory: the log file keeps them all.
 class LogPanet : public KTCorePanet
 {
     Q_OBJECT
@@ -18,10 +21,16 @@ public:
 
     void setup() override;
 
+    static constexpr int maxRows = 20000;
+
 public Q_SLOTS:
     void appendMessage(const QString& message, int status, const QString& objectLocation);
+    void appendMessages(const QList<KTEvent>& events);
 
 private:
+    void appendRow(const QDateTime& time, const QString& message, int status, const QString& objectLocation);
+    void showLatest();
+
     QStandardItemModel* _log;
     QTableView* _tvwLog = nullptr;
 };
