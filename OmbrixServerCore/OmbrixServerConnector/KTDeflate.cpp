@@ -64,8 +64,13 @@ public:
     }
 
 private:
-    // More frames than cores are seldom coded at the same moment.
-    static int kept() { return 2 * qMax(1, QThread::idealThreadCount()); }
+    // More frames than cores are seldom coded at the same moment. Asked
+    // once: the count is a system call, and this is asked for every frame.
+    static int kept()
+    {
+        static const int count = 2 * qMax(1, QThread::idealThreadCount());
+        return count;
+    }
 
     QMutex _mutex;
     QList<libdeflate_compressor*> _compressors[levels];
