@@ -93,6 +93,9 @@ KTServerConnector::~KTServerConnector()
 void KTServerConnector::shutDown()
 {
     close();
+    // What the connections reported before the stop (a login just answered)
+    // is taken in first, so that every user they let in is logged out below.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     // A thread blocked in a long statement would hold the stop up until it ended.
     for (int connectionID : _connectionTable.keys())
         cancelRequest(connectionID, tr("el servidor se detiene"));

@@ -226,23 +226,23 @@ void KTTcpSocket::writeShared(const KTSharedFramePointer& frame, const QString& 
 void KTTcpSocket::writeFrame(const QString& text, const QByteArray& frame, const QString& messageToPanel, int role)
 {
     qCDebug(wireLog).noquote() << "Conexión" << _session.connectionID << "<-" << text;
-    const qint64 written = write(frame);
-    _bytesSent += qMax<qint64>(written, 0);
-    if (backlogExceeded(frame.size()))
-        return;
-    const quint64 bytes = quint64(qMax<qint64>(written, 0));
     const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
+    const quint64 bytes = quint64(frame.size());
     if (_activity)
         _activity->record({_session.user(), _session.clientIP, _session.clientMAC,
                            msecs, role, bytes, messageToPanel});
     // Negotiations and logins change who the connection is: the connector
-    // hears of those at once.
-    if (_activity && role == RequestAction)
-        return;
-    const QDateTime now = KTLocalClock::at(msecs);
-    emit actionRequested(_session.connectionID, _session.user(), now.toString(QStringLiteral("yyyy-MM-dd")),
-                         now.toString(QStringLiteral("hh:mm:ss")), _session.clientIP, _session.clientMAC, role,
-                         bytes, messageToPanel);
+    // hears of those at once, before the client reads the answer, so that a
+    // stop right after a login still finds the user to log out.
+    if (!_activity || role != RequestAction) {
+        const QDateTime now = KTLocalClock::at(msecs);
+        emit actionRequested(_session.connectionID, _session.user(), now.toString(QStringLiteral("yyyy-MM-dd")),
+                             now.toString(QStringLiteral("hh:mm:ss")), _session.clientIP, _session.clientMAC, role,
+                             bytes, messageToPanel);
+    }
+    const qint64 written = write(frame);
+    _bytesSent += qMax<qint64>(written, 0);
+    backlogExceeded(frame.size());
 }
 
 // A client that does not read its replies would have the server keep them
