@@ -3,6 +3,7 @@
 
 #include "KTConnectionLimits.h"
 
+#include <QSslConfiguration>
 #include <QString>
 
 class KTRunningRequests;
@@ -20,6 +21,9 @@ struct KTConnectionContext
     KTRunningRequests* runningRequests = nullptr;
     // Where each answered request is counted; the connector's own.
     KTServerMetrics* metrics = nullptr;
+    // What a connection accepted on the encrypted port shakes hands with;
+    // the certificate in force when it arrived.
+    QSslConfiguration tls;
 };
 
 #endif
