@@ -282,12 +282,13 @@ void KTMainPanel::readTlsSettings(const QSettings& settings)
     if (_tlsPort == 0)
         return;
     const QDir folder = QFileInfo(KTInstallationPaths::serverSettingsFile()).absoluteDir();
-    const auto file = [&](const char* key) {
-        const QString name = settings.value(QLatin1String("ServerSettings/") + QLatin1String(key)).toString();
+    const auto file = [&](const QString& key) {
+        const QString name = settings.value(key).toString();
         return name.isEmpty() ? QString() : folder.absoluteFilePath(name);
     };
-    _tlsKeyFile = file("TlsPrivateKey");
-    if (_tlsCertificates->watch(file("TlsCertificate"), _tlsKeyFile, file("TlsCaCertificates")))
+    _tlsKeyFile = file(QStringLiteral("ServerSettings/TlsPrivateKey"));
+    if (_tlsCertificates->watch(file(QStringLiteral("ServerSettings/TlsCertificate")), _tlsKeyFile,
+                                file(QStringLiteral("ServerSettings/TlsCaCertificates"))))
         _connector->setTlsConfiguration(_tlsCertificates->configuration());
 }
 
