@@ -155,6 +155,11 @@ private Q_SLOTS:
         _wizard->button(QWizard::NextButton)->click();
         QCOMPARE(_wizard->currentId(), int(KTWizard::Server));
         QAbstractButton* next = _wizard->button(QWizard::NextButton);
+        // A port that is no port would have the server listen wherever the system chose.
+        type("_ledServerPort", QStringLiteral("seis"));
+        QVERIFY(!next->isEnabled());
+        type("_ledServerPort", QStringLiteral("6660"));
+        QVERIFY(next->isEnabled());
         type("_ledTlsPort", QStringLiteral("6661"));
         QVERIFY(!next->isEnabled());
         type("_ledTlsCertificate", QStringLiteral("/etc/ombrix/tls/server.pem"));
