@@ -8,6 +8,7 @@
 #include "KTServiceNotifier.h"
 #include "KTStartupWait.h"
 #include "KTStatusEndpoint.h"
+#include "KTTlsCertificateWatcher.h"
 
 #include <KT.h>
 #include <KTAccountPrivileges.h>
@@ -108,6 +109,7 @@ KTMainPanel::KTMainPanel(QWidget* parent)
     _startupWait->setInterval(defaultReconnectInterval);
     _notifier = new KTServiceNotifier(this);
     _statusEndpoint = new KTStatusEndpoint(_connector, _dbController, this);
+    _tlsCertificates = new KTTlsCertificateWatcher(this);
     auto* metricsFeed = new KTMetricsFeed(_connector->metrics(), this);
     metricsFeed->watch(_dbController);
     metricsFeed->watch(_scheduler);
@@ -209,6 +211,11 @@ void KTMainPanel::connectObjects()
             [this](const QString& message) { statusBar()->showMessage(message); });
     connect(_dbController, &KTDatabaseController::dbStatusChanged, this, &KTMainPanel::changeStatus);
     connect(_authorization, &KTServerAuthorization::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(_tlsCertificates, &KTTlsCertificateWatcher::eventMessage, this, &KTMainWindow::eventMessage);
+    connect(_tlsCertificates, &KTTlsCertificateWatcher::configurationChanged, _connector,
+            &KTServerConnector::setTlsConfiguration);
+    connect(_tlsCertificates, &KTTlsCertificateWatcher::configurationChanged, this,
+            &KTMainPanel::listenEncryptedLate);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &KTMainPanel::shutDown);
 }
 
@@ -266,6 +273,26 @@ void KTMainPanel::readServerSettings()
     _adminLogin = settings.value(QStringLiteral("AdminUser/Login")).toString();
     _adminPassword = settings.value(QStringLiteral("AdminUser/Password")).toString();
     _connectivityPassword = settings.value(QStringLiteral("AdminUser/ConnectivityPassword")).toString();
+    readTlsSettings(settings);
+}
+
+// Relative file names are taken from the folder of the settings file.
+void KTMainPanel::readTlsSettings(const QSettings& settings)
+{
+    _plainPort = settings.value(QStringLiteral("ServerSettings/PlainPort"), true).toBool();
+    const int tlsPort = settings.value(QStringLiteral("ServerSettings/TlsPort")).toInt();
+    _tlsPort = tlsPort > 0 && tlsPort <= 65535 ? quint16(tlsPort) : 0;
+    if (_tlsPort == 0)
+        return;
+    const QDir folder = QFileInfo(KTInstallationPaths::serverSettingsFile()).absoluteDir();
+    const auto file = [&](const QString& key) {
+        const QString name = settings.value(key).toString();
+        return name.isEmpty() ? QString() : folder.absoluteFilePath(name);
+    };
+    _tlsKeyFile = file(QStringLiteral("ServerSettings/TlsPrivateKey"));
+    if (_tlsCertificates->watch(file(QStringLiteral("ServerSettings/TlsCertificate")), _tlsKeyFile,
+                                file(QStringLiteral("ServerSettings/TlsCaCertificates"))))
+        _connector->setTlsConfiguration(_tlsCertificates->configuration());
 }
 
 void KTMainPanel::readSystemObjects()
@@ -359,10 +386,16 @@ void KTMainPanel::showWindow()
 
 void KTMainPanel::warnIfSettingsReadable()
 {
-    const QString serverSettingsFile = KTInstallationPaths::serverSettingsFile();
-    if (KTSettingsFile::readableByOthers(serverSettingsFile))
-        emit eventMessage(tr("Otros usuarios pueden leer el archivo %1, que guarda contraseñas: déjelo legible solo "
-                             "por su dueño (chmod 600 %1).").arg(serverSettingsFile),
+    warnIfReadable(KTInstallationPaths::serverSettingsFile(), tr("contraseñas"));
+    if (_tlsPort != 0 && !_tlsKeyFile.isEmpty())
+        warnIfReadable(_tlsKeyFile, tr("la clave privada del puerto cifrado"));
+}
+
+void KTMainPanel::warnIfReadable(const QString& path, const QString& holds)
+{
+    if (KTSettingsFile::readableByOthers(path))
+        emit eventMessage(tr("Otros usuarios pueden leer el archivo %1, que guarda %2: déjelo legible solo "
+                             "por su dueño (chmod 600 %1).").arg(path, holds),
                           KT::WarningMessage, QStringLiteral("KTMainPanel::warnIfSettingsReadable()"));
 }
 
@@ -447,8 +480,7 @@ void KTMainPanel::changeStatus(bool status)
 {
     emit databaseStatusChanged(status);
     if (!status) {
-        if (_connector->isListening())
-            _connector->close();
+        _connector->closePorts();
         setStatusIcon(QStringLiteral(":/Resources/Images/imgPanelNotOk.png"));
         if (_dbController->connectionLost() && !_reconnectTimer->isActive())
             _reconnectTimer->start();
@@ -508,28 +540,86 @@ void KTMainPanel::checkAccountPrivileges()
 
 void KTMainPanel::listenConnections()
 {
-    if (_connector->isListening())
+    if (_connector->isServing())
         return;
     _connector->setUnitParams({_companyName, _connectivityPassword, _systemObjects, _systemObjectsClient});
-    const QString location = QStringLiteral("KTMainPanel::listenConnections()");
     const QHostAddress address = _listenAddress.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(_listenAddress);
-    if (_connector->listen(address, quint16(_serverPort.toInt()))) {
+    QStringList failures;
+    const bool plainOpened = listenPlain(address, &failures);
+    listenEncrypted(address, &failures);
+    if (failures.isEmpty())
         _listenFailure.clear();
-        emit eventMessage(tr("El servidor está esperando conexiones en el puerto %1").arg(_serverPort),
-                          KT::SuccessMessage, location);
+    if (_connector->isServing()) {
         _startupWait->served();
         _notifier->ready();
         updateServiceStatus();
-        return;
     }
-    // Every recovery of the database tries again; the same reason is told once.
-    const QString reason = _connector->errorString();
-    if (reason != _listenFailure)
-        emit eventMessage(tr("El servidor no pudo abrir el puerto %1: %2").arg(_serverPort, reason), KT::ErrorMessage,
-                          location);
+    // Every recovery of the database tries again; the same reasons are told once.
+    const QString reason = failures.join(QLatin1Char('\n'));
+    if (failures.isEmpty() || reason == _listenFailure)
+        return;
+    for (const QString& failure : std::as_const(failures))
+        emit eventMessage(failure, KT::ErrorMessage, QStringLiteral("KTMainPanel::listenConnections()"));
     _listenFailure = reason;
+    // A port it was told to open and could not: the manager starts it again.
     if (_serviceMode)
-        endService(tr("sin el puerto %1 no puede atender a nadie").arg(_serverPort));
+        endService(!plainOpened ? tr("sin el puerto %1 no puede atender a nadie").arg(_serverPort)
+                                : tr("sin el puerto cifrado %1 no atiende a los clientes cifrados").arg(_tlsPort));
+}
+
+bool KTMainPanel::listenPlain(const QHostAddress& address, QStringList* failures)
+{
+    if (!_plainPort)
+        return true;
+    if (!_connector->listen(address, quint16(_serverPort.toInt()))) {
+        *failures << tr("El servidor no pudo abrir el puerto %1: %2").arg(_serverPort, _connector->errorString());
+        return false;
+    }
+    emit eventMessage(tr("El servidor está esperando conexiones en el puerto %1").arg(_serverPort),
+                      KT::SuccessMessage, QStringLiteral("KTMainPanel::listenConnections()"));
+    return true;
+}
+
+// A certificate that could not be read leaves the port closed (the watcher
+// said why) until a usable one is put in place.
+bool KTMainPanel::listenEncrypted(const QHostAddress& address, QStringList* failures)
+{
+    if (_tlsPort == 0 || _connector->isListeningEncrypted() || _connector->tlsConfiguration().isNull())
+        return false;
+    if (!_connector->listenEncrypted(address, _tlsPort)) {
+        *failures << tr("El servidor no pudo abrir el puerto cifrado %1: %2")
+                         .arg(_tlsPort).arg(_connector->encryptedErrorString());
+        return false;
+    }
+    emit eventMessage(tr("El servidor está esperando conexiones cifradas (TLS) en el puerto %1").arg(_tlsPort),
+                      KT::SuccessMessage, QStringLiteral("KTMainPanel::listenConnections()"));
+    return true;
+}
+
+// A usable certificate that arrives while the server serves opens the
+// encrypted port that a bad one had kept closed.
+void KTMainPanel::listenEncryptedLate()
+{
+    if (!_connector->isServing())
+        return;
+    QStringList failures;
+    if (!listenEncrypted(_listenAddress.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(_listenAddress),
+                         &failures))
+        for (const QString& failure : std::as_const(failures))
+            emit eventMessage(failure, KT::ErrorMessage, QStringLiteral("KTMainPanel::listenConnections()"));
+    updateServiceStatus();
+}
+
+// "el puerto 6660", "el puerto 6661 (TLS)" or "los puertos 6660 y 6661 (TLS)".
+QString KTMainPanel::portsText() const
+{
+    const bool plain = _connector->isListening();
+    const bool encrypted = _connector->isListeningEncrypted();
+    if (plain && encrypted)
+        return tr("los puertos %1 y %2 (TLS)").arg(_serverPort).arg(_tlsPort);
+    if (encrypted)
+        return tr("el puerto %1 (TLS)").arg(_tlsPort);
+    return tr("el puerto %1").arg(_serverPort);
 }
 
 // ---------------------------------------------------------------------------
@@ -540,7 +630,7 @@ void KTMainPanel::startServing()
     _notifier->startWatchdog();
     _pingTimer->start();
     startStatusEndpoint();
-    if (!_connector->isListening()) {
+    if (!_connector->isServing()) {
         _startupWait->start();
         if (!_dbController->connectionStatus()) {
             emit eventMessage(tr("Esperando la base de datos: se intentará conectar cada %1 ms")
@@ -597,9 +687,9 @@ void KTMainPanel::endService(const QString& reason)
 
 void KTMainPanel::updateServiceStatus()
 {
-    if (_connector->isListening())
-        _notifier->setStatus(tr("Sirviendo en el puerto %1, %2 conexiones, BD conectada")
-                                 .arg(_serverPort).arg(_connector->connectionIDs().size()));
+    if (_connector->isServing())
+        _notifier->setStatus(tr("Sirviendo en %1, %2 conexiones, BD conectada")
+                                 .arg(portsText()).arg(_connector->connectionIDs().size()));
     else if (_dbController->connectionStatus() && !_dbController->connectionLost())
         _notifier->setStatus(tr("Puerto %1 cerrado, BD conectada").arg(_serverPort));
     else

@@ -3,6 +3,7 @@
 
 #include <KTMainWindow.h>
 
+#include <QHostAddress>
 #include <QMap>
 #include <QMutex>
 #include <QStringList>
@@ -15,12 +16,14 @@ class KTPanetBase;
 class KTServiceNotifier;
 class KTStartupWait;
 class KTStatusEndpoint;
+class KTTlsCertificateWatcher;
 class KTServerAuthorization;
 class KTServerConnector;
 class KTServerScheduler;
 class KTServerUpdater;
 class QAction;
 class QLabel;
+class QSettings;
 class QTimer;
 class QToolBar;
 
@@ -118,6 +121,12 @@ private:
     void endService(const QString& reason);
     void updateServiceStatus();
     void startStatusEndpoint();
+    void readTlsSettings(const QSettings& settings);
+    void warnIfReadable(const QString& path, const QString& holds);
+    bool listenPlain(const QHostAddress& address, QStringList* failures);
+    bool listenEncrypted(const QHostAddress& address, QStringList* failures);
+    void listenEncryptedLate();
+    QString portsText() const;
 
     KTEventLog* _eventLog = nullptr;
     KTDatabaseController* _dbController = nullptr;
@@ -147,6 +156,12 @@ private:
     bool _quietTry = false;
     // Why the port could not be opened, last time: the same reason is logged once.
     QString _listenFailure;
+    // [ServerSettings] PlainPort=false leaves only the encrypted port.
+    bool _plainPort = true;
+    // Off unless [ServerSettings] TlsPort names a port.
+    quint16 _tlsPort = 0;
+    QString _tlsKeyFile;
+    KTTlsCertificateWatcher* _tlsCertificates = nullptr;
     QAction* _actExit = nullptr;
     QAction* _actPanel = nullptr;
     QMap<QString, QAction*> _actionMap;

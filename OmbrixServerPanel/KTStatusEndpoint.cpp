@@ -70,6 +70,7 @@ QJsonObject connectionEntry(const QStandardItemModel* model, int row, const KTSe
             // "?" until a login names the user.
             {QStringLiteral("user"), user == QLatin1String("?") ? QString() : user},
             {QStringLiteral("address"), connector->peerAddress(connectionID)},
+            {QStringLiteral("encrypted"), connector->isEncrypted(connectionID)},
             {QStringLiteral("since"), since.toOffsetFromUtc(since.offsetFromUtc()).toString(Qt::ISODate)},
             {QStringLiteral("lastAction"), model->item(row, KTServerConnector::LastActionColumn)->text().simplified()}};
 }
@@ -141,11 +142,21 @@ bool KTStatusEndpoint::databaseAnswers() const
     return _database->connectionStatus() && !_database->connectionLost();
 }
 
+QString KTStatusEndpoint::portsText() const
+{
+    QStringList open;
+    if (_connector->isListening())
+        open << tr("Puerto %1 abierto").arg(_connector->serverPort());
+    if (_connector->isListeningEncrypted())
+        open << tr("Puerto %1 (TLS) abierto").arg(_connector->encryptedPort());
+    return open.join(QStringLiteral(", "));
+}
+
 QHttpServerResponse KTStatusEndpoint::health() const
 {
-    const bool serving = _connector->isListening();
+    const bool serving = _connector->isServing();
     const bool database = databaseAnswers();
-    const QString text = (serving ? tr("Puerto %1 abierto").arg(_connector->serverPort()) : tr("Puerto cerrado"))
+    const QString text = (serving ? portsText() : tr("Puerto cerrado"))
         + QStringLiteral(", ") + (database ? tr("BD conectada") : tr("BD sin respuesta")) + QLatin1Char('\n');
     return QHttpServerResponse(plainText, text.toUtf8(), serving && database ? Status::Ok : Status::ServiceUnavailable);
 }
@@ -154,7 +165,7 @@ QHttpServerResponse KTStatusEndpoint::metrics() const
 {
     KTPrometheusText out;
     writeGauge(out, "ombrix_up", "1 while the port is open and the database answers.",
-               _connector->isListening() && databaseAnswers() ? 1 : 0);
+               _connector->isServing() && databaseAnswers() ? 1 : 0);
     writeGauge(out, "ombrix_database_up", "1 while the server's database answers.", databaseAnswers() ? 1 : 0);
     writeGauge(out, "ombrix_connections", "Client connections open.", _connector->connectionIDs().size());
     writeGauge(out, "ombrix_logged_in_users", "Users logged in.",

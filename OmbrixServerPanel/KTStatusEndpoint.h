@@ -32,6 +32,7 @@ public:
 
 private:
     QHttpServerResponse answer(const QHttpServerRequest& request, QHttpServerResponse (KTStatusEndpoint::*page)() const) const;
+    QString portsText() const;
     QHttpServerResponse health() const;
     QHttpServerResponse metrics() const;
     QHttpServerResponse connections() const;

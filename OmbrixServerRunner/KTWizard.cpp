@@ -86,6 +86,12 @@ bool KTWizard::writeServerSettings()
     settings.beginGroup(QStringLiteral("ServerSettings"));
     settings.setValue(QStringLiteral("ServerPort"), field(QStringLiteral("serverPort")));
     settings.setValue(QStringLiteral("InitServerSearchingUpdates"), true);
+    const QString tlsPort = field(QStringLiteral("tlsPort")).toString().trimmed();
+    if (!tlsPort.isEmpty()) {
+        settings.setValue(QStringLiteral("TlsPort"), tlsPort);
+        settings.setValue(QStringLiteral("TlsCertificate"), field(QStringLiteral("tlsCertificate")).toString().trimmed());
+        settings.setValue(QStringLiteral("TlsPrivateKey"), field(QStringLiteral("tlsPrivateKey")).toString().trimmed());
+    }
     settings.endGroup();
     settings.beginGroup(QStringLiteral("LicenseInfo"));
     settings.setValue(QStringLiteral("Company"), field(QStringLiteral("companyName")));

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build ccache g++ zlib1g-dev libssl-dev libdeflate-dev
+    cmake ninja-build ccache g++ zlib1g-dev libssl-dev openssl libdeflate-dev
     qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libqt6sql6-mysql libqt6sql6-sqlite libmariadb-dev
     mariadb-server mariadb-client
     fonts-dejavu-core

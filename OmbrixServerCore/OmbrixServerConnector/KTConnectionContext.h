@@ -3,6 +3,7 @@
 
 #include "KTConnectionLimits.h"
 
+#include <QSslConfiguration>
 #include <QString>
 
 class KTEventRelay;
@@ -23,6 +24,9 @@ struct KTConnectionContext
     KTServerMetrics* metrics = nullptr;
     // Where the connection's events go, straight from its thread.
     KTEventRelay* events = nullptr;
+    // What a connection accepted on the encrypted port shakes hands with;
+    // the certificate in force when it arrived.
+    QSslConfiguration tls;
 };
 
 #endif

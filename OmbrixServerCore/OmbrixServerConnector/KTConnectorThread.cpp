@@ -67,6 +67,9 @@ void KTConnectorThread::run()
     // Connected first, so that a socket which closes itself at once still ends its thread.
     connectSocket();
     _socket->setDbConnection(_connectionID, _dbDefinitionMap);
+    // Under the negotiation deadline that setDbConnection started.
+    if (_encrypted)
+        _socket->startEncryption(_context.tls);
     _socket->loadAuthcoms(_context.applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixAuthenticate"), false);
     _socket->loadSercoms(_context.applicationDirectory + QStringLiteral("/OmbrixServerComponents/OmbrixDBManipulation"), true);
     exec();

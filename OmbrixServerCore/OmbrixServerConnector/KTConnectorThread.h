@@ -34,6 +34,10 @@ public:
     // The connection's socket while run() is serving it; null before and after.
     KTTcpSocket* socket() const { return _socket; }
     void setContext(const KTConnectionContext& context) { _context = context; }
+    // The connection came to the encrypted port: its socket shakes hands
+    // with the context's certificate before anything else.
+    void setEncrypted(bool encrypted) { _encrypted = encrypted; }
+    bool encrypted() const { return _encrypted; }
     // The connection's last frame, kept by its thread for the monitor.
     KTConnectionActivity& activity() const { return *_activity; }
 
@@ -79,6 +83,7 @@ private:
     QStringList _dbParams;
     QStringList _unitParams;
     KTConnectionContext _context;
+    bool _encrypted = false;
     const std::shared_ptr<KTConnectionActivity> _activity = std::make_shared<KTConnectionActivity>();
 };
 

@@ -5,6 +5,7 @@
 #include <KTLocalClock.h>
 #include "KTTcpSocket.h"
 #include "KTSharedFrame.h"
+#include "KTTlsListener.h"
 
 #include <KT.h>
 #include <KTDatabaseController.h>
@@ -49,6 +50,12 @@ QString actionText(int actionType)
     }
 }
 
+// The operator tells encrypted connections from plain ones by their address.
+QString addressText(const QString& address, bool encrypted)
+{
+    return encrypted ? KTServerConnector::tr("%1 (TLS)").arg(address) : address;
+}
+
 } // namespace
 
 KTServerConnector::KTServerConnector(QObject* parent)
@@ -58,6 +65,9 @@ KTServerConnector::KTServerConnector(QObject* parent)
     , _abandonedTimer(new QTimer(this))
     , _monitorTimer(new QTimer(this))
 {
+    _encryptedListener = new KTTlsListener(this);
+    connect(_encryptedListener, &KTTlsListener::accepted, this,
+            [this](qintptr socketDescriptor) { accept(socketDescriptor, true); });
     // The monitor shows each connection's last reply a few times a second,
     // not once per frame.
     _monitorTimer->setInterval(250);
@@ -90,9 +100,35 @@ KTServerConnector::~KTServerConnector()
     }
 }
 
-void KTServerConnector::shutDown()
+bool KTServerConnector::listenEncrypted(const QHostAddress& address, quint16 port)
+{
+    return _encryptedListener->listen(address, port);
+}
+
+QString KTServerConnector::encryptedErrorString() const
+{
+    return _encryptedListener->errorString();
+}
+
+bool KTServerConnector::isListeningEncrypted() const
+{
+    return _encryptedListener->isListening();
+}
+
+quint16 KTServerConnector::encryptedPort() const
+{
+    return _encryptedListener->serverPort();
+}
+
+void KTServerConnector::closePorts()
 {
     close();
+    _encryptedListener->close();
+}
+
+void KTServerConnector::shutDown()
+{
+    closePorts();
     // What the connections reported before the stop (a login just answered)
     // is taken in first, so that every user they let in is logged out below.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
@@ -165,6 +201,12 @@ QString peerOf(qintptr socketDescriptor)
 
 void KTServerConnector::incomingConnection(qintptr socketDescriptor)
 {
+    accept(socketDescriptor, false);
+}
+
+// Both ports admit alike: the bounds count every connection, encrypted or not.
+void KTServerConnector::accept(qintptr socketDescriptor, bool encrypted)
+{
     const QString location = QStringLiteral("KTServerConnector::incomingConnection()");
     if (_connectionTable.size() - _evicted.size() >= _maxConnections && !evictOldestUnauthenticated()) {
         emit eventMessage(tr("Conexión rechazada: el servidor ya atiende el máximo de %1 conexiones simultáneas")
@@ -185,11 +227,14 @@ void KTServerConnector::incomingConnection(qintptr socketDescriptor)
     auto* thread = new KTConnectorThread(socketDescriptor, connectionID, _dbDefinitionMap, _dbParams, _unitParams,
                                          this);
     thread->setContext(_context);
+    thread->setEncrypted(encrypted);
     _connectionTable.insert(connectionID, thread);
     _addresses.insert(connectionID, address);
+    if (encrypted)
+        _encrypted.insert(connectionID);
     connectThread(thread);
     thread->start();
-    appendConnectionRow(connectionID);
+    appendConnectionRow(connectionID, encrypted);
 }
 
 // A full server makes room for a newcomer by closing the connection that has
@@ -242,7 +287,7 @@ void KTServerConnector::connectThread(KTConnectorThread* thread)
     connect(thread, &KTConnectorThread::loginAnswered, this, &KTServerConnector::loginAnswered);
 }
 
-void KTServerConnector::appendConnectionRow(int connectionID)
+void KTServerConnector::appendConnectionRow(int connectionID, bool encrypted)
 {
     const QDateTime now = QDateTime::currentDateTime();
     QStandardItem* arrival = cell(now.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" , ")
@@ -250,7 +295,7 @@ void KTServerConnector::appendConnectionRow(int connectionID)
     arrival->setData(now, ArrivalRole);
     _connectionInfoModel->appendRow({cell(QString::number(connectionID), idColour, true),
                                      cell(QStringLiteral("?"), idColour, true), arrival,
-                                     cell(QStringLiteral(" --- "), textColour),
+                                     cell(addressText(QStringLiteral(" --- "), encrypted), textColour),
                                      cell(tr("Conexion Entrante ..."), actionColour, false, true)});
 }
 
@@ -292,7 +337,8 @@ void KTServerConnector::showActivity(int row, const KTConnectionActivity::Frame&
     const QDateTime when = KTLocalClock::at(frame.msecsSinceEpoch);
     _connectionInfoModel->item(row, UserColumn)->setText(frame.user);
     QStandardItem* address = _connectionInfoModel->item(row, AddressColumn);
-    address->setText(frame.address.section(QLatin1Char(','), 0, 0));
+    address->setText(addressText(frame.address.section(QLatin1Char(','), 0, 0),
+                                 _encrypted.contains(_connectionInfoModel->item(row, IdColumn)->text().toInt())));
     address->setToolTip(tr("MAC : %1\nIP6 : %2").arg(frame.mac, frame.address.section(QLatin1Char(','), 1, 1)));
     QStandardItem* lastAction = _connectionInfoModel->item(row, LastActionColumn);
     lastAction->setText(QStringLiteral("%1 %2   %3").arg(when.toString(QStringLiteral("yyyy-MM-dd")),
@@ -540,6 +586,7 @@ void KTServerConnector::removeConnection(int connectionID)
     _activeComponents.remove(connectionID);
     _accessLists.remove(connectionID);
     _addresses.remove(connectionID);
+    _encrypted.remove(connectionID);
     _evicted.remove(connectionID);
     // A login whose connection went before its answer lets the next one of its name and address go.
     const QString unanswered = _loginTurns.take(connectionID);

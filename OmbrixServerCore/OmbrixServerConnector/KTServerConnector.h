@@ -26,6 +26,7 @@
 
 class KTConnectorThread;
 class KTDatabaseController;
+class KTTlsListener;
 class QTimer;
 
 // The listening side of the protocol, in the main thread: gives every
@@ -73,6 +74,21 @@ public:
     static constexpr int defaultMaxConnections = 200;
     // Where the component folders and the client area are; the program's folder by default.
     void setApplicationDirectory(const QString& dir) { _context.applicationDirectory = dir; }
+
+    // The encrypted port, beside the plain one that listen() opens. New
+    // connections there shake hands with the configuration in force when
+    // they arrive; a new one leaves the connections already open alone.
+    bool listenEncrypted(const QHostAddress& address, quint16 port);
+    QString encryptedErrorString() const;
+    bool isListeningEncrypted() const;
+    quint16 encryptedPort() const;
+    void setTlsConfiguration(const QSslConfiguration& configuration) { _context.tls = configuration; }
+    QSslConfiguration tlsConfiguration() const { return _context.tls; }
+    // Whether either port is open; closePorts() closes both.
+    bool isServing() const { return isListening() || isListeningEncrypted(); }
+    void closePorts();
+    // Whether the connection came through the encrypted port.
+    bool isEncrypted(int connectionID) const { return _encrypted.contains(connectionID); }
 
     QList<int> connectionIDs() const;
     QStringList loggedUsers() const;
@@ -125,8 +141,9 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    void accept(qintptr socketDescriptor, bool encrypted);
     void connectThread(KTConnectorThread* thread);
-    void appendConnectionRow(int connectionID);
+    void appendConnectionRow(int connectionID, bool encrypted);
     int modelRow(int connectionID) const;
     void writeLogout(const QString& user);
     bool mayReceive(int connectionID, const QStringList& entry, std::optional<bool>* rowsShown) const;
@@ -167,6 +184,9 @@ private:
     QHash<QString, QList<QPair<int, QString> > > _loginsWaiting;
     // Addresses by connection, in order of arrival.
     QMap<int, QString> _addresses;
+    // Connections that came through the encrypted port.
+    QSet<int> _encrypted;
+    KTTlsListener* _encryptedListener;
     // Connections closed to make room, until their threads have ended.
     QSet<int> _evicted;
     int _maxUnauthenticatedPerAddress = defaultMaxUnauthenticatedPerAddress;

@@ -21,6 +21,7 @@
 #include <QDeadlineTimer>
 #include <QMetaMethod>
 #include <QLoggingCategory>
+#include <QSslCipher>
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
@@ -41,7 +42,7 @@ Q_LOGGING_CATEGORY(wireLog, "ombrix.wire", QtInfoMsg)
 } // namespace
 
 KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitParams, QObject* parent)
-    : QTcpSocket(parent)
+    : QSslSocket(parent)
     , _negotiationDeadline(new QTimer(this))
     , _frameDeadline(new QTimer(this))
     , _dbParams(dbParams)
@@ -68,10 +69,7 @@ KTTcpSocket::KTTcpSocket(const QStringList& dbParams, const QStringList& unitPar
     connect(this, &QTcpSocket::readyRead, this, qOverload<>(&KTTcpSocket::readData));
     _negotiationDeadline->setSingleShot(true);
     _frameDeadline->setSingleShot(true);
-    connect(_negotiationDeadline, &QTimer::timeout, this, [this] {
-        deadlinePassed(tr("La conexión : '%1' no negoció en %2 s; se cierra la conexión")
-                           .arg(_session.connectionID).arg(_context.limits.negotiationTimeoutMs / 1000));
-    });
+    connect(_negotiationDeadline, &QTimer::timeout, this, &KTTcpSocket::negotiationTimedOut);
     connect(_frameDeadline, &QTimer::timeout, this, [this] {
         deadlinePassed(tr("La conexión : '%1' no completó un mensaje en %2 s; se cierra la conexión")
                            .arg(_session.connectionID).arg(_context.limits.frameTimeoutMs / 1000));
@@ -159,6 +157,55 @@ void KTTcpSocket::deadlinePassed(const QString& message)
     emit eventMessage(message, KT::WarningMessage, QStringLiteral("KTTcpSocket::readData()"));
     abort();
     closeConnection();
+}
+
+void KTTcpSocket::negotiationTimedOut()
+{
+    const int seconds = _context.limits.negotiationTimeoutMs / 1000;
+    if (_tlsPort && !isEncrypted()) {
+        _handshakeEnded = true;
+        return deadlinePassed(tr("La conexión : '%1' desde %2 no completó el saludo TLS en %3 s; se cierra la conexión")
+                                  .arg(_session.connectionID).arg(peerAddress().toString()).arg(seconds));
+    }
+    deadlinePassed(tr("La conexión : '%1' no negoció en %2 s; se cierra la conexión")
+                       .arg(_session.connectionID).arg(seconds));
+}
+
+void KTTcpSocket::startEncryption(const QSslConfiguration& configuration)
+{
+    _tlsPort = true;
+    setSslConfiguration(configuration);
+    connect(this, &QSslSocket::encrypted, this, &KTTcpSocket::reportEncryption);
+    connect(this, &QAbstractSocket::errorOccurred, this, &KTTcpSocket::handshakeFailed);
+    startServerEncryption();
+}
+
+void KTTcpSocket::reportEncryption()
+{
+    _handshakeEnded = true;
+    const QString protocol = sessionProtocol() == QSsl::TlsV1_3 ? QStringLiteral("TLS 1.3")
+                             : sessionProtocol() == QSsl::TlsV1_2 ? QStringLiteral("TLS 1.2")
+                                                                  : tr("TLS");
+    emit eventMessage(tr("La conexión : '%1' desde %2 está cifrada (%3, %4)")
+                          .arg(_session.connectionID).arg(peerAddress().toString(), protocol, sessionCipher().name()),
+                      KT::InformationMessage, QStringLiteral("KTTcpSocket::startEncryption()"));
+}
+
+// Whatever a peer sends instead of a handshake (plain frames, noise, an old
+// protocol) ends it at the first error: one warning, and the connection goes.
+void KTTcpSocket::handshakeFailed()
+{
+    if (_handshakeEnded)
+        return;
+    _handshakeEnded = true;
+    emit eventMessage(tr("La conexión : '%1' desde %2 no pudo cifrarse: %3; se cierra la conexión")
+                          .arg(_session.connectionID).arg(peerAddress().toString(), errorString()),
+                      KT::WarningMessage, QStringLiteral("KTTcpSocket::startEncryption()"));
+    // Not from within the TLS layer's own report.
+    QMetaObject::invokeMethod(this, [this] {
+        abort();
+        closeConnection();
+    }, Qt::QueuedConnection);
 }
 
 // What a frame may announce and inflate to depends on how far the client has

@@ -15,7 +15,7 @@
 #include <QMap>
 #include <QMultiMap>
 #include <QStringList>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QVariant>
 
 #include <memory>
@@ -32,8 +32,9 @@ class QTimer;
 // thread: reads and writes frames, keeps the conversation's stage and
 // dispatches every received document by its root element to the handler of
 // that stage of the protocol. It owns the connection's database controller,
-// its component set and its handlers.
-class KTTcpSocket : public QTcpSocket, public KTReplyChannel
+// its component set and its handlers. On the encrypted port the same frames
+// travel inside TLS: the socket reads only what the handshake has decrypted.
+class KTTcpSocket : public QSslSocket, public KTReplyChannel
 {
     Q_OBJECT
 public:
@@ -50,6 +51,10 @@ public:
     // Where the monitor reads the replies to requests; without it each one
     // is announced by actionRequested, as the other frames always are.
     void setActivity(const std::shared_ptr<KTConnectionActivity>& activity) { _activity = activity; }
+    // Shakes hands as the server with configuration; until the handshake is
+    // done nothing the client sends is read, and the negotiation deadline
+    // bounds how long it may take.
+    void startEncryption(const QSslConfiguration& configuration);
     static constexpr qint64 defaultMaxPendingBytes = KTConnectionLimits::defaultMaxPendingBytes;
     // Whether the connection holds a database connection of its own now.
     bool holdsDatabase() const { return _databaseOpen; }
@@ -95,14 +100,17 @@ Q_SIGNALS:
     void loginAnswered(int connectionID, QString login, QString address, bool granted, bool counted);
 
 protected:
-    using QTcpSocket::readData;
-    using QTcpSocket::writeData;
+    using QSslSocket::readData;
+    using QSslSocket::writeData;
 
 private:
     void connectHandlers();
     qint64 frameLimit() const;
     void watchFrameDeadline();
     void deadlinePassed(const QString& message);
+    void negotiationTimedOut();
+    void reportEncryption();
+    void handshakeFailed();
     bool openDatabase();
     void closeDatabase();
     void parseDocument(QByteArray utf8);
@@ -126,6 +134,9 @@ private:
     QTimer* _negotiationDeadline;
     QTimer* _frameDeadline;
     bool _databaseOpen = false;
+    // Accepted on the encrypted port; and whether its failure was reported.
+    bool _tlsPort = false;
+    bool _handshakeEnded = false;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
     bool _loginPending = false;
     QMap<QString, QString> _pendingLogin;

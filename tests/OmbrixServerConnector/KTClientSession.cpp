@@ -20,6 +20,11 @@ KTClientSession::~KTClientSession()
     _thread.wait();
 }
 
+bool KTClientSession::useTls(const QString& caFile, bool insecure)
+{
+    return run([&](KTProtocolClient& client) { return client.setTls(true, caFile, insecure); });
+}
+
 bool KTClientSession::logIn(quint16 port, const QString& login, const QString& password)
 {
     return run([&](KTProtocolClient& client) {

@@ -20,6 +20,8 @@ public:
     KTClientSession(const KTClientSession&) = delete;
     KTClientSession& operator=(const KTClientSession&) = delete;
 
+    // Later connections are encrypted, trusting caFile (or, insecure, any certificate).
+    bool useTls(const QString& caFile, bool insecure = false);
     // Connects, negotiates and logs in with the password component.
     bool logIn(quint16 port, const QString& login, const QString& password);
     // Sends a document and returns its first reply; empty when none came in time.

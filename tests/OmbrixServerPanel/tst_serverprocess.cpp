@@ -1,3 +1,4 @@
+#include "KTTestCertificates.h"
 #include "KTTestDatabase.h"
 #include "KTTestFiles.h"
 #include "KTTestHttp.h"
@@ -617,6 +618,67 @@ private Q_SLOTS:
     }
 
     // --help and --version answer and end; nothing starts, nothing is written.
+    // A site that serves TLS only: the plain port stays closed, the private
+    // key that others may read is warned about, and a renewed certificate is
+    // taken up while the panel runs; a broken one leaves the one in force.
+    void encryptedPortAloneWithARenewableCertificate()
+    {
+        KTTestCertificates certificates;
+        QVERIFY2(certificates.isValid(), qPrintable(certificates.errorString()));
+        QTemporaryDir dir;
+        stage(dir.path());
+        const QString certificate = dir.filePath(QStringLiteral("tls/server.pem"));
+        const QString key = dir.filePath(QStringLiteral("tls/server.key"));
+        QVERIFY(writeFile(certificate, readFile(certificates.certificate())));
+        QVERIFY(writeFile(key, readFile(certificates.key())));
+        QVERIFY(QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        const quint16 tlsPort = freePort();
+        const quint16 statusPort = freePort();
+        KTPanelStart start;
+        start.serverSettings = QStringLiteral("PlainPort=false\nTlsPort=%1\nTlsCertificate=tls/server.pem\n"
+                                              "TlsPrivateKey=tls/server.key\nStatusPort=%2\n").arg(tlsPort).arg(statusPort);
+        KTPanelProcess panel(dir.path(), appDir + QStringLiteral("/OmbrixServerPanel"), start);
+        QTRY_VERIFY_WITH_TIMEOUT(panel.ready(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel.log().contains(
+            QStringLiteral("El servidor está esperando conexiones cifradas (TLS) en el puerto %1").arg(tlsPort)), 20000);
+        QVERIFY(panel.log().contains(QStringLiteral("Otros usuarios pueden leer el archivo %1, que guarda la clave "
+                                                    "privada del puerto cifrado").arg(key)));
+        QVERIFY(!panel.log().contains(QStringLiteral("esperando conexiones en el puerto")));
+        KTProtocolClient plain;
+        QVERIFY(!plain.connectToServer(QStringLiteral("127.0.0.1"), panel.port(), 2000));
+
+        KTProtocolClient user;
+        QVERIFY(user.setTls(true, certificates.authority()));
+        QVERIFY2(user.connectToServer(QStringLiteral("127.0.0.1"), tlsPort), qPrintable(user.errorString()));
+        QCOMPARE(answer(user, KTTestServer::negotiation()), QStringLiteral("1"));
+        QCOMPARE(answer(user, KTTestServer::login("jefe", "clave-jefe")), QStringLiteral("1"));
+        QVERIFY(panel.log().contains(QStringLiteral("está cifrada (TLS 1.")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            httpRequest(QStringLiteral("127.0.0.1"), statusPort, "/connections").body.contains("\"encrypted\":true"),
+            20000);
+
+        QVERIFY(writeFile(certificate, "-----BEGIN CERTIFICATE-----\nroto\n-----END CERTIFICATE-----\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.log().contains(QStringLiteral("El certificado TLS renovado no puede usarse")),
+                                 20000);
+        KTProtocolClient kept;
+        QVERIFY(kept.setTls(true, certificates.authority()));
+        QVERIFY2(kept.connectToServer(QStringLiteral("127.0.0.1"), tlsPort), qPrintable(kept.errorString()));
+        kept.disconnectFromServer();
+
+        // Renewed for another name: a client checking the name now refuses it.
+        QVERIFY(certificates.issue(certificates.path("renewed.pem"), certificates.path("renewed.key"), "otro.example"));
+        QVERIFY(writeFile(key, readFile(certificates.path("renewed.key"))));
+        QVERIFY(writeFile(certificate, readFile(certificates.path("renewed.pem"))));
+        QTRY_VERIFY_WITH_TIMEOUT(panel.log().contains(QStringLiteral("Certificado TLS renovado")), 20000);
+        KTProtocolClient renewed;
+        QVERIFY(renewed.setTls(true, certificates.authority()));
+        QVERIFY(!renewed.connectToServer(QStringLiteral("127.0.0.1"), tlsPort));
+        // The connection open before goes on with the certificate it had.
+        QString reply;
+        QVERIFY(user.send(KTProtocolClient::keepAlive()) && user.waitForReply(&reply, 20000));
+        QVERIFY2(reply.contains(QStringLiteral("KeepAlive")), qPrintable(reply));
+    }
+
     void commandLineStartsNothing_data()
     {
         QTest::addColumn<QString>("program");

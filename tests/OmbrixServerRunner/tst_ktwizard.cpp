@@ -77,6 +77,20 @@ class tst_KTWizard : public QObject
         child<QPushButton>("_pbtTestConnection")->click();
     }
 
+    // An OmbrixDB installation, which needs no database parameters.
+    void stageOmbrixDbInstallation()
+    {
+        touch(_installation->filePath(QStringLiteral("libOmbrixServerCore.so")));
+        touch(_installation->filePath(QStringLiteral("OmbrixServerComponents/OmbrixDbMaps/libMySqlDialectMap.so")));
+        touch(_installation->filePath(QStringLiteral("OmbrixServerPanets/libLogPanet.so")));
+        touch(_installation->filePath(QStringLiteral("OmbrixServerPanel")));
+        QFile components(_installation->filePath(QStringLiteral("OmbrixDbData/Data/srvComponent.odd")));
+        QDir().mkpath(QFileInfo(components).path());
+        QVERIFY(components.open(QIODevice::WriteOnly));
+        components.write("101001|'ComponentUser'|'Usuarios'|1\n101002|'ComponentGroup'|'Grupos'|1\n");
+        components.close();
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -91,16 +105,7 @@ private Q_SLOTS:
 
     void ombrixDbSkipsTheDatabaseParameters()
     {
-        touch(_installation->filePath(QStringLiteral("libOmbrixServerCore.so")));
-        touch(_installation->filePath(QStringLiteral("OmbrixServerComponents/OmbrixDbMaps/libMySqlDialectMap.so")));
-        touch(_installation->filePath(QStringLiteral("OmbrixServerPanets/libLogPanet.so")));
-        touch(_installation->filePath(QStringLiteral("OmbrixServerPanel")));
-        QFile components(_installation->filePath(QStringLiteral("OmbrixDbData/Data/srvComponent.odd")));
-        QDir().mkpath(QFileInfo(components).path());
-        QVERIFY(components.open(QIODevice::WriteOnly));
-        components.write("101001|'ComponentUser'|'Usuarios'|1\n101002|'ComponentGroup'|'Grupos'|1\n");
-        components.close();
-
+        stageOmbrixDbInstallation();
         fillCompany(QStringLiteral("clave-bd"));
         QVERIFY(reach(KTWizard::Database));
         child<QRadioButton>("_rbtOmbrixDB")->setChecked(true);
@@ -117,6 +122,7 @@ private Q_SLOTS:
         QCOMPARE(settings.value("Database/DbPort").toString(), QString());
         QCOMPARE(settings.value("ServerSettings/ServerPort").toString(), QStringLiteral("6660"));
         QCOMPARE(settings.value("ServerSettings/InitServerSearchingUpdates").toBool(), true);
+        QVERIFY(!settings.contains("ServerSettings/TlsPort"));
         QCOMPARE(settings.value("LicenseInfo/Company").toString(), QStringLiteral("Comercial Andina"));
         QCOMPARE(settings.value("LicenseInfo/Password").toString(), QStringLiteral("clave-bd"));
         QCOMPARE(settings.value("AdminUser/Login").toString(), QStringLiteral("jefe de planta"));
@@ -136,6 +142,41 @@ private Q_SLOTS:
         objects.endGroup();
         objects.beginGroup(QStringLiteral("ClientFiles"));
         QCOMPARE(objects.childKeys(), QStringList({QStringLiteral("ComponentGroup"), QStringLiteral("ComponentUser")}));
+    }
+
+    // The encrypted port is optional, but once given it needs a port of its
+    // own and both of its files.
+    void anEncryptedPortComesWithItsFiles()
+    {
+        stageOmbrixDbInstallation();
+        fillCompany(QStringLiteral("clave-bd"));
+        QVERIFY(reach(KTWizard::Database));
+        child<QRadioButton>("_rbtOmbrixDB")->setChecked(true);
+        _wizard->button(QWizard::NextButton)->click();
+        QCOMPARE(_wizard->currentId(), int(KTWizard::Server));
+        QAbstractButton* next = _wizard->button(QWizard::NextButton);
+        // A port that is no port would have the server listen wherever the system chose.
+        type("_ledServerPort", QStringLiteral("seis"));
+        QVERIFY(!next->isEnabled());
+        type("_ledServerPort", QStringLiteral("6660"));
+        QVERIFY(next->isEnabled());
+        type("_ledTlsPort", QStringLiteral("6661"));
+        QVERIFY(!next->isEnabled());
+        type("_ledTlsCertificate", QStringLiteral("/etc/ombrix/tls/server.pem"));
+        type("_ledTlsPrivateKey", QStringLiteral("/etc/ombrix/tls/server.key"));
+        QVERIFY(next->isEnabled());
+        type("_ledTlsPort", QStringLiteral("6660"));
+        QVERIFY(!next->isEnabled());
+        type("_ledTlsPort", QStringLiteral("70000"));
+        QVERIFY(!next->isEnabled());
+        type("_ledTlsPort", QStringLiteral(" 6661 "));
+        fillUser();
+        QVERIFY(reach(KTWizard::End));
+        _wizard->button(QWizard::FinishButton)->click();
+        QSettings settings = written();
+        QCOMPARE(settings.value("ServerSettings/TlsPort").toString(), QStringLiteral("6661"));
+        QCOMPARE(settings.value("ServerSettings/TlsCertificate").toString(), QStringLiteral("/etc/ombrix/tls/server.pem"));
+        QCOMPARE(settings.value("ServerSettings/TlsPrivateKey").toString(), QStringLiteral("/etc/ombrix/tls/server.key"));
     }
 
     // Without its driver the OmbrixDB choice would write settings no server

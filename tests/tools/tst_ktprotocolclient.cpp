@@ -507,7 +507,9 @@ private Q_SLOTS:
         // Usage errors send nothing, not even the files that could be read.
         for (const QStringList& wrong : {QStringList{"--port", "70000", first}, {"--desconocida", first},
                                          {"--port", port, "--level", "10", first},
-                                         {"--port", port, first, "no-existe.xml"}})
+                                         {"--port", port, first, "no-existe.xml"},
+                                         {"--port", port, "--insecure", first},
+                                         {"--port", port, "--tls", "--ca", second, first}})
             QCOMPARE(run(wrong).first, 2);
         QCOMPARE(_server->received(5, 200).size(), 4);
 
@@ -518,6 +520,9 @@ private Q_SLOTS:
             closedPort = probe.serverPort();
         }
         QCOMPARE(run({"--port", QString::number(closedPort), first}).first, 1);
+        // A server that does not speak TLS: no handshake, nothing sent.
+        QCOMPARE(run({"--port", port, "--tls", "--insecure", first}).first, 1);
+        QCOMPARE(_server->received(5, 200).size(), 4);
     }
 };
 

@@ -8,10 +8,12 @@ namespace {
 const int replyTimeoutMs = 30000;
 }
 
-KTBenchmarkClient::KTBenchmarkClient(quint16 port, const QString& login)
+KTBenchmarkClient::KTBenchmarkClient(quint16 port, const QString& login, bool tls)
     : _port(port)
     , _login(login)
 {
+    if (tls)
+        _client.setTls(true, QString(), true);
 }
 
 bool KTBenchmarkClient::connectAndNegotiate()

@@ -10,7 +10,8 @@
 class KTBenchmarkClient
 {
 public:
-    KTBenchmarkClient(quint16 port, const QString& login);
+    // With tls, over TLS, taking the run's self-signed certificate unchecked.
+    KTBenchmarkClient(quint16 port, const QString& login, bool tls = false);
 
     bool connectAndNegotiate();
     bool logIn();

@@ -157,7 +157,8 @@ bool KTBenchmarkServer::prepareWorkingDirectory(const QString& applicationDirect
         "[ServerSettings]\nServerPort=%1\nListenAddress=127.0.0.1\n[LicenseInfo]\nCompany=%2\nID=900123\nPassword=%3\n"
         "[Database]\nType=QMYSQL\nHost=127.0.0.1\nDbPort=%4\nDbName=%5\n[AdminUser]\nLogin=%6\nPassword=%7\n"
         "ConnectivityPassword=%8\n")
-        .arg(_port).arg(company, _dbPassword).arg(_dbPort).arg(dbName, adminLogin, adminPassword, companyPassword);
+        .arg(_port).arg(company, _dbPassword).arg(_dbPort).arg(dbName, adminLogin, adminPassword, companyPassword)
+        .replace(QStringLiteral("[LicenseInfo]"), tlsSettings(app) + QStringLiteral("[LicenseInfo]"));
     const QString objects = QStringLiteral(
         "[ServerFiles]\nMySqlDialectMap\nPasswordAuthcom\nDbSelectSercom\nDbInsertSercom\nDbBrowseSercom\n"
         "DatabasePanet\n[ClientFiles]\nComponentProductCategory\nComponentProduct\n");
@@ -168,6 +169,23 @@ bool KTBenchmarkServer::prepareWorkingDirectory(const QString& applicationDirect
         || !writeText(app + QStringLiteral("/OmbrixServerUI.cfg"), layout))
         return fail(QStringLiteral("cannot write the settings"));
     return true;
+}
+
+// A self-signed certificate for 127.0.0.1, made with the openssl command;
+// the encrypted port stays off without it.
+QString KTBenchmarkServer::tlsSettings(const QString& app)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-keyout"), app + QStringLiteral("/tls.key"), QStringLiteral("-out"),
+                   app + QStringLiteral("/tls.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
+    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        return QString();
+    _tlsPort = freePort();
+    return QStringLiteral("TlsPort=%1\nTlsCertificate=tls.pem\nTlsPrivateKey=tls.key\n").arg(_tlsPort);
 }
 
 // Serving once the administrator the panel seeds can log in; then the

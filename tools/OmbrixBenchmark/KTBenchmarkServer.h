@@ -30,6 +30,9 @@ public:
     QString errorString() const { return _error; }
 
     quint16 port() const { return _port; }
+    // The encrypted port, with a self-signed certificate made for the run;
+    // 0 when no certificate could be made.
+    quint16 tlsPort() const { return _tlsPort; }
     QString dbHost() const { return QStringLiteral("127.0.0.1"); }
     int dbPort() const { return _dbPort; }
     QString dbPassword() const { return _dbPassword; }
@@ -64,6 +67,7 @@ private:
     bool startDatabase();
     bool prepareWorkingDirectory(const QString& applicationDirectory);
     bool waitUntilServing();
+    QString tlsSettings(const QString& app);
     bool fail(const QString& error);
 
     QTemporaryDir _work;
@@ -72,6 +76,7 @@ private:
     int _dbPort = 0;
     QString _dbPassword;
     quint16 _port = 0;
+    quint16 _tlsPort = 0;
     QString _error;
 };
 

@@ -14,11 +14,12 @@ bool succeeded(const QString& reply)
 
 } // namespace
 
-KTWorkload::KTWorkload(Kind kind, quint16 port, const QString& login)
+KTWorkload::KTWorkload(Kind kind, quint16 port, const QString& login, bool tls)
     : _kind(kind)
     , _port(port)
     , _login(login)
-    , _client(port, login)
+    , _tls(tls)
+    , _client(port, login, tls)
 {
 }
 
@@ -104,7 +105,7 @@ bool KTWorkload::step()
     case BrowseFull:
         return succeeded(_client.request(browseRequest(QStringLiteral("invProduct"), 1000, 1, QString())));
     case Connect: {
-        KTBenchmarkClient fresh(_port, _login);
+        KTBenchmarkClient fresh(_port, _login, _tls);
         const bool loggedIn = fresh.logIn();
         fresh.disconnect();
         return loggedIn;

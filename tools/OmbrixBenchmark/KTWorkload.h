@@ -15,7 +15,7 @@ public:
     enum Kind { SelectByKey, Insert, BrowseUnchanged, BrowseFull, Connect };
     static constexpr Kind all[] = {SelectByKey, Insert, BrowseUnchanged, BrowseFull, Connect};
 
-    KTWorkload(Kind kind, quint16 port, const QString& login);
+    KTWorkload(Kind kind, quint16 port, const QString& login, bool tls = false);
 
     static QString name(Kind kind);
     // Logs in and brings the client to where the measured steps begin.
@@ -30,6 +30,7 @@ private:
     Kind _kind;
     quint16 _port;
     QString _login;
+    bool _tls;
     KTBenchmarkClient _client;
     int _sequence = 0;
     QString _stats;

@@ -96,6 +96,7 @@ int main(int argc, char* argv[])
                         "1,2,3,4,5"},
                        {"hashed-keys", "Users' keys stored hashed, as OmbrixHashKeys leaves them."},
                        {"clerks", "Select and insert also as clerks of type 3, whose rights the server checks."},
+                       {"tls", "Select by key, insert and connect also over the encrypted port."},
                        {"smoke", "A second per workload, few clients: checks that the program still works."}});
     if (const int status = KTCommandLine::handle(parser, app.arguments()); status != KTCommandLine::Run)
         return status;
@@ -103,6 +104,7 @@ int main(int argc, char* argv[])
     std::signal(SIGTERM, interrupt);
     const bool smoke = parser.isSet("smoke");
     const bool withClerks = smoke || parser.isSet("clerks");
+    const bool withTls = smoke || parser.isSet("tls");
     const double seconds = smoke ? 0.5 : parser.value("seconds").toDouble();
     const QList<int> clientCounts = numbers(smoke ? QStringLiteral("1,2") : parser.value("clients"));
     const QList<int> idleCounts = numbers(smoke ? QStringLiteral("0,5") : parser.value("idle"));
@@ -132,16 +134,32 @@ int main(int argc, char* argv[])
     const qint64 databasePid = server.databasePid();
     // Select and insert run again for clerks of type 3 when asked, beside the
     // administrators' figures: the difference is what the access policy costs.
-    QList<QPair<KTWorkload::Kind, bool>> runs;
+    // Over TLS when asked, the same workloads again: the difference is what
+    // the encryption (and for connect, the handshake) costs.
+    struct Run {
+        KTWorkload::Kind kind;
+        bool clerks;
+        bool tls;
+    };
+    QList<Run> runs;
     for (KTWorkload::Kind kind : KTWorkload::all)
-        runs << qMakePair(kind, false);
+        runs << Run{kind, false, false};
     if (withClerks)
-        runs << qMakePair(KTWorkload::SelectByKey, true) << qMakePair(KTWorkload::Insert, true);
-    for (const auto& [kind, clerks] : runs) {
+        runs << Run{KTWorkload::SelectByKey, true, false} << Run{KTWorkload::Insert, true, false};
+    if (withTls && server.tlsPort() == 0) {
+        QTextStream(stderr) << "OmbrixBenchmark: no certificate for the encrypted port (is openssl installed?)\n";
+        return 1;
+    }
+    if (withTls)
+        runs << Run{KTWorkload::SelectByKey, false, true} << Run{KTWorkload::Insert, false, true}
+             << Run{KTWorkload::Connect, false, true};
+    for (const auto& [kind, clerks, tls] : runs) {
         if (!chosen.contains(int(kind) + 1) || KTLoadRunner::interrupted)
             continue;
-        const QString name = KTWorkload::name(kind) + (clerks ? QStringLiteral(" (type 3)") : QString());
-        KTWorkload sample(kind, server.port(), KTBenchmarkServer::adminLogin);
+        const QString name = KTWorkload::name(kind) + (clerks ? QStringLiteral(" (type 3)") : QString())
+            + (tls ? QStringLiteral(" (TLS)") : QString());
+        const quint16 port = tls ? server.tlsPort() : server.port();
+        KTWorkload sample(kind, port, KTBenchmarkServer::adminLogin, tls);
         if (!sample.prepare()) {
             QTextStream(stderr) << "OmbrixBenchmark: cannot prepare " << KTWorkload::name(kind) << '\n';
             return 1;
@@ -154,9 +172,10 @@ int main(int argc, char* argv[])
             const KTLoadRunner::Result measured = KTLoadRunner::run(
                 clients, seconds,
                 [&](int index) {
-                    return std::make_unique<KTWorkload>(kind, server.port(),
+                    return std::make_unique<KTWorkload>(kind, port,
                                                         clerks ? KTBenchmarkServer::clerkLogin(index)
-                                                               : KTBenchmarkServer::userLogin(index));
+                                                               : KTBenchmarkServer::userLogin(index),
+                                                        tls);
                 },
                 [&] { cost.start(); }, [&] { cost.stop(); });
             const qint64 resident = server.residentKiB();
@@ -166,7 +185,7 @@ int main(int argc, char* argv[])
                 clients, seconds, KTDirectBaseline::replay(server, statements, kind == KTWorkload::Connect));
             problems += measured.failures + measured.unprepared + direct.failures + direct.unprepared;
             const double ratio = direct.perSecond() > 0 ? measured.perSecond() / direct.perSecond() : 0;
-            if (!clerks)
+            if (!clerks && !tls)
                 figures[{kind, clients}] = {measured.perSecond(), measured.latency.percentileMs(0.5), direct.perSecond(),
                                             direct.latency.percentileMs(0.5),
                                             serverOverDatabase(cost, measured.latency.count())};

@@ -4,6 +4,7 @@
 
 #include <KTCommandLine.h>
 #include <KTProtocolClient.h>
+#include <KTTlsOptions.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -66,6 +67,7 @@ int main(int argc, char* argv[])
                                             "(por omisión 2000)."),
         QStringLiteral("MS"), QStringLiteral("2000"));
     parser.addOptions({hostOption, portOption, levelOption, waitOption});
+    parser.addOptions(KTTlsOptions::options());
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
         QCoreApplication::translate("main", "Documentos a enviar; sin ninguno, o con \"-\", la entrada estándar."),
@@ -105,6 +107,9 @@ int main(int argc, char* argv[])
     }
 
     KTProtocolClient client;
+    QString tlsError;
+    if (!KTTlsOptions::apply(parser, &client, &tlsError))
+        return usageError(parser, tlsError);
     QTextStream out(stdout);
     bool first = true;
     // Frames are printed as they arrive, also while later documents are still being sent.

@@ -4,7 +4,9 @@
 
 #include <QDeadlineTimer>
 #include <QDomDocument>
-#include <QTcpSocket>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -75,12 +77,12 @@ QString parameterDocument(const QString& root, const QMap<QString, QString>& par
 
 KTProtocolClient::KTProtocolClient(QObject* parent)
     : QObject(parent)
-    , _socket(new QTcpSocket(this))
+    , _socket(new QSslSocket(this))
     , _maxFrameSize(KTFrame::defaultMaxSize)
 {
     // The blocking calls below read through the same slot, so frames are
     // taken exactly once whichever way the bytes were noticed.
-    connect(_socket, &QTcpSocket::readyRead, this, &KTProtocolClient::takeFrames);
+    connect(_socket, &QSslSocket::readyRead, this, &KTProtocolClient::takeFrames);
 }
 
 KTProtocolClient::~KTProtocolClient() = default;
@@ -91,6 +93,8 @@ bool KTProtocolClient::connectToServer(const QString& host, quint16 port, int ti
     _frames.clear();
     _blockSize = 0;
     _errorString.clear();
+    if (_tls)
+        return handshake(host, port, timeoutMs);
     _socket->connectToHost(host, port);
     if (!_socket->waitForConnected(timeoutMs)) {
         _errorString = tr("No se pudo conectar con %1:%2. %3").arg(host).arg(port).arg(_socket->errorString());
@@ -100,6 +104,42 @@ bool KTProtocolClient::connectToServer(const QString& host, quint16 port, int ti
     // Requests are small and each one waits for its answer.
     _socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return true;
+}
+
+bool KTProtocolClient::setTls(bool enabled, const QString& caFile, bool insecure)
+{
+    _tls = enabled;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setPeerVerifyMode(insecure ? QSslSocket::VerifyNone : QSslSocket::VerifyPeer);
+    bool read = true;
+    if (!caFile.isEmpty()) {
+        const QList<QSslCertificate> authorities = QSslCertificate::fromPath(caFile, QSsl::Pem);
+        read = !authorities.isEmpty();
+        configuration.addCaCertificates(authorities);
+    }
+    _socket->setSslConfiguration(configuration);
+    return read;
+}
+
+// The host name given is the one the certificate must name.
+bool KTProtocolClient::handshake(const QString& host, quint16 port, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    _socket->connectToHostEncrypted(host, port);
+    if (_socket->waitForEncrypted(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
+        _socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        return true;
+    }
+    QStringList reasons;
+    for (const QSslError& error : _socket->sslHandshakeErrors())
+        reasons << error.errorString();
+    if (reasons.isEmpty())
+        reasons << _socket->errorString();
+    _errorString = tr("No se pudo establecer una conexión cifrada con %1:%2. %3")
+                       .arg(host).arg(port).arg(reasons.join(QStringLiteral("; ")));
+    _socket->abort();
+    return false;
 }
 
 void KTProtocolClient::disconnectFromServer()

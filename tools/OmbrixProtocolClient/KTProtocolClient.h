@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-class QTcpSocket;
+class QSslSocket;
 
 // A client of the server's wire protocol for tests and operator tools: one
 // TCP connection, one XML document per frame in each direction.
@@ -40,6 +40,14 @@ public:
 
     explicit KTProtocolClient(QObject* parent = nullptr);
     ~KTProtocolClient() override;
+
+    // Later connections are encrypted (TLS) when enabled. The server's
+    // certificate must then be signed by an authority the system trusts, or
+    // by one in caFile (PEM), and name the host connected to; insecure takes
+    // any certificate, for a test server's self-signed one. False when caFile
+    // holds no certificate.
+    bool setTls(bool enabled, const QString& caFile = QString(), bool insecure = false);
+    bool tlsEnabled() const { return _tls; }
 
     // Connects afresh (dropping any earlier connection and its queued frames).
     bool connectToServer(const QString& host, quint16 port, int timeoutMs = 5000);
@@ -92,7 +100,10 @@ private:
     void takeFrames();
     void fail(const QString& message);
 
-    QTcpSocket* _socket = nullptr;
+    bool handshake(const QString& host, quint16 port, int timeoutMs);
+
+    QSslSocket* _socket = nullptr;
+    bool _tls = false;
     QQueue<QString> _frames;
     qint64 _blockSize = 0;
     qint64 _maxFrameSize;
