@@ -130,8 +130,10 @@ void KTServerConnector::shutDown()
 {
     closePorts();
     // What the connections reported before the stop (a login just answered)
-    // is taken in first, so that every user they let in is logged out below.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // is taken in first, so that every user they let in is logged out below;
+    // their reports wait in the queues of their thread objects.
+    for (KTConnectorThread* thread : std::as_const(_connectionTable))
+        QCoreApplication::sendPostedEvents(thread, QEvent::MetaCall);
     // A thread blocked in a long statement would hold the stop up until it ended.
     for (int connectionID : _connectionTable.keys())
         cancelRequest(connectionID, tr("el servidor se detiene"));
