@@ -2,6 +2,7 @@
 
 #include "KTPrometheusText.h"
 
+#include <KTCluster.h>
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
 #include <KTServerMetrics.h>
@@ -146,8 +147,17 @@ QHttpServerResponse KTStatusEndpoint::health() const
     const bool serving = _connector->isListening();
     const bool database = databaseAnswers();
     const QString text = (serving ? tr("Puerto %1 abierto").arg(_connector->serverPort()) : tr("Puerto cerrado"))
-        + QStringLiteral(", ") + (database ? tr("BD conectada") : tr("BD sin respuesta")) + QLatin1Char('\n');
+        + QStringLiteral(", ") + (database ? tr("BD conectada") : tr("BD sin respuesta")) + brokerText() + QLatin1Char('\n');
     return QHttpServerResponse(plainText, text.toUtf8(), serving && database ? Status::Ok : Status::ServiceUnavailable);
+}
+
+// The instance still serves its own users without the broker: said, not failed.
+QString KTStatusEndpoint::brokerText() const
+{
+    if (!_cluster)
+        return QString();
+    return QStringLiteral(", ") + (_cluster->brokerUp() ? tr("intermediario conectado")
+                                                        : tr("intermediario sin conexión (solo usuarios propios)"));
 }
 
 QHttpServerResponse KTStatusEndpoint::metrics() const
@@ -156,6 +166,9 @@ QHttpServerResponse KTStatusEndpoint::metrics() const
     writeGauge(out, "ombrix_up", "1 while the port is open and the database answers.",
                _connector->isListening() && databaseAnswers() ? 1 : 0);
     writeGauge(out, "ombrix_database_up", "1 while the server's database answers.", databaseAnswers() ? 1 : 0);
+    if (_cluster)
+        writeGauge(out, "ombrix_broker_up", "1 while the broker that links this instance to the others answers.",
+                   _cluster->brokerUp() ? 1 : 0);
     writeGauge(out, "ombrix_connections", "Client connections open.", _connector->connectionIDs().size());
     writeGauge(out, "ombrix_logged_in_users", "Users logged in.",
                QSet<QString>(_connector->loggedUsers().cbegin(), _connector->loggedUsers().cend()).size());
