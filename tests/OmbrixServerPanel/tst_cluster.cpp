@@ -79,7 +79,7 @@ class tst_Cluster : public QObject
         start.serverSettings = QStringLiteral("StatusPort=%1\n[Cluster]\nBroker=%2\nInstanceName=%3\n")
                                    .arg(statusPort).arg(_redis.url(), name);
         start.serverFiles = QStringLiteral("DbInsertSercom\nDbBrowseSercom\n");
-        start.clientFiles = QStringLiteral("ComponentProductCategory\nComponentWarehouse\n");
+        start.clientFiles = QStringLiteral("ComponentMessage\nComponentProductCategory\nComponentWarehouse\n");
         return std::make_unique<KTPanelProcess>(dir.path(), appDir + QStringLiteral("/OmbrixServerPanel"), start);
     }
 
