@@ -290,7 +290,7 @@ void KTMainPanel::setUpCluster(const QString& broker, const QString& instanceNam
     // A task scheduled or changed on another instance is due here too, so
     // that it fires (once, as the task runs in the database see to) wherever
     // the first tick comes.
-    connect(link, &KTClusterBroker::statisticsReceived, this, [this](const QString& table) {
+    connect(link, &KTClusterBroker::tableChangedElsewhere, this, [this](const QString& table) {
         if (table == QLatin1String("srvTaskScheduler") || table == QLatin1String("srvUserTask"))
             _scheduler->updateData();
     });

@@ -226,11 +226,18 @@ void KTClusterBroker::receive(const QByteArray& payload)
     }
     if (message.origin == _origin)
         return;
-    if (!sequenceFollows(message))
+    const bool follows = sequenceFollows(message);
+    if (!follows)
         emit messagesLost();
     switch (message.kind) {
     case KTClusterMessage::Push: emit pushReceived(message.entries, message.users); break;
-    case KTClusterMessage::Statistics: emit statisticsReceived(message.table, message.modifiers); break;
+    case KTClusterMessage::Statistics:
+        // After a gap the statistics are read again from the table, where
+        // the origin stored these deltas before it published them.
+        if (follows)
+            emit statisticsReceived(message.table, message.modifiers);
+        emit tableChangedElsewhere(message.table);
+        break;
     case KTClusterMessage::CloseSession:
         if (message.target == _origin)
             emit closeSessionRequested(message.user, message.connectionID);
@@ -239,15 +246,17 @@ void KTClusterBroker::receive(const QByteArray& payload)
     }
 }
 
-// An origin's first message seen starts its count; after that each must be
-// the next, or some were lost on the way.
+// Each message of an origin must be the next, or some were lost on the
+// way. An origin not heard since this link came up counts as a gap too: it
+// may be an instance that has just started (and rebuilt the statistics
+// table), or one whose messages went by while the link was down.
 bool KTClusterBroker::sequenceFollows(const KTClusterMessage& message)
 {
     if (_lastSequence.size() >= maxOrigins && !_lastSequence.contains(message.origin))
         _lastSequence.clear();
     const quint64 last = _lastSequence.value(message.origin, 0);
     _lastSequence.insert(message.origin, qMax(last, message.sequence));
-    return last == 0 || message.sequence == last + 1;
+    return last != 0 && message.sequence == last + 1;
 }
 
 void KTClusterBroker::publishPush(QList<QStringList> entries, QString users)

@@ -44,7 +44,10 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void pushReceived(QList<QStringList> entries, QString users);
+    // Deltas to apply: only those that follow what this instance has read.
     void statisticsReceived(QString table, QList<int> modifiers);
+    // Another instance committed a change to the table.
+    void tableChangedElsewhere(QString table);
     void closeSessionRequested(QString user, int connectionID);
     void stateChanged(bool up);
     // Another instance's messages were missed while the link stood.
