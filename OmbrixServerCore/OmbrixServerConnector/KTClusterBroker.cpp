@@ -102,8 +102,11 @@ void KTClusterBroker::connectToBroker()
     _retryTimer->stop();
     _keepAliveTimer->start();
     _lastSequence.clear();
-    for (auto it = _sessions.cbegin(); it != _sessions.cend(); ++it)
+    for (auto it = _sessions.cbegin(); _up && it != _sessions.cend(); ++it)
         writeSession(it.key(), it.value(), false);
+    // Lost again while the sessions were written: that loss is reported and retried already.
+    if (!_up)
+        return;
     emit eventMessage(tr("Conectado con el intermediario %1, canal '%2', como '%3'")
                           .arg(_address.shown(), QString::fromUtf8(_channel), _origin),
                       KT::SuccessMessage, where("connectToBroker"));
