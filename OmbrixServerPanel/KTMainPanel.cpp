@@ -12,6 +12,8 @@
 
 #include <KT.h>
 #include <KTAccountPrivileges.h>
+#include <KTCluster.h>
+#include <KTClusterBroker.h>
 #include <KTDatabaseController.h>
 #include <KTFrame.h>
 #include <KTInstallationPaths.h>
@@ -274,6 +276,10 @@ void KTMainPanel::readServerSettings()
     _adminPassword = settings.value(QStringLiteral("AdminUser/Password")).toString();
     _connectivityPassword = settings.value(QStringLiteral("AdminUser/ConnectivityPassword")).toString();
     readTlsSettings(settings);
+    const QString broker = settings.value(QStringLiteral("Cluster/Broker")).toString().trimmed();
+    if (!broker.isEmpty() && !_cluster)
+        setUpCluster(broker, settings.value(QStringLiteral("Cluster/InstanceName")).toString().trimmed(),
+                     settings.value(QStringLiteral("Cluster/Channel")).toString().trimmed());
 }
 
 // Relative file names are taken from the folder of the settings file.
@@ -293,6 +299,60 @@ void KTMainPanel::readTlsSettings(const QSettings& settings)
     if (_tlsCertificates->watch(file(QStringLiteral("ServerSettings/TlsCertificate")), _tlsKeyFile,
                                 file(QStringLiteral("ServerSettings/TlsCaCertificates"))))
         _connector->setTlsConfiguration(_tlsCertificates->configuration());
+}
+
+// Instances meet on a channel named after their database unless told otherwise.
+void KTMainPanel::setUpCluster(const QString& broker, const QString& instanceName, const QString& channel)
+{
+    const KTBrokerAddress address = KTBrokerAddress::parse(broker);
+    if (!address.valid()) {
+        emit eventMessage(tr("[Cluster] Broker '%1' no es válido: %2. El servidor funciona como instancia única")
+                              .arg(broker, address.error()), KT::ErrorMessage, QStringLiteral("KTMainPanel::setUpCluster()"));
+        return;
+    }
+    _cluster = new KTCluster(address, instanceName.isEmpty() ? KTCluster::defaultInstanceName(_serverPort) : instanceName,
+                             channel.isEmpty() ? QStringLiteral("ombrix:%1:%2").arg(_dbHost, _dbName) : channel, this);
+    _statisticsTrusted = false;
+    _cluster->attach(_connector);
+    KTClusterBroker* link = _cluster->broker();
+    connect(_dbController, &KTDatabaseController::tableRecordDataChanged, link, &KTClusterBroker::publishStatistics);
+    connect(link, &KTClusterBroker::statisticsReceived, _dbController, &KTDatabaseController::applyTableRecordDelta);
+    // A task scheduled or changed on another instance is due here too, so
+    // that it fires (once, as the task runs in the database see to) wherever
+    // the first tick comes.
+    connect(link, &KTClusterBroker::tableChangedElsewhere, this, [this](const QString& table) {
+        if (table == QLatin1String("srvTaskScheduler") || table == QLatin1String("srvUserTask"))
+            _scheduler->updateData();
+    });
+    connect(link, &KTClusterBroker::messagesLost, this, &KTMainPanel::reloadSharedStatistics);
+    connect(_cluster, &KTCluster::stateChanged, this, &KTMainPanel::clusterStateChanged);
+    connect(_cluster, &KTCluster::eventMessage, this, &KTMainWindow::eventMessage);
+    _statusEndpoint->setCluster(_cluster);
+}
+
+void KTMainPanel::clusterStateChanged(bool up)
+{
+    if (up) {
+        reloadSharedStatistics();
+        return;
+    }
+    QMutexLocker locker(&_mutex);
+    _statisticsTrusted = false;
+}
+
+// Changes made on other instances while their messages could not arrive are
+// in the statistics table: read again before they are trusted.
+void KTMainPanel::reloadSharedStatistics()
+{
+    {
+        QMutexLocker locker(&_mutex);
+        _statisticsTrusted = false;
+    }
+    if (!_dbController->connectionStatus() || !_dbController->tableRecordDataModel()
+        || !_dbController->refreshTableRecordData())
+        return;
+    QMutexLocker locker(&_mutex);
+    _statisticsTrusted = _cluster && _cluster->brokerUp();
 }
 
 void KTMainPanel::readSystemObjects()
@@ -454,6 +514,10 @@ bool KTMainPanel::loadTablesFromFiles()
 void KTMainPanel::loadTableRecordData()
 {
     _dbController->loadTableRecordData();
+    if (_cluster && _dbController->connectionStatus()) {
+        QMutexLocker locker(&_mutex);
+        _statisticsTrusted = _cluster->brokerUp();
+    }
 }
 
 void KTMainPanel::updateDatabase()
@@ -627,6 +691,8 @@ QString KTMainPanel::portsText() const
 
 void KTMainPanel::startServing()
 {
+    if (_cluster)
+        _cluster->start();
     _notifier->startWatchdog();
     _pingTimer->start();
     startStatusEndpoint();
@@ -783,7 +849,7 @@ void KTMainPanel::executeCustomQuery(QString customQuery)
 QList<quint64> KTMainPanel::tableMainStats(const QString& tableName)
 {
     QMutexLocker locker(&_mutex);
-    return _tableMainStats.value(tableName);
+    return _statisticsTrusted ? _tableMainStats.value(tableName) : QList<quint64>();
 }
 
 void KTMainPanel::clearTableMainStats()

@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QStringList>
 
+class KTCluster;
 class KTDatabaseController;
 class KTEventLog;
 class KTPanelOptions;
@@ -76,6 +77,8 @@ public:
     KTServerAuthorization* authorization() const { return _authorization; }
     KTServerScheduler* scheduler() const { return _scheduler; }
     KTServerUpdater* updater() const { return _updater; }
+    // Null unless [Cluster] Broker names a broker.
+    KTCluster* cluster() const { return _cluster; }
     KTPanelView* panelView() const { return _panelView; }
     QAction* panetAction(const QString& name) const { return _actionMap.value(name); }
     QStringList systemObjectsListClient() const { return _systemObjectsListClient; }
@@ -127,6 +130,9 @@ private:
     bool listenEncrypted(const QHostAddress& address, QStringList* failures);
     void listenEncryptedLate();
     QString portsText() const;
+    void setUpCluster(const QString& broker, const QString& instanceName, const QString& channel);
+    void clusterStateChanged(bool up);
+    void reloadSharedStatistics();
 
     KTEventLog* _eventLog = nullptr;
     KTDatabaseController* _dbController = nullptr;
@@ -168,6 +174,11 @@ private:
     QMap<QString, KTPanetBase*> _panetMap;
     QMap<QString, QToolBar*> _toolBarMap;
     QMap<QString, QList<quint64> > _tableMainStats;
+    // With other instances on the database, the statistics are only current
+    // while the broker brings their changes; until they are read again after
+    // a loss none are given out, and every browse sends its rows.
+    bool _statisticsTrusted = true;
+    KTCluster* _cluster = nullptr;
     QMutex _mutex;
     QString _adminLogin;
     QString _adminPassword;

@@ -2,6 +2,7 @@
 
 #include "KTPrometheusText.h"
 
+#include <KTCluster.h>
 #include <KTDatabaseController.h>
 #include <KTServerConnector.h>
 #include <KTServerMetrics.h>
@@ -157,8 +158,17 @@ QHttpServerResponse KTStatusEndpoint::health() const
     const bool serving = _connector->isServing();
     const bool database = databaseAnswers();
     const QString text = (serving ? portsText() : tr("Puerto cerrado"))
-        + QStringLiteral(", ") + (database ? tr("BD conectada") : tr("BD sin respuesta")) + QLatin1Char('\n');
+        + QStringLiteral(", ") + (database ? tr("BD conectada") : tr("BD sin respuesta")) + brokerText() + QLatin1Char('\n');
     return QHttpServerResponse(plainText, text.toUtf8(), serving && database ? Status::Ok : Status::ServiceUnavailable);
+}
+
+// The instance still serves its own users without the broker: said, not failed.
+QString KTStatusEndpoint::brokerText() const
+{
+    if (!_cluster)
+        return QString();
+    return QStringLiteral(", ") + (_cluster->brokerUp() ? tr("intermediario conectado")
+                                                        : tr("intermediario sin conexión (solo usuarios propios)"));
 }
 
 QHttpServerResponse KTStatusEndpoint::metrics() const
@@ -167,6 +177,9 @@ QHttpServerResponse KTStatusEndpoint::metrics() const
     writeGauge(out, "ombrix_up", "1 while the port is open and the database answers.",
                _connector->isServing() && databaseAnswers() ? 1 : 0);
     writeGauge(out, "ombrix_database_up", "1 while the server's database answers.", databaseAnswers() ? 1 : 0);
+    if (_cluster)
+        writeGauge(out, "ombrix_broker_up", "1 while the broker that links this instance to the others answers.",
+                   _cluster->brokerUp() ? 1 : 0);
     writeGauge(out, "ombrix_connections", "Client connections open.", _connector->connectionIDs().size());
     writeGauge(out, "ombrix_logged_in_users", "Users logged in.",
                QSet<QString>(_connector->loggedUsers().cbegin(), _connector->loggedUsers().cend()).size());

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 
+class KTCluster;
 class KTDatabaseController;
 class KTServerConnector;
 class QHttpServer;
@@ -28,6 +29,8 @@ public:
     bool start(const QHostAddress& address, quint16 port);
     void stop();
     bool isListening() const;
+    // An instance of several shows its broker link too.
+    void setCluster(const KTCluster* cluster) { _cluster = cluster; }
     QString errorString() const { return _error; }
 
 private:
@@ -37,9 +40,11 @@ private:
     QHttpServerResponse metrics() const;
     QHttpServerResponse connections() const;
     bool databaseAnswers() const;
+    QString brokerText() const;
 
     KTServerConnector* _connector;
     const KTDatabaseController* _database;
+    const KTCluster* _cluster = nullptr;
     QHttpServer* _http = nullptr;
     QPointer<QTcpServer> _tcp;
     QString _error;

@@ -378,12 +378,28 @@ void KTServerConnector::registerUser(int connectionID, QString userLogin)
     _loggedUsers << userLogin;
     _activeComponents.insert(connectionID, QStringList());
     _userConnector.insert(connectionID, userLogin);
+    emit userLoggedIn(userLogin, connectionID);
 }
 
 void KTServerConnector::unregisterUser(int connectionID)
 {
-    if (_userConnector.contains(connectionID))
-        _loggedUsers.removeOne(_userConnector.take(connectionID));
+    if (!_userConnector.contains(connectionID))
+        return;
+    const QString user = _userConnector.take(connectionID);
+    _loggedUsers.removeOne(user);
+    emit userLoggedOut(user, connectionID);
+}
+
+void KTServerConnector::closeSession(QString user, int connectionID)
+{
+    KTConnectorThread* thread = _connectionTable.value(connectionID);
+    if (!thread || _userConnector.value(connectionID) != user)
+        return;
+    cancelRequest(connectionID, tr("el usuario se conectó en otra instancia"));
+    thread->closeConnection();
+    emit eventMessage(tr("Usuario : '%1' se conectó en otra instancia del servidor. Se cierra su conexión : %2")
+                          .arg(user).arg(connectionID),
+                      KT::InformationMessage, QStringLiteral("KTServerConnector::closeSession()"));
 }
 
 // Attempts of one name from one address are answered in turn, so that
@@ -506,6 +522,7 @@ void KTServerConnector::broadcastAction(QList<QStringList> responseList, QString
     for (const QStringList& entry : responseList)
         deliver(QSharedPointer<const KTSharedFrame>::create(entry.value(2)), entry.value(3),
                 recipients(entry, broadcastUsers));
+    publishPushes(responseList, broadcastUsers);
 }
 
 void KTServerConnector::pushAction(QList<QStringList> responseList, QList<KTSharedFramePointer> frames,
@@ -515,6 +532,35 @@ void KTServerConnector::pushAction(QList<QStringList> responseList, QList<KTShar
         QList<int> others = recipients(responseList.at(i), broadcastUsers);
         others.removeOne(responseList.at(i).value(0).toInt());
         deliver(frames.at(i), responseList.at(i).value(3), others);
+    }
+    publishPushes(responseList, broadcastUsers);
+}
+
+// Only what other users receive leaves the instance; the requester's own
+// replies never do.
+void KTServerConnector::publishPushes(const QList<QStringList>& responseList, const QString& broadcastUsers)
+{
+    QList<QStringList> pushes;
+    for (const QStringList& entry : responseList)
+        if (entry.value(4).toInt() != 0)
+            pushes << entry;
+    if (!pushes.isEmpty())
+        emit pushPublished(pushes, broadcastUsers);
+}
+
+// The requester's connection ID means nothing here: it is left out, so that
+// a connection that happens to have the same number gets only what its user
+// is entitled to.
+void KTServerConnector::deliverRemotePush(QList<QStringList> responseList, QString broadcastUsers)
+{
+    for (QStringList entry : responseList) {
+        if (entry.size() < 5 || entry.value(4).toInt() == 0)
+            continue;
+        entry[0] = QStringLiteral("0");
+        QList<int> receivers = recipients(entry, broadcastUsers);
+        receivers.removeOne(0);
+        if (!receivers.isEmpty())
+            deliver(QSharedPointer<const KTSharedFrame>::create(entry.value(2)), entry.value(3), receivers);
     }
 }
 
@@ -599,8 +645,7 @@ void KTServerConnector::removeConnection(int connectionID)
                           location);
         return;
     }
-    _loggedUsers.removeOne(user);
-    _userConnector.remove(connectionID);
+    unregisterUser(connectionID);
     emit eventMessage(tr("Usuario : '%1' desconectado. ID de conexión : %2").arg(user).arg(connectionID),
                       KT::InformationMessage, location);
     writeLogout(user);

@@ -119,6 +119,11 @@ public Q_SLOTS:
     void sendResponse(int connectionID, QString response, int compressionFactor, QString message, int role);
     void registerUser(int connectionID, QString userLogin);
     void setAccessList(int connectionID, KTAccessList accessList);
+    // Another instance's committed pushes: delivered here as this instance's
+    // own would be, to every connection they concern (none is the requester).
+    void deliverRemotePush(QList<QStringList> responseList, QString broadcastUsers);
+    // The user logged in on another instance: the session here ends.
+    void closeSession(QString user, int connectionID);
     void admitLogin(int connectionID, QString login, QString address);
     void loginAnswered(int connectionID, QString login, QString address, bool granted, bool counted);
     // Reads the users a negotiation lists again.
@@ -136,6 +141,11 @@ Q_SIGNALS:
     void updateTaskScheduler();
     // A connection found the database gone: the panel checks its own connection.
     void databaseLost();
+    // What other instances must hear of: the pushes of a committed request
+    // (or of a scheduled message), and the users that log in and out here.
+    void pushPublished(QList<QStringList> responseList, QString broadcastUsers);
+    void userLoggedIn(QString user, int connectionID);
+    void userLoggedOut(QString user, int connectionID);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -151,6 +161,7 @@ private:
     QList<int> recipients(const QStringList& entry, const QString& broadcastUsers) const;
     void refreshMonitor();
     void showActivity(int row, const KTConnectionActivity::Frame& frame);
+    void publishPushes(const QList<QStringList>& responseList, const QString& broadcastUsers);
     void deliver(const KTSharedFramePointer& frame, const QString& message, const QList<int>& connectionIDs);
     int unauthenticatedFrom(const QString& address) const;
     bool evictOldestUnauthenticated();

@@ -1015,6 +1015,11 @@ void KTDatabaseController::setCompany(const QString& name, const QString& NIT)
 
 void KTDatabaseController::loadTableRecordData()
 {
+    setStatus(refreshTableRecordData());
+}
+
+bool KTDatabaseController::refreshTableRecordData()
+{
     if (!_tableRecordDataModel)
         _tableRecordDataModel = new KTTableRecordDataModel(this);
     KTDbTable* table = _dbDefinitionMap.value(recordDataTable);
@@ -1025,11 +1030,10 @@ void KTDatabaseController::loadTableRecordData()
     QSqlQuery query = select(recordDataTable, table ? table->fields() : QStringList(), QString(), QString(),
                              QString(), QString());
     if (!query.isActive()) {
-        setStatus(false);
         emit eventMessage(tr("No se pudo cargar información de sistema. Mensaje : %1")
                               .arg(query.lastError().databaseText()), KT::WarningMessage,
                           QStringLiteral("KTDatabaseController::loadTableRecordData()"));
-        return;
+        return false;
     }
     while (query.next()) {
         QStringList values;
@@ -1039,7 +1043,7 @@ void KTDatabaseController::loadTableRecordData()
         storeMainStatistics(_tableRecordDataModel->rowCount() - 1);
     }
     _tableRecordDataModel->appendTotalsRow();
-    setStatus(true);
+    return true;
 }
 
 void KTDatabaseController::storeMainStatistics(int row)
@@ -1061,9 +1065,31 @@ void KTDatabaseController::updateTableRecordDataModel(QString tableName, QList<i
     }
     _tableRecordDataModel->applyModifiers(row, modifiers);
     storeMainStatistics(row);
+    // The row is moved by the deltas, not overwritten with this process's
+    // totals: another server on the same database moves it too.
     const QString key = _tableRecordDataModel->item(row, KTTableRecordDataModel::KeyColumn)->text();
-    updateRecords(recordDataTable, QStringList{key} + _tableRecordDataModel->statistics(row),
-                  QStringList{"pkyTableRecordData"} + statisticFields, "pkyTableRecordData = " + key, {});
+    QStringList fields{QStringLiteral("pkyTableRecordData")};
+    QStringList values{key};
+    for (int i = 0; i < KTTableRecordDataModel::StatisticCount; ++i) {
+        if (modifiers.at(i) == 0)
+            continue;
+        fields << statisticFields.at(i);
+        values << QStringLiteral("%1 + (%2)").arg(statisticFields.at(i)).arg(modifiers.at(i));
+    }
+    if (fields.size() > 1)
+        updateRecords(recordDataTable, values, fields, "pkyTableRecordData = " + key, {});
+    emit tableRecordDataChanged(tableName, modifiers);
+}
+
+void KTDatabaseController::applyTableRecordDelta(QString tableName, QList<int> modifiers)
+{
+    if (modifiers.size() != KTTableRecordDataModel::StatisticCount || !_tableRecordDataModel)
+        return;
+    const int row = _tableRecordDataModel->tableRow(tableName);
+    if (row < 0)
+        return;
+    _tableRecordDataModel->applyModifiers(row, modifiers);
+    storeMainStatistics(row);
 }
 
 namespace {

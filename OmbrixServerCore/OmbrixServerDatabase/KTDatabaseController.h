@@ -143,9 +143,15 @@ public Q_SLOTS:
     void createTables(bool force);
     void fillSystemTables();
     void loadTableRecordData();
+    // Reads the statistics again, as loadTableRecordData does, without
+    // reporting the database's status: false when they could not be read.
+    bool refreshTableRecordData();
     bool loadTablesFromFiles(const QString& dirName);
     void setDbDefinitionMap(QMap<QString, KTDbTable*> dbDefinitionMap);
     void updateTableRecordDataModel(QString tableName, QList<int> modifiers);
+    // Deltas another server has already written to the statistics table:
+    // applied to the model and the published statistics only.
+    void applyTableRecordDelta(QString tableName, QList<int> modifiers);
 
 Q_SIGNALS:
     void dbStatusChanged(bool newstatus);
@@ -153,6 +159,8 @@ Q_SIGNALS:
     void eventMessage(QString message, int status, QString objectLocation);
     void statusMessage(QString message);
     void updateTableRecordDataModelRequested(QString tableName, QList<int> modifiers);
+    // Deltas this controller applied and wrote, for other servers to hear of.
+    void tableRecordDataChanged(QString tableName, QList<int> modifiers);
 
 private:
     QString adminKey(const QString& password);

@@ -320,6 +320,31 @@ private Q_SLOTS:
         QVERIFY(stranger->connected());
     }
 
+    // Another instance's pushes follow the same rules here; the
+    // connection number they carry is the other instance's, and a
+    // connection here with the same number is no requester.
+    void pushesFromAnotherInstanceFollowTheRules()
+    {
+        QVERIFY(_fixture.admin().send(KTProtocolClient::actionRequest({insertCategory("Remota")})));
+        const QStringList own = _fixture.admin().replies();
+        QCOMPARE(own.size(), 1);
+        _fixture.drain();
+        _support->replies(50);
+        const QStandardItemModel* monitor = _fixture.server().connector()->model();
+        const QList<QStandardItem*> carla = monitor->findItems("cmendez", Qt::MatchExactly, KTServerConnector::UserColumn);
+        QCOMPARE(carla.size(), 1);
+        const QString carlaID = monitor->item(carla.first()->row(), KTServerConnector::IdColumn)->text();
+        KTServerConnector* connector = _fixture.server().connector();
+        connector->deliverRemotePush({{carlaID, "ComponentWarehouse", own.first(), "Remota", "1"}}, QString());
+        QCOMPARE(_fixture.admin().replies().size(), 1);
+        QCOMPARE(_support->replies().size(), 1);
+        QCOMPARE(_fixture.carla().replies().size(), 0);
+        connector->deliverRemotePush({{carlaID, "ComponentProductCategory", own.first(), "Remota", "1"}}, "soporte,cmendez");
+        QCOMPARE(_fixture.carla().replies().size(), 1);
+        QCOMPARE(_support->replies().size(), 1);
+        QCOMPARE(_fixture.admin().replies().size(), 0);
+    }
+
     // A restricted user's rights are the server's to enforce: a refused
     // action rolls its whole request back and is reported.
     void rightsAreEnforced_data()

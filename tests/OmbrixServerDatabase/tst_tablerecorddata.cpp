@@ -194,6 +194,28 @@ private Q_SLOTS:
         QCOMPARE(events.size(), 1);
         QCOMPARE(events.first().at(1).toInt(), 2);
     }
+
+    // Two servers on one database each keep their own model: the stored row
+    // holds both's changes, and a change heard from the other moves only
+    // the model (the other has stored it already). Last: the second
+    // controller's definitions reach the shared dialect map.
+    void twoServersAddUpInTheTable()
+    {
+        KTDatabaseController other;
+        QVERIFY(other.establishConnection(KTTestDatabase::controllerParameters("records_other", dbName)));
+        QVERIFY(other.loadTablesFromFiles(_dir.filePath("Tables")));
+        other.loadTableRecordData();
+        const int before = stored("invCategory", "fldInserts").toInt();
+        _controller->updateTableRecordDataModel("invCategory", delta(11, 2));
+        other.updateTableRecordDataModel("invCategory", delta(11, 3));
+        QCOMPARE(stored("invCategory", "fldInserts").toInt(), before + 5);
+        _controller->applyTableRecordDelta("invCategory", delta(11, 3));
+        QCOMPARE(cell(rowOf("invCategory"), InsertsColumn).toInt(), before + 5);
+        QCOMPARE(stored("invCategory", "fldInserts").toInt(), before + 5);
+        QVERIFY(_controller->refreshTableRecordData());
+        QCOMPARE(cell(rowOf("invCategory"), InsertsColumn).toInt(), before + 5);
+        other.closeConnection("records_other");
+    }
 };
 
 QTEST_MAIN(tst_TableRecordData)

@@ -58,6 +58,20 @@ QString KTBenchmarkClient::request(const QString& xml, const QString& marker)
     return QString();
 }
 
+bool KTBenchmarkClient::send(const QString& xml)
+{
+    return _client.send(xml);
+}
+
+bool KTBenchmarkClient::waitFor(const QString& marker)
+{
+    QString reply;
+    while (_client.waitForReply(&reply, replyTimeoutMs))
+        if (reply.contains(marker))
+            return true;
+    return false;
+}
+
 bool KTBenchmarkClient::activate(const QString& objectName)
 {
     return _client.send(KTProtocolClient::objectStatus(objectName, true));

@@ -21,6 +21,9 @@ public:
     // replies to other clients' changes that the server pushes) are skipped.
     QString request(const QString& xml, const QString& marker = QString());
     bool activate(const QString& objectName);
+    // Sends without waiting, and waits for a frame carrying marker (a push).
+    bool send(const QString& xml);
+    bool waitFor(const QString& marker);
     void disconnect();
 
 private:

@@ -77,8 +77,23 @@ bool KTBenchmarkServer::start(const QString& applicationDirectory)
 {
     if (!_work.isValid())
         return fail(QStringLiteral("no temporary directory"));
-    if (!startDatabase() || !prepareWorkingDirectory(applicationDirectory))
+    if (!startDatabase() || !prepareWorkingDirectory(applicationDirectory) || !launchPanel(applicationDirectory))
         return false;
+    return waitUntilServing();
+}
+
+bool KTBenchmarkServer::startBeside(const QString& applicationDirectory, const KTBenchmarkServer& first)
+{
+    if (!_work.isValid())
+        return fail(QStringLiteral("no temporary directory"));
+    _dbPort = first._dbPort;
+    _dbPassword = first._dbPassword;
+    return prepareWorkingDirectory(applicationDirectory) && launchPanel(applicationDirectory)
+        && waitUntilServing(false);
+}
+
+bool KTBenchmarkServer::launchPanel(const QString& applicationDirectory)
+{
     _panel = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -95,7 +110,7 @@ bool KTBenchmarkServer::start(const QString& applicationDirectory)
     _panel->start(applicationDirectory + QStringLiteral("/OmbrixServerPanel"), {});
     if (!_panel->waitForStarted())
         return fail(QStringLiteral("the panel did not start: ") + _panel->errorString());
-    return waitUntilServing();
+    return true;
 }
 
 // The test run's MariaDB when its variables are set, otherwise one of our own.
@@ -158,7 +173,8 @@ bool KTBenchmarkServer::prepareWorkingDirectory(const QString& applicationDirect
         "[Database]\nType=QMYSQL\nHost=127.0.0.1\nDbPort=%4\nDbName=%5\n[AdminUser]\nLogin=%6\nPassword=%7\n"
         "ConnectivityPassword=%8\n")
         .arg(_port).arg(company, _dbPassword).arg(_dbPort).arg(dbName, adminLogin, adminPassword, companyPassword)
-        .replace(QStringLiteral("[LicenseInfo]"), tlsSettings(app) + QStringLiteral("[LicenseInfo]"));
+        .replace(QStringLiteral("[LicenseInfo]"), tlsSettings(app) + QStringLiteral("[LicenseInfo]"))
+        + _extraSettings;
     const QString objects = QStringLiteral(
         "[ServerFiles]\nMySqlDialectMap\nPasswordAuthcom\nDbSelectSercom\nDbInsertSercom\nDbBrowseSercom\n"
         "DatabasePanet\n[ClientFiles]\nComponentProductCategory\nComponentProduct\n");
@@ -190,7 +206,7 @@ QString KTBenchmarkServer::tlsSettings(const QString& app)
 
 // Serving once the administrator the panel seeds can log in; then the
 // products table gets the rows a full browse reads.
-bool KTBenchmarkServer::waitUntilServing()
+bool KTBenchmarkServer::waitUntilServing(bool seed)
 {
     QDeadlineTimer deadline(180000);
     while (!deadline.hasExpired()) {
@@ -198,13 +214,15 @@ bool KTBenchmarkServer::waitUntilServing()
             return fail(QStringLiteral("the panel ended; see ") + _work.filePath(QStringLiteral("panel.log")));
         KTBenchmarkClient probe(_port, adminLogin);
         if (probe.logIn()) {
-            QSqlQuery seed(openDatabase(controlConnection + QStringLiteral("Seed")));
-            if (!seed.exec(QStringLiteral(
+            if (!seed)
+                return true;
+            QSqlQuery rows(openDatabase(controlConnection + QStringLiteral("Seed")));
+            if (!rows.exec(QStringLiteral(
                     "INSERT INTO invProduct (codProductCategory, fldCode, fldName, fldUnit, fldPrice, binImage, sysEnabled, "
                     "sysEditable, sysAuthorized, sysVisible, sysContext, sysAuthorizationGroup) SELECT 1, "
                     "CONCAT('BEN-', seq), CONCAT('Producto de prueba ', seq), 'Unidad', 10.00, '', 1, 1, 1, 2, 0, 1 "
                     "FROM seq_1_to_1000")))
-                return fail(seed.lastError().text());
+                return fail(rows.lastError().text());
             return true;
         }
         QThread::msleep(200);

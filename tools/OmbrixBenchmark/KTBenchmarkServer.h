@@ -26,6 +26,10 @@ public:
 
     // False with errorString() set when any step fails.
     bool start(const QString& applicationDirectory);
+    // More settings for the panel's OmbrixServer.cfg (a [Cluster] section), before start.
+    void setExtraSettings(const QString& text) { _extraSettings = text; }
+    // Another panel on the database first serves: nothing dropped or seeded.
+    bool startBeside(const QString& applicationDirectory, const KTBenchmarkServer& first);
     void stop();
     QString errorString() const { return _error; }
 
@@ -66,8 +70,9 @@ private:
     bool addCopiesOfAdmin(const QString& prefix, int count);
     bool startDatabase();
     bool prepareWorkingDirectory(const QString& applicationDirectory);
-    bool waitUntilServing();
     QString tlsSettings(const QString& app);
+    bool launchPanel(const QString& applicationDirectory);
+    bool waitUntilServing(bool seed = true);
     bool fail(const QString& error);
 
     QTemporaryDir _work;
@@ -78,6 +83,7 @@ private:
     quint16 _port = 0;
     quint16 _tlsPort = 0;
     QString _error;
+    QString _extraSettings;
 };
 
 #endif

@@ -10,9 +10,11 @@
 #include "KTLoadRunner.h"
 #include "KTRunCost.h"
 #include "KTConnectStorm.h"
+#include "KTPushLatency.h"
 #include "KTWorkload.h"
 
 #include <KTCommandLine.h>
+#include <KTTestRedis.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -78,6 +80,64 @@ struct Figures {
     double serverOverDatabase = -1;
 };
 
+void latencyRow(QTextStream& out, const QString& name, int clients, const KTLoadRunner::Result& result)
+{
+    out << "| " << name << " | " << clients << " | " << fixed(result.perSecond()) << " | "
+        << fixed(result.latency.percentileMs(0.5), 2) << " | " << fixed(result.latency.percentileMs(0.95), 2) << " | "
+        << fixed(result.latency.percentileMs(0.99), 2) << " | " << result.failures + result.unprepared << " |\n";
+    out.flush();
+}
+
+// Two panels on one database linked by a Redis of its own: the insert
+// workload with the clients spread over both, beside all on one, and how
+// long a push takes within one instance and across the two.
+int runCluster(const QCommandLineParser& parser, const QList<int>& clientCounts, double seconds, QTextStream& out)
+{
+    KTTestRedis redis;
+    if (!redis.start()) {
+        QTextStream(stderr) << "OmbrixBenchmark: redis-server did not start\n";
+        return 1;
+    }
+    const auto cluster = [&](const char* name) {
+        return QStringLiteral("[Cluster]\nBroker=%1\nInstanceName=%2\n").arg(redis.url(), QLatin1String(name));
+    };
+    const int maxClients = *std::max_element(clientCounts.cbegin(), clientCounts.cend());
+    KTBenchmarkServer north, south;
+    north.setExtraSettings(cluster("norte"));
+    south.setExtraSettings(cluster("sur"));
+    if (!north.start(parser.value("app")) || !north.addUsers(maxClients + 2)
+        || !south.startBeside(parser.value("app"), north)) {
+        QTextStream(stderr) << "OmbrixBenchmark: " << north.errorString() << south.errorString() << '\n';
+        return 1;
+    }
+    out << "# Ombrix Server benchmark, two instances\n\n" << QSysInfo::prettyProductName() << ", "
+        << QThread::idealThreadCount() << " cores; " << seconds << " s per run\n\n"
+        << "| insert | clients | req/s | p50 ms | p95 ms | p99 ms | failures |\n|---|---:|---:|---:|---:|---:|---:|\n";
+    for (int clients : clientCounts)
+        for (bool spread : {false, true}) {
+            const KTLoadRunner::Result result = KTLoadRunner::run(clients, seconds, [&](int index) {
+                const quint16 port = spread && index % 2 ? south.port() : north.port();
+                return std::make_unique<KTWorkload>(KTWorkload::Insert, port, KTBenchmarkServer::userLogin(index));
+            });
+            latencyRow(out, spread ? QStringLiteral("spread over two") : QStringLiteral("all on one"), clients, result);
+        }
+    const int samples = parser.isSet("smoke") ? 10 : 200;
+    out << "\n| push | samples | p50 ms | p95 ms | p99 ms | failures |\n|---|---:|---:|---:|---:|---:|\n";
+    for (bool across : {false, true}) {
+        int failures = 0;
+        const KTLatencyStats stats = KTPushLatency::measure(
+            north.port(), KTBenchmarkServer::userLogin(maxClients), across ? south.port() : north.port(),
+            KTBenchmarkServer::userLogin(maxClients + 1), samples, &failures);
+        out << "| " << (across ? "across instances" : "one instance") << " | " << stats.count() << " | "
+            << fixed(stats.percentileMs(0.5), 2) << " | " << fixed(stats.percentileMs(0.95), 2) << " | "
+            << fixed(stats.percentileMs(0.99), 2) << " | " << failures << " |\n";
+        out.flush();
+        if (failures)
+            return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -97,7 +157,8 @@ int main(int argc, char* argv[])
                        {"hashed-keys", "Users' keys stored hashed, as OmbrixHashKeys leaves them."},
                        {"clerks", "Select and insert also as clerks of type 3, whose rights the server checks."},
                        {"tls", "Select by key, insert and connect also over the encrypted port."},
-                       {"smoke", "A second per workload, few clients: checks that the program still works."}});
+                       {"smoke", "A second per workload, few clients: checks that the program still works."},
+                       {"cluster", "Two panels on one database linked by a Redis: inserts on both, push latency."}});
     if (const int status = KTCommandLine::handle(parser, app.arguments()); status != KTCommandLine::Run)
         return status;
     std::signal(SIGINT, interrupt);
@@ -110,6 +171,8 @@ int main(int argc, char* argv[])
     const QList<int> idleCounts = numbers(smoke ? QStringLiteral("0,5") : parser.value("idle"));
     const QList<int> stormCounts = numbers(smoke ? QStringLiteral("4") : parser.value("storm"));
 
+    if (parser.isSet("cluster"))
+        return runCluster(parser, clientCounts, seconds, out);
     const int maxClients = *std::max_element(clientCounts.cbegin(), clientCounts.cend());
     const int maxIdle = *std::max_element(idleCounts.cbegin(), idleCounts.cend());
     const int maxStorm = *std::max_element(stormCounts.cbegin(), stormCounts.cend());
