@@ -193,19 +193,29 @@ void KTTcpSocket::reportEncryption()
 
 // Whatever a peer sends instead of a handshake (plain frames, noise, an old
 // protocol) ends it at the first error: one warning, and the connection goes.
-void KTTcpSocket::handshakeFailed()
+// So does a record that does not decrypt once the session is up.
+void KTTcpSocket::handshakeFailed(QAbstractSocket::SocketError error)
 {
-    if (_handshakeEnded)
+    const bool broken = isEncrypted() && error != RemoteHostClosedError;
+    if ((_handshakeEnded && !broken) || _tlsFailed)
         return;
     _handshakeEnded = true;
-    emit eventMessage(tr("La conexión : '%1' desde %2 no pudo cifrarse: %3; se cierra la conexión")
-                          .arg(_session.connectionID).arg(peerAddress().toString(), errorString()),
+    _tlsFailed = true;
+    const QString message = broken ? tr("La conexión : '%1' desde %2 envió datos TLS no válidos: %3; se cierra la conexión")
+                                   : tr("La conexión : '%1' desde %2 no pudo cifrarse: %3; se cierra la conexión");
+    emit eventMessage(message.arg(_session.connectionID).arg(peerAddress().toString(), errorString()),
                       KT::WarningMessage, QStringLiteral("KTTcpSocket::startEncryption()"));
     // Not from within the TLS layer's own report.
     QMetaObject::invokeMethod(this, [this] {
         abort();
         closeConnection();
     }, Qt::QueuedConnection);
+}
+
+// What is still to go out, before and after encryption.
+qint64 KTTcpSocket::unsentBytes() const
+{
+    return bytesToWrite() + encryptedBytesToWrite();
 }
 
 // What a frame may announce and inflate to depends on how far the client has
@@ -298,11 +308,11 @@ void KTTcpSocket::writeFrame(const QString& text, const QByteArray& frame, const
 bool KTTcpSocket::backlogExceeded(qint64 frameSize)
 {
     flush();
-    const qint64 backlog = bytesToWrite() - frameSize;
+    const qint64 backlog = unsentBytes() - frameSize;
     if (backlog <= _context.limits.maxPendingBytes)
         return false;
     emit eventMessage(tr("La conexión : '%1' no lee sus respuestas (%2 bytes sin enviar); se cierra la conexión")
-                          .arg(_session.connectionID).arg(bytesToWrite()), KT::WarningMessage,
+                          .arg(_session.connectionID).arg(unsentBytes()), KT::WarningMessage,
                       QStringLiteral("KTTcpSocket::writeData()"));
     abort();
     closeConnection();
@@ -314,7 +324,7 @@ bool KTTcpSocket::backlogExceeded(qint64 frameSize)
 void KTTcpSocket::waitForBacklog()
 {
     QDeadlineTimer deadline(backlogWaitMs);
-    while (state() == ConnectedState && bytesToWrite() > _context.limits.maxPendingBytes / 2 && !deadline.hasExpired())
+    while (state() == ConnectedState && unsentBytes() > _context.limits.maxPendingBytes / 2 && !deadline.hasExpired())
         waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1)));
 }
 

@@ -110,7 +110,8 @@ private:
     void deadlinePassed(const QString& message);
     void negotiationTimedOut();
     void reportEncryption();
-    void handshakeFailed();
+    void handshakeFailed(QAbstractSocket::SocketError error);
+    qint64 unsentBytes() const;
     bool openDatabase();
     void closeDatabase();
     void parseDocument(QByteArray utf8);
@@ -137,6 +138,7 @@ private:
     // Accepted on the encrypted port; and whether its failure was reported.
     bool _tlsPort = false;
     bool _handshakeEnded = false;
+    bool _tlsFailed = false;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
     bool _loginPending = false;
     QMap<QString, QString> _pendingLogin;

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QSslCipher>
+#include <QFileInfo>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QObject>
@@ -30,6 +32,12 @@ QSslConfiguration fail(QString* error, const QString& reason)
 
 QByteArray KTTlsCredentials::readFile(const QString& path, QString* error)
 {
+    // Only a regular file: opening a FIFO would block the thread, and a
+    // device (a link to /dev/zero) reads without end.
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        fail(error, QObject::tr("%1 no es un archivo").arg(path));
+        return QByteArray();
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         fail(error, QObject::tr("no se puede leer %1: %2").arg(path, file.errorString()));
@@ -39,7 +47,7 @@ QByteArray KTTlsCredentials::readFile(const QString& path, QString* error)
         fail(error, QObject::tr("%1 es demasiado grande para ser un archivo PEM").arg(path));
         return QByteArray();
     }
-    return file.readAll();
+    return file.read(maxFileSize + 1);
 }
 
 QSslConfiguration KTTlsCredentials::load(const QString& certificateFile, const QString& keyFile,
@@ -74,11 +82,27 @@ QSslConfiguration KTTlsCredentials::load(const QString& certificateFile, const Q
     configuration.setLocalCertificateChain(chain);
     configuration.setPrivateKey(key);
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setCiphers(forwardSecretCiphers(configuration.ciphers()));
     // Clients prove who they are by the company password and their login.
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     if (error)
         error->clear();
     return configuration;
+}
+
+// TLS 1.3's suites, and of TLS 1.2's only those with an ephemeral key
+// exchange and an authenticated cipher: a key that leaks later must not
+// open recorded sessions, which carry the company's and users' passwords.
+QList<QSslCipher> KTTlsCredentials::forwardSecretCiphers(const QList<QSslCipher>& ciphers)
+{
+    QList<QSslCipher> kept;
+    for (const QSslCipher& cipher : ciphers) {
+        const QString encryption = cipher.encryptionMethod();
+        const bool aead = encryption.contains(QLatin1String("GCM")) || encryption.contains(QLatin1String("CHACHA20"));
+        if (cipher.protocol() == QSsl::TlsV1_3 || (cipher.keyExchangeMethod().startsWith(QLatin1String("ECDH")) && aead))
+            kept << cipher;
+    }
+    return kept;
 }
 
 QSslKey KTTlsCredentials::readKey(const QByteArray& pem)

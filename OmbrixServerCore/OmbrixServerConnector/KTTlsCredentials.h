@@ -1,6 +1,8 @@
 #ifndef KTTLSCREDENTIALS_H
 #define KTTLSCREDENTIALS_H
 
+#include <QList>
+#include <QSslCipher>
 #include <QSslConfiguration>
 #include <QString>
 
@@ -20,6 +22,7 @@ public:
 private:
     static bool keyMatches(const QByteArray& certificatePem, const QByteArray& keyPem);
     static QSslKey readKey(const QByteArray& pem);
+    static QList<QSslCipher> forwardSecretCiphers(const QList<QSslCipher>& ciphers);
     static QByteArray readFile(const QString& path, QString* error);
 };
 

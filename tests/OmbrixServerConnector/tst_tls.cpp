@@ -6,7 +6,12 @@
 #include <KTServerConnector.h>
 #include <KTTlsCredentials.h>
 
+#include <QRandomGenerator>
+#include <QSslSocket>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -237,6 +242,64 @@ private Q_SLOTS:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(chained.localCertificateChain().size(), 2);
         QCOMPARE(chained.protocol(), QSsl::TlsV1_2OrLater);
+        // A FIFO in the certificate's place would block the reload for good.
+        const QString fifo = _certificates.path("fifo.pem");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(KTTlsCredentials::load(fifo, _certificates.key(), QString(), &error).isNull());
+        QVERIFY2(error.contains("no es un archivo"), qPrintable(error));
+
+        // Only suites whose recorded sessions a leaked key cannot open.
+        QStringList offered;
+        for (const QSslCipher& cipher : chained.ciphers())
+            offered << cipher.name();
+        for (const char* weak : {"AES128-SHA", "AES256-SHA", "AES128-GCM-SHA256", "AES256-SHA256", "ECDHE-RSA-AES128-SHA",
+                                 "ECDHE-ECDSA-AES128-SHA", "DHE-RSA-AES128-SHA"})
+            QVERIFY2(!offered.contains(QLatin1String(weak)), weak);
+        for (const char* strong : {"TLS_AES_128_GCM_SHA256", "ECDHE-ECDSA-AES128-GCM-SHA256", "ECDHE-RSA-AES256-GCM-SHA384"})
+            QVERIFY2(offered.contains(QLatin1String(strong)), strong);
+    }
+
+    // Once the session is up, bytes that do not decrypt end the connection
+    // with one warning; and a TLS client that does not read its replies is
+    // dropped like a plain one (what waits encrypted counts too).
+    void aBrokenOrStalledSessionIsClosed()
+    {
+        const int connections = connector()->connectionIDs().size();
+        QSslSocket garbled;
+        garbled.setPeerVerifyMode(QSslSocket::VerifyNone);
+        garbled.connectToHostEncrypted(QStringLiteral("127.0.0.1"), tlsPort());
+        QTRY_VERIFY_WITH_TIMEOUT(garbled.isEncrypted(), 10000);
+        const int before = warnings("datos TLS no válidos");
+        const QByteArray record = QByteArray::fromHex("1703030040") + QByteArray(64, '\x5a');
+        QCOMPARE(::write(int(garbled.socketDescriptor()), record.constData(), size_t(record.size())),
+                 ssize_t(record.size()));
+        QTRY_COMPARE(warnings("datos TLS no válidos"), before + 1);
+        QTRY_COMPARE(connector()->connectionIDs().size(), connections);
+
+        connector()->setMaxPendingBytes(256 * 1024);
+        const QList<int> earlier = connector()->connectionIDs();
+        QSslSocket stalled;
+        stalled.setPeerVerifyMode(QSslSocket::VerifyNone);
+        stalled.connectToHostEncrypted(QStringLiteral("127.0.0.1"), tlsPort());
+        QTRY_VERIFY_WITH_TIMEOUT(stalled.isEncrypted(), 10000);
+        QTRY_COMPARE(connector()->connectionIDs().size(), earlier.size() + 1);
+        int id = 0;
+        for (int candidate : connector()->connectionIDs())
+            if (!earlier.contains(candidate))
+                id = candidate;
+        stalled.setReadBufferSize(1);
+        QByteArray noise(64 * 1024, Qt::Uninitialized);
+        for (char& byte : noise)
+            byte = char(QRandomGenerator::global()->bounded(256));
+        const QString reply = "<Ruido>" + QString::fromLatin1(noise.toBase64()) + "</Ruido>";
+        for (int frame = 0; frame < 400 && connector()->connectionIDs().contains(id); ++frame) {
+            connector()->sendResponse(id, reply, 0, "ruido", 3);
+            QTest::qWait(5);
+        }
+        QTRY_VERIFY(!connector()->connectionIDs().contains(id));
+        QTRY_VERIFY(warnings("no lee sus respuestas") >= 1);
+        connector()->setMaxPendingBytes(KTConnectionLimits().maxPendingBytes);
+        QCOMPARE(status(_tls->request(browseCustomers())), QStringLiteral("1"));
     }
 
     void cleanupTestCase() { _tls.reset(); }
