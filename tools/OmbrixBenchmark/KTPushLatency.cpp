@@ -1,29 +1,12 @@
 #include "KTPushLatency.h"
 
 #include "KTBenchmarkClient.h"
+#include "KTWorkload.h"
 
 #include <KTProtocolClient.h>
 
 #include <QElapsedTimer>
 #include <QUuid>
-
-namespace {
-
-QString insertRequest(const QString& marker)
-{
-    KTProtocolClient::Action action;
-    action.component = QStringLiteral("DbInsertSercom");
-    action.objectType = QStringLiteral("Component");
-    action.objectName = QStringLiteral("ComponentProductCategory");
-    action.parameters = {{"Table", "invProductCategory"},
-                         {"Fields", "pkyProductCategory,fldName,fldDescription,sysEnabled,sysEditable,sysAuthorized,"
-                                    "sysVisible,sysContext,sysAuthorizationGroup"},
-                         {"Values", QStringLiteral("NULL|'Empuje %1'|'%1'|1|2|1|2|0|1").arg(marker)},
-                         {"LineNumbers", "1"}};
-    return KTProtocolClient::actionRequest({action});
-}
-
-} // namespace
 
 KTLatencyStats KTPushLatency::measure(quint16 writerPort, const QString& writer, quint16 listenerPort,
                                       const QString& listener, int samples, int* failures)
@@ -40,7 +23,7 @@ KTLatencyStats KTPushLatency::measure(quint16 writerPort, const QString& writer,
         const QString marker = QStringLiteral("%1-%2").arg(run).arg(i);
         QElapsedTimer clock;
         clock.start();
-        if (!sender.send(insertRequest(marker)) || !receiver.waitFor(marker)) {
+        if (!sender.send(KTWorkload::insertRequest(marker)) || !receiver.waitFor(marker)) {
             ++*failures;
             continue;
         }

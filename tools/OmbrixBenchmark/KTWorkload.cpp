@@ -48,7 +48,7 @@ QString KTWorkload::browseRequest(const QString& table, int limit, int resolveKe
     return KTProtocolClient::actionRequest({action});
 }
 
-QString KTWorkload::insertRequest(const QString& marker) const
+QString KTWorkload::insertRequest(const QString& marker)
 {
     KTProtocolClient::Action action;
     action.component = QStringLiteral("DbInsertSercom");

@@ -18,6 +18,8 @@ public:
     KTWorkload(Kind kind, quint16 port, const QString& login, bool tls = false);
 
     static QString name(Kind kind);
+    // The insert the workload times: one product category named after marker.
+    static QString insertRequest(const QString& marker);
     // Logs in and brings the client to where the measured steps begin.
     bool prepare() override;
     // One measured step; false when the server did not answer as expected.
@@ -25,7 +27,6 @@ public:
 
 private:
     QString browseRequest(const QString& table, int limit, int resolveKeys, const QString& stats) const;
-    QString insertRequest(const QString& marker) const;
 
     Kind _kind;
     quint16 _port;
