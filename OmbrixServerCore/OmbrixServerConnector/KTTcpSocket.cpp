@@ -16,6 +16,7 @@
 #include <KTDatabaseController.h>
 
 #include <QBuffer>
+#include <QScopedValueRollback>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -243,6 +244,13 @@ void KTTcpSocket::watchFrameDeadline()
 // frames cannot deepen the stack.
 void KTTcpSocket::readData()
 {
+    // Flushing an encrypted reply reads the peer's next records and may
+    // announce them at once, from inside the loop below; that loop reads on
+    // by itself, and a nested call would go one level deeper per frame a
+    // client queued, until the thread's stack ran out.
+    if (_reading)
+        return;
+    const QScopedValueRollback<bool> reading(_reading, true);
     while (state() == ConnectedState && !_loginPending) {
         QByteArray payload;
         const qint64 limit = frameLimit();

@@ -139,6 +139,8 @@ private:
     bool _tlsPort = false;
     bool _handshakeEnded = false;
     bool _tlsFailed = false;
+    // Inside readData(), which a flush may call again.
+    bool _reading = false;
     QMap<QString, KTDbTable*> _dbDefinitionMap;
     bool _loginPending = false;
     QMap<QString, QString> _pendingLogin;
